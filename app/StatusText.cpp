@@ -1,0 +1,27 @@
+#include "app/StatusText.h"
+
+#include <cstring>
+
+#include "app/Texts.h"
+#include "support/Text.h"
+
+std::string JoyStatusText(bool consoleInUse) {
+  return texts::kTextJoyPrefix + ChooseText(consoleInUse, texts::kTextConnected, texts::kTextDisconnected);
+}
+
+std::string NetStatusText(bool linkUp) {
+  return texts::kTextNetPrefix + ChooseText(linkUp, texts::kTextConnected, texts::kTextDisconnected);
+}
+
+std::string SendCountText(int count) { return FormatText(texts::kFmtSendCount, count); }
+std::string RecvCountText(int count) { return FormatText(texts::kFmtRecvCount, count); }
+
+std::string AutorunCommandLine(const std::string& programPath) { return "\"" + programPath + "\" -min"; }
+
+bool IsMinimizedStart(int argc, const char* const* argv) {
+  return argc >= 2 && argv[1] != nullptr && std::strcmp(argv[1], "-min") == 0;
+}
+
+bool IsConsoleName(const std::string& name) {
+  return SameTextAscii(name, "QEX PROPRE CONTROLLER") || SameTextAscii(name, "MRV-4000");
+}

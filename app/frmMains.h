@@ -1,0 +1,87 @@
+// The agent's main window and its logic: start-up and settings, the link to
+// the live host, the console bridge and the status display. Every handler
+// runs on the main thread.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "hid/HidController.h"
+#include "net/ClientSocket.h"
+#include "support/Hex.h"
+#include "support/TrayIcons.h"
+#include "toolkit/Controls.h"
+
+class TfrmMain : public TForm {
+ public:
+  explicit TfrmMain(TComponent* owner);
+  ~TfrmMain() override;
+
+  // Components and controls, in the order of the window description.
+  TImage* img1 = nullptr;
+  TImage* img2 = nullptr;
+  TImage* img3 = nullptr;
+  TLabel* lblSend = nullptr;
+  TLabel* lblRecv = nullptr;
+  TLabel* lblJoyStatus = nullptr;
+  TLabel* lblNetStatus = nullptr;
+  TLabel* lblAddress = nullptr;
+  TSpeedButton* btnConfig = nullptr;
+  TLabel* lblVersion = nullptr;
+  TCheckBox* chkAutoRun = nullptr;
+  TButton* btn1 = nullptr;
+  TButton* btn2 = nullptr;
+  THidDeviceController* HidController = nullptr;
+  TClientSocket* Client = nullptr;
+  TTimer* tmrKeepLive = nullptr;
+  TTimer* tmrConnect = nullptr;
+  TTimer* tmrDelayGetStatus = nullptr;
+
+  // Start-up and settings.
+  void FormCreate(TObject* Sender);
+  void btnConfigClick(TObject* Sender);
+  void chkAutoRunClick(TObject* Sender);
+
+  // Status display and tray.
+  void UpdateStatus();
+  void AppMinimize(TObject* Sender);
+  void TrayIconClick(TObject* Sender);
+
+  // Link to the live host.
+  int SendHidData(const std::uint8_t* bytes, std::size_t count);
+  int SendGetStatus();
+  int SendKeepLive();
+  void ClientConnect(TObject* Sender, TCustomWinSocket* Socket);
+  void ClientDisconnect(TObject* Sender, TCustomWinSocket* Socket);
+  void ClientRead(TObject* Sender, TCustomWinSocket* Socket);
+  void ClientError(TObject* Sender, TCustomWinSocket* Socket, TErrorEvent ErrorEvent, int& ErrorCode);
+  void tmrConnectTimer(TObject* Sender);
+  void tmrKeepLiveTimer(TObject* Sender);
+  void tmrDelayGetStatusTimer(TObject* Sender);
+
+  // Console bridge.
+  void HidControllerArrival(THidDevice* HidDev);
+  void HidControllerDeviceUnplug(THidDevice* HidDev);
+  void HidControllerDeviceData(THidDevice* HidDev, std::uint8_t ReportID, const std::uint8_t* Data,
+                               std::uint16_t Size);
+  bool WriteHidReport(const Bytes& bytes);
+  void btn1Click(TObject* Sender);
+  void btn2Click(TObject* Sender);
+
+ protected:
+  bool WndProc(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) override;
+
+ private:
+  void WMHidData();
+
+  std::string FAddress;
+  TTrayIcon* FTrayIcon = nullptr;
+  THidDevice* FHidDevice = nullptr;
+  std::uint8_t FHidBuffer[1025] = {};
+  int FHidBufferLen = 0;
+  std::int32_t FSendCount = 0;
+  std::int32_t FRecvCount = 0;
+};
+
+// The agent's own message: FHidBuffer holds a report to relay.
+inline constexpr UINT WM_HID_DATA = WM_USER + 1;

@@ -1,0 +1,85 @@
+// The console bridge: recognising the console, relaying its input reports to
+// the live host and writing the live host's reports to it.
+#include "app/frmMains.h"
+
+#include <cstring>
+
+#include "app/StatusText.h"
+#include "app/Texts.h"
+#include "support/Debugs.h"
+#include "support/Utils.h"
+
+namespace {
+
+std::string ProductName8(THidDevice* device) {
+  const std::wstring wide = device->ProductName();
+  if (wide.empty()) return std::string();
+  const int length = WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0,
+                                         nullptr, nullptr);
+  std::string name(static_cast<std::size_t>(length), '\0');
+  WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()), &name[0], length, nullptr, nullptr);
+  return name;
+}
+
+}  // namespace
+
+void TfrmMain::HidControllerArrival(THidDevice* HidDev) {
+  const std::string name = ProductName8(HidDev);
+  TraceFmt("HidDev=%s vid=%d, pid=%d", name.c_str(), HidDev->VendorID(), HidDev->ProductID());
+  if (!IsConsoleName(name)) return;
+  if (FHidDevice) {
+    ShowMessageBox(Handle(), texts::kTextSecondConsole, texts::kTextWarningCaption, MB_ICONWARNING | MB_OK);
+  } else {
+    FHidDevice = HidDev;
+    FHidDevice->Claim();
+    FHidDevice->SetOnData(THidDataEvent::Bind<&TfrmMain::HidControllerDeviceData>(this));
+    tmrDelayGetStatus->SetEnabled(true);
+  }
+  UpdateStatus();
+}
+
+void TfrmMain::HidControllerDeviceData(THidDevice* HidDev, std::uint8_t ReportID, const std::uint8_t* Data,
+                                       std::uint16_t Size) {
+  TraceFmt("HidControllerDeviceData=%d", Size);
+  if (ReportID != 0) return;
+  std::memcpy(FHidBuffer, Data, Size < sizeof FHidBuffer ? Size : sizeof FHidBuffer);
+  FHidBufferLen = Size;
+  PostMessageW(Handle(), WM_HID_DATA, 0, 0);
+}
+
+void TfrmMain::WMHidData() {
+  if (FHidBufferLen > static_cast<int>(sizeof FHidBuffer)) {
+    ShowErrorBox(Handle(), texts::kTextHidOverflow, texts::kTextErrorCaption);
+    return;
+  }
+  ++FSendCount;
+  SendHidData(FHidBuffer, static_cast<std::size_t>(FHidBufferLen));
+  UpdateStatus();
+}
+
+void TfrmMain::HidControllerDeviceUnplug(THidDevice* HidDev) {
+  if (!IsConsoleName(ProductName8(HidDev))) return;
+  if (FHidDevice) FHidDevice->SetOnData(THidDataEvent());
+  FHidDevice = nullptr;
+  Trace("HidControllerDeviceUnplug");
+  UpdateStatus();
+}
+
+bool TfrmMain::WriteHidReport(const Bytes& bytes) {
+  if (bytes.empty()) return false;
+  Bytes report;
+  report.reserve(bytes.size() + 1);
+  report.push_back(0x00);  // report ID 0
+  report.insert(report.end(), bytes.begin(), bytes.end());
+  if (!FHidDevice) return false;
+  unsigned written = 0;
+  return FHidDevice->WriteReport(report.data(), static_cast<unsigned>(report.size()), &written);
+}
+
+void TfrmMain::btn1Click(TObject* Sender) {
+  WriteHidReport(HexToBytes("0400050000000110000000000000000000000000000000000000000000000000"));
+}
+
+void TfrmMain::btn2Click(TObject* Sender) {
+  WriteHidReport(HexToBytes("0000000000000000000000000000000000000000000000000000000000000000"));
+}

@@ -1,0 +1,62 @@
+# Test helpers shared by every folder under tests/.
+#
+#   qex_add_native_test(name SOURCES ... [LIBS ...])
+#       A portable GoogleTest program: runs natively (under the sanitizers)
+#       and, in the Windows builds, under Wine as well.
+#   qex_add_wine_test(name SOURCES ... [LIBS ...] [ENV ...])
+#       A GoogleTest program of the Win32 edge: Windows builds only, run
+#       under Wine in the build tree's own prefix.
+#   qex_add_fuzzer(name SOURCES ... [LIBS ...])
+#       A libFuzzer target (native clang builds only), run for
+#       QEX_FUZZ_SECONDS by the test command.
+
+set(QEX_GTEST_DIR /usr/src/googletest CACHE PATH "GoogleTest sources (Debian package googletest)")
+if(NOT TARGET gtest)
+  set(gtest_force_shared_crt ON CACHE BOOL "" FORCE)
+  set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+  set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
+  add_subdirectory(${QEX_GTEST_DIR} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+endif()
+
+function(_qex_test_target name)
+  cmake_parse_arguments(T "" "TIMEOUT" "SOURCES;LIBS;ENV" ${ARGN})
+  add_executable(${name} ${T_SOURCES})
+  target_link_libraries(${name} PRIVATE ${T_LIBS} gtest)
+  target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/tests)
+  if(NOT T_TIMEOUT)
+    set(T_TIMEOUT 600)
+  endif()
+  add_test(NAME ${name} COMMAND ${name})
+  set_tests_properties(${name} PROPERTIES TIMEOUT ${T_TIMEOUT})
+  if(T_ENV)
+    set_tests_properties(${name} PROPERTIES ENVIRONMENT "${T_ENV}")
+  endif()
+endfunction()
+
+function(qex_add_native_test name)
+  _qex_test_target(${name} ${ARGN})
+  target_sources(${name} PRIVATE ${CMAKE_SOURCE_DIR}/tests/support/gtest_main.cpp)
+endfunction()
+
+function(qex_add_wine_test name)
+  if(WIN32)
+    _qex_test_target(${name} ${ARGN})
+    target_sources(${name} PRIVATE ${CMAKE_SOURCE_DIR}/tests/support/gtest_main.cpp)
+    target_link_libraries(${name} PRIVATE qex_test_support_win)
+    set_property(TEST ${name} APPEND PROPERTY LABELS wine)
+  endif()
+endfunction()
+
+function(qex_add_fuzzer name)
+  cmake_parse_arguments(F "" "" "SOURCES;LIBS" ${ARGN})
+  if(NOT WIN32 AND CMAKE_CXX_COMPILER_ID MATCHES "Clang")
+    add_executable(${name} ${F_SOURCES})
+    target_compile_options(${name} PRIVATE -fsanitize=fuzzer)
+    target_link_options(${name} PRIVATE -fsanitize=fuzzer)
+    target_link_libraries(${name} PRIVATE ${F_LIBS})
+    set(corpus ${CMAKE_CURRENT_BINARY_DIR}/${name}-corpus)
+    file(MAKE_DIRECTORY ${corpus})
+    add_test(NAME ${name} COMMAND ${name} -max_total_time=${QEX_FUZZ_SECONDS} -rss_limit_mb=2048 -print_final_stats=0 ${corpus})
+    set_tests_properties(${name} PROPERTIES TIMEOUT 300 LABELS fuzz)
+  endif()
+endfunction()

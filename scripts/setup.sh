@@ -1,0 +1,32 @@
+#!/bin/bash
+# Installs what the build and the tests need on a fresh Debian 12 machine
+# (as root), quietly; does nothing for what is already there.
+set -euo pipefail
+
+PACKAGES=(
+  cmake make clang libclang-rt-14-dev googletest zlib1g-dev
+  g++-mingw-w64-i686-win32 g++-mingw-w64-x86-64-win32 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
+  mingw-w64-tools libz-mingw-w64-dev
+  wine wine32:i386 wine64
+  xvfb x11-apps x11-utils xdotool imagemagick fonts-wqy-microhei
+  python3 python3-pil
+)
+
+missing=()
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  dpkg --add-architecture i386
+  NEED_UPDATE=1
+fi
+for p in "${PACKAGES[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$p")
+  fi
+done
+if ((${#missing[@]})); then
+  echo "setup: installing ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq >/dev/null
+  apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+elif [[ -n "${NEED_UPDATE:-}" ]]; then
+  apt-get update -qq >/dev/null
+fi

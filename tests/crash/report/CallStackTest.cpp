@@ -1,0 +1,94 @@
+#include <gtest/gtest.h>
+
+#include "crash/report/CallStack.h"
+
+namespace {
+
+// A bit-by-bit CRC-32 step, written apart from the table the code uses.
+std::uint32_t SlowCrc(std::uint32_t crc, const std::string& bytes) {
+  for (unsigned char b : bytes) {
+    crc ^= b;
+    for (int k = 0; k < 8; ++k) crc = (crc >> 1) ^ ((crc & 1) ? 0xEDB88320u : 0);
+  }
+  return crc;
+}
+
+std::string Le32(std::uint32_t v) {
+  return std::string{static_cast<char>(v), static_cast<char>(v >> 8), static_cast<char>(v >> 16), static_cast<char>(v >> 24)};
+}
+
+std::string Utf16(const std::string& ascii) {
+  std::string out;
+  for (char c : ascii) out += std::string{c, '\0'};
+  return out;
+}
+
+StackFrame Frame(std::uint64_t address, std::string function = "", std::uint32_t offset = 0,
+                 std::string unit = "", int line = 0, int line_offset = 0) {
+  StackFrame f;
+  f.address = address;
+  f.module = "QEXJoystick.exe";
+  f.function = std::move(function);
+  f.function_offset = offset;
+  f.unit = std::move(unit);
+  f.line = line;
+  f.line_offset = line_offset;
+  return f;
+}
+
+TEST(CallstackCrc, StandardTableWithoutInversions) {
+  // The check value of CRC-32 holds once the usual inversions are added outside.
+  EXPECT_EQ(Crc32Update(0xFFFFFFFFu, "123456789", 9) ^ 0xFFFFFFFFu, 0xCBF43926u);
+  EXPECT_EQ(Crc32Update(0, "", 0), 0u);
+  EXPECT_EQ(Crc32Update(0x12345678u, "ab", 2), SlowCrc(0x12345678u, "ab"));
+}
+
+TEST(CallstackCrc, ItemValues) {
+  EXPECT_EQ(FrameItemValue(Frame(0x00401234)), 0x00401234u);
+  const StackFrame named = Frame(0x00401234, "TfrmMain::ClientRead", 0x34, "frmMains.cpp", 120);
+  EXPECT_EQ(FrameItemValue(named),
+            SlowCrc(0x34, Utf16("QEXJoystick.exe") + Utf16("frmMains.cpp") + Utf16("TfrmMain::ClientRead")));
+  // The address itself does not enter a named frame's value: relocation keeps the key.
+  StackFrame moved = named;
+  moved.address = 0x10401234;
+  EXPECT_EQ(FrameItemValue(moved), FrameItemValue(named));
+}
+
+TEST(CallstackCrc, ThreeValuesOnFixedFrames) {
+  const StackFrames raising = {Frame(0x401000, "Fault", 8, "a.cpp", 10), Frame(0x402000), Frame(0x403000, "Caller", 2)};
+  const StackFrames other = {Frame(0x404000)};
+  const CallstackCrcs crcs = ComputeCallstackCrcs(raising, {other});
+  const std::uint32_t first = FrameItemValue(raising[0]);
+  EXPECT_EQ(crcs.first, first);
+  const std::uint32_t second = SlowCrc(SlowCrc(first, Le32(0x402000)), Le32(FrameItemValue(raising[2])));
+  EXPECT_EQ(crcs.second, second);
+  EXPECT_EQ(crcs.third, SlowCrc(second, Le32(0x404000)));
+
+  // Equal stacks, equal CRCs; another path to the same fault changes the second only.
+  EXPECT_EQ(ComputeCallstackCrcs(raising, {other}).third, crcs.third);
+  StackFrames other_path = raising;
+  other_path[2] = Frame(0x405000, "OtherCaller", 2);
+  const CallstackCrcs path = ComputeCallstackCrcs(other_path, {other});
+  EXPECT_EQ(path.first, crcs.first);
+  EXPECT_NE(path.second, crcs.second);
+}
+
+TEST(CallStackSection, ColumnsArePaddedToTheWidestEntry) {
+  const StackFrames frames = {Frame(0x401000, "Fault", 0x8, "frmMains.cpp", 120, 4), Frame(0x402000),
+                              Frame(0x403abc, "TApplication::Run", 0x1f, "app.cpp", 7, 12)};
+  const std::string text = RenderCallStack(frames, CallStackColumns{});
+  EXPECT_EQ(text,
+            "00401000 +8  QEXJoystick.exe frmMains.cpp 120 +4  Fault\r\n"
+            "00402000     QEXJoystick.exe\r\n"
+            "00403abc +1f QEXJoystick.exe app.cpp      7   +12 TApplication::Run");
+  CallStackColumns plain;
+  plain.show_rel_addrs = plain.show_rel_lines = false;
+  EXPECT_EQ(RenderCallStack({Frame(0x401000, "Fault", 8, "", 5)}, plain), "00401000 QEXJoystick.exe 5 Fault");
+}
+
+TEST(CallStackSection, Titles) {
+  EXPECT_EQ(ThreadSectionTitle("main thread", 0x1f4), "main thread ($1f4)");
+  EXPECT_EQ(ThreadSectionTitle("", 0xabc), "thread $abc");
+}
+
+}  // namespace

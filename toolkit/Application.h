@@ -1,0 +1,87 @@
+// The application object: title, main icon, the taskbar window (which carries
+// the program's taskbar button), minimise/restore/bring-to-front, the message
+// loop and the central handler for exceptions that escape a message handler.
+// Main thread only, except where stated.
+#pragma once
+
+#include <exception>
+#include <functional>
+#include <string>
+
+#include "support/Delegate.h"
+#include "support/Win32.h"
+#include "toolkit/Component.h"
+
+class TForm;
+
+class TApplication : public TComponent {
+ public:
+  TApplication();
+  ~TApplication() override;
+
+  // Registers window classes and creates the taskbar window.
+  void Initialize();
+
+  // Title (code page 936): the taskbar window's text.
+  const std::string& Title() const { return title_; }
+  void SetTitle(const std::string& title);
+  // The main icon, loaded from the icon resource "MAINICON".
+  HICON Icon() const { return icon_; }
+
+  HWND Handle() const { return handle_; }
+  TForm* MainForm() const { return mainForm_; }
+  // The first form created becomes the main form; closing it ends Run.
+  void CreateForm(TForm* form);
+
+  bool Minimized() const { return minimized_; }
+  // Minimise: the taskbar window goes to its minimised state, then
+  // OnMinimize fires. Nothing happens when already minimised.
+  void Minimize();
+  // Restore: shows the taskbar window again; a main form that is hidden and
+  // in the minimised state goes back to normal and shows. Nothing happens
+  // when not minimised.
+  void Restore();
+  // Makes the most recently active window the foreground window when it is
+  // visible and enabled.
+  void BringToFront();
+  void ShowTaskbarWindow(bool show);
+
+  TNotifyEvent OnMinimize;
+
+  // The message loop; returns when the main form has been closed.
+  void Run();
+  // Handles waiting messages, then returns.
+  void ProcessMessages();
+  bool Terminated() const { return terminated_; }
+  void Terminate();
+
+  // The central handler: called (inside a catch block or with a captured
+  // exception) for every exception that escapes a message handler. By
+  // default it shows ShowException's box; crash reporting replaces it.
+  using ExceptionHook = std::function<void(std::exception_ptr)>;
+  void HandleException(std::exception_ptr error);
+  void SetExceptionHook(ExceptionHook hook) { exceptionHook_ = std::move(hook); }
+  // The show-exception routine: a modal box with the exception's message.
+  void ShowException(std::exception_ptr error);
+
+ private:
+  static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+  LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
+  bool ProcessMessage();
+
+  std::string title_;
+  HICON icon_ = nullptr;
+  HWND handle_ = nullptr;
+  TForm* mainForm_ = nullptr;
+  bool minimized_ = false;
+  bool terminated_ = false;
+  ExceptionHook exceptionHook_;
+};
+
+// The one application object of the process.
+extern TApplication* Application;
+
+// Text of an exception for boxes and traces: class name and message for the
+// program's own classes, what() for other standard exceptions.
+std::string ExceptionClassName(std::exception_ptr error);
+std::string ExceptionMessage(std::exception_ptr error);

@@ -1,0 +1,196 @@
+#include "toolkit/Application.h"
+
+#include "support/Exceptions.h"
+#include "support/Utils.h"
+#include "toolkit/Controls.h"
+#include "toolkit/Guard.h"
+#include "toolkit/Thread.h"
+
+TApplication* Application = nullptr;
+
+namespace {
+
+constexpr char kApplicationClass[] = "QEXApplication";
+constexpr UINT kWakeMainThread = WM_APP + 0x100;
+
+}  // namespace
+
+void HandleEscapedException(std::exception_ptr error) noexcept {
+  try {
+    if (Application) {
+      Application->HandleException(error);
+      return;
+    }
+  } catch (...) {
+    // The central handler itself failed: nothing sensible is left to do.
+  }
+  OutputDebugStringA("unhandled exception outside the application");
+}
+
+std::string ExceptionClassName(std::exception_ptr error) {
+  try {
+    std::rethrow_exception(error);
+  } catch (const Exception& e) {
+    return e.ClassName();
+  } catch (const std::exception&) {
+    return "std::exception";
+  } catch (...) {
+    return "unknown exception";
+  }
+}
+
+std::string ExceptionMessage(std::exception_ptr error) {
+  try {
+    std::rethrow_exception(error);
+  } catch (const std::exception& e) {
+    return e.what();
+  } catch (...) {
+    return "unknown exception";
+  }
+}
+
+TApplication::TApplication() : TComponent(nullptr) { Application = this; }
+
+TApplication::~TApplication() {
+  BeginDestroy();
+  DestroyComponents();
+  SetSynchronizeWakeWindow(nullptr, WM_NULL);
+  if (handle_) DestroyWindow(handle_);
+  if (Application == this) Application = nullptr;
+}
+
+void TApplication::Initialize() {
+  INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_STANDARD_CLASSES | ICC_TAB_CLASSES};
+  InitCommonControlsEx(&controls);
+  icon_ = LoadIconA(GetModuleHandleA(nullptr), "MAINICON");
+  if (!icon_) icon_ = LoadIconA(nullptr, IDI_APPLICATION);
+
+  WNDCLASSA wc = {};
+  wc.lpfnWndProc = &TApplication::WindowProc;
+  wc.hInstance = GetModuleHandleA(nullptr);
+  wc.hIcon = icon_;
+  wc.lpszClassName = kApplicationClass;
+  RegisterClassA(&wc);
+  // A hidden tool window: it receives the thread hand-over wake-ups and owns
+  // nothing visible; the main form itself carries the taskbar button.
+  handle_ = CreateWindowExA(WS_EX_TOOLWINDOW, kApplicationClass, "", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
+                            GetModuleHandleA(nullptr), nullptr);
+  SetWindowLongPtrA(handle_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+  SetSynchronizeWakeWindow(handle_, kWakeMainThread);
+}
+
+void TApplication::SetTitle(const std::string& title) {
+  title_ = title;
+  if (handle_) SetWindowTextW(handle_, WidenCp936(title).c_str());
+}
+
+void TApplication::CreateForm(TForm* form) {
+  if (!mainForm_) mainForm_ = form;
+}
+
+void TApplication::Minimize() {
+  if (minimized_) return;
+  minimized_ = true;
+  if (OnMinimize) {
+    OnMinimize(this);
+  } else if (mainForm_ && mainForm_->Handle()) {
+    ShowWindow(mainForm_->Handle(), SW_MINIMIZE);
+  }
+}
+
+void TApplication::Restore() {
+  if (!minimized_) return;
+  minimized_ = false;
+  ShowTaskbarWindow(true);
+  if (mainForm_ && mainForm_->WindowState() == wsMinimized && !mainForm_->Visible()) {
+    mainForm_->SetWindowState(wsNormal);
+    mainForm_->Show();
+  } else if (mainForm_ && mainForm_->Handle() && IsIconic(mainForm_->Handle())) {
+    ShowWindow(mainForm_->Handle(), SW_RESTORE);
+  }
+}
+
+void TApplication::BringToFront() {
+  if (!mainForm_ || !mainForm_->Handle()) return;
+  HWND window = GetLastActivePopup(mainForm_->Handle());
+  if (window && IsWindowVisible(window) && IsWindowEnabled(window)) SetForegroundWindow(window);
+}
+
+void TApplication::ShowTaskbarWindow(bool show) {
+  // The taskbar button belongs to the main form (WS_EX_APPWINDOW): it goes
+  // with the form's visibility, so hiding it means keeping the form hidden.
+  if (!show && mainForm_ && mainForm_->Handle() && IsWindowVisible(mainForm_->Handle()))
+    ShowWindow(mainForm_->Handle(), SW_HIDE);
+}
+
+void TApplication::Terminate() {
+  terminated_ = true;
+  PostQuitMessage(0);
+}
+
+bool TApplication::ProcessMessage() {
+  MSG msg;
+  if (!PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) return false;
+  if (msg.message == WM_QUIT) {
+    terminated_ = true;
+    return true;
+  }
+  HWND form = mainForm_ ? mainForm_->Handle() : nullptr;
+  if (!(form && IsDialogMessageW(form, &msg))) {
+    TranslateMessage(&msg);
+    DispatchMessageW(&msg);
+  }
+  return true;
+}
+
+void TApplication::ProcessMessages() {
+  while (ProcessMessage()) {
+  }
+}
+
+void TApplication::Run() {
+  if (mainForm_ && !minimized_) mainForm_->Show();
+  while (!terminated_) {
+    CheckSynchronize();
+    if (!ProcessMessage()) {
+      if (terminated_) break;
+      WaitMessage();
+    }
+  }
+}
+
+void TApplication::HandleException(std::exception_ptr error) {
+  if (!error) return;
+  try {
+    std::rethrow_exception(error);
+  } catch (const EAbort&) {
+    return;  // a silent abort is never shown
+  } catch (...) {
+  }
+  if (exceptionHook_) {
+    exceptionHook_(error);
+  } else {
+    ShowException(error);
+  }
+}
+
+void TApplication::ShowException(std::exception_ptr error) {
+  std::string message = ExceptionMessage(error);
+  if (!message.empty() && message.back() != '.') message += '.';
+  HWND owner = mainForm_ ? mainForm_->Handle() : nullptr;
+  MessageBoxW(owner, WidenCp936(message).c_str(), WidenCp936(title_).c_str(), MB_OK | MB_ICONSTOP);
+}
+
+LRESULT CALLBACK TApplication::WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+  auto* self = reinterpret_cast<TApplication*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
+  if (!self) return DefWindowProcA(hwnd, message, wParam, lParam);
+  return GuardedDispatch<LRESULT>(0, [&] { return self->HandleMessage(message, wParam, lParam); });
+}
+
+LRESULT TApplication::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == kWakeMainThread) {
+    CheckSynchronize();
+    return 0;
+  }
+  return DefWindowProcA(handle_, message, wParam, lParam);
+}

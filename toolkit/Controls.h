@@ -1,0 +1,230 @@
+// Forms and controls. Every visible control is a real Win32 control window
+// (STATIC, BUTTON), so assistive technology and UI automation read its text.
+// Texts are code page 936 and widened when they reach the screen.
+// Main thread only.
+#pragma once
+
+#include <any>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "support/Delegate.h"
+#include "support/Win32.h"
+#include "toolkit/Component.h"
+#include "toolkit/WindowDescription.h"
+
+class TForm;
+
+struct TFont {
+  std::string name = "MS Sans Serif";  // code page 936
+  int height = 11;                     // character height in pixels
+  COLORREF color = RGB(0, 0, 0);
+};
+
+// Event handlers of a form, looked up by the names the description gives.
+class THandlerTable {
+ public:
+  template <class E>
+  void Add(const std::string& name, const E& handler) { handlers_[name] = handler; }
+  // Throws DescriptionError when the name is unknown or of another type.
+  template <class E>
+  E Get(const std::string& name) const {
+    auto it = handlers_.find(name);
+    if (it == handlers_.end()) throw DescriptionError("no handler named " + name);
+    if (const E* e = std::any_cast<E>(&it->second)) return *e;
+    throw DescriptionError("handler " + name + " has another type");
+  }
+
+ private:
+  std::map<std::string, std::any> handlers_;
+};
+
+class TControl : public TComponent {
+ public:
+  TControl(TForm* form, const char* windowClass, DWORD style);
+  ~TControl() override;
+
+  HWND Handle() const { return handle_; }
+  const std::string& Caption() const { return caption_; }
+  void SetCaption(const std::string& caption);
+  bool Visible() const { return visible_; }
+  void SetVisible(bool visible);
+  void SetBounds(int left, int top, int width, int height);
+  void SetFont(const TFont& font);
+  const TFont& Font() const { return font_; }
+  void SetTabOrder(int order) { tabOrder_ = order; }
+  int TabOrder() const { return tabOrder_; }
+  void SetTabStop(bool tabStop);
+
+  TNotifyEvent OnClick;
+
+  // Applies one description property; false when the key is not known here.
+  virtual bool ApplyProperty(const DescProperty& property, const THandlerTable& handlers);
+  // WM_COMMAND notification from the control.
+  virtual void Command(WORD code);
+  // WM_CTLCOLORSTATIC / BTN: colours; returns the background brush.
+  virtual HBRUSH ControlColor(HDC dc);
+  // WM_DRAWITEM for owner-drawn controls.
+  virtual void DrawItem(const DRAWITEMSTRUCT& item) {}
+  void Click() {
+    if (OnClick) OnClick(this);
+  }
+
+ protected:
+  TForm* form_;
+  HWND handle_ = nullptr;
+  std::string caption_;
+  bool visible_ = true;
+  int tabOrder_ = -1;
+  TFont font_;
+  HFONT hfont_ = nullptr;
+};
+
+class TLabel : public TControl {
+ public:
+  explicit TLabel(TForm* form);
+  bool ApplyProperty(const DescProperty& property, const THandlerTable& handlers) override;
+  HBRUSH ControlColor(HDC dc) override;
+};
+
+// A picture: a bitmap resource, stretched or at its size; "transparent"
+// takes the bottom-left pixel's colour as the background colour.
+class TImage : public TControl {
+ public:
+  explicit TImage(TForm* form);
+  ~TImage() override;
+  bool ApplyProperty(const DescProperty& property, const THandlerTable& handlers) override;
+  void DrawItem(const DRAWITEMSTRUCT& item) override;
+  void LoadBitmapResource(const std::string& name);
+
+ private:
+  HBITMAP bitmap_ = nullptr;
+  bool stretch_ = false;
+  bool transparent_ = false;
+};
+
+class TButton : public TControl {
+ public:
+  explicit TButton(TForm* form);
+  void Command(WORD code) override;
+};
+
+// A flat button that takes no focus.
+class TSpeedButton : public TButton {
+ public:
+  explicit TSpeedButton(TForm* form);
+  void DrawItem(const DRAWITEMSTRUCT& item) override;
+};
+
+// Setting Checked to a new value fires OnClick, as a user's click does.
+class TCheckBox : public TControl {
+ public:
+  explicit TCheckBox(TForm* form);
+  bool Checked() const { return checked_; }
+  void SetChecked(bool checked);
+  void Command(WORD code) override;
+  bool ApplyProperty(const DescProperty& property, const THandlerTable& handlers) override;
+
+ private:
+  bool checked_ = false;
+};
+
+// Window-message timer. Enabling a running timer does not restart its count.
+class TTimer : public TComponent {
+ public:
+  explicit TTimer(TComponent* owner);
+  ~TTimer() override;
+  bool Enabled() const { return enabled_; }
+  void SetEnabled(bool enabled);
+  unsigned Interval() const { return interval_; }
+  void SetInterval(unsigned interval);
+  TNotifyEvent OnTimer;
+
+ private:
+  void Update();
+  class THiddenWindow* window_ = nullptr;
+  bool enabled_ = true;
+  unsigned interval_ = 1000;
+  bool running_ = false;
+};
+
+enum TWindowState { wsNormal, wsMinimized };
+
+// Factory of non-visual components of other subsystems by class name:
+// creates the component and applies its description properties.
+struct TComponentClass {
+  std::function<TComponent*(TComponent* owner)> create;
+  std::function<void(TComponent*, const DescProperty&, const THandlerTable&)> apply;
+};
+void RegisterComponentClass(const std::string& className, TComponentClass componentClass);
+
+class TForm : public TComponent {
+ public:
+  explicit TForm(TComponent* owner);
+  ~TForm() override;
+
+  HWND Handle() const { return handle_; }
+  const std::string& Caption() const { return caption_; }
+  void SetCaption(const std::string& caption);
+  void Show();
+  void Hide();
+  bool Visible() const;
+  TWindowState WindowState() const { return windowState_; }
+  void SetWindowState(TWindowState state);
+  void Close();
+  HBRUSH BackgroundBrush() const { return background_; }
+  COLORREF BackgroundColor() const { return color_; }
+  const TFont& Font() const { return font_; }
+
+  TNotifyEvent OnCreate;
+
+ protected:
+  // Builds the window and its components from the description in the
+  // RCDATA resource of that name, then runs OnCreate. Subclasses register
+  // their handlers and fields before calling it.
+  void CreateFromResource(const char* resourceName);
+  void CreateFromDescription(const DescItem& description);
+  THandlerTable& Handlers() { return handlers_; }
+  // The component named `name` is stored into *slot once created.
+  template <class T>
+  void BindField(const std::string& name, T** slot) {
+    fieldBinders_[name] = [slot](TComponent* c) { *slot = dynamic_cast<T*>(c); };
+  }
+  // Messages of the form window not handled by the toolkit; return true when handled.
+  virtual bool WndProc(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) { return false; }
+
+ private:
+  friend class TControl;
+  static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+  LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
+  void ApplyFormProperty(const DescProperty& property);
+  TComponent* CreateComponent(const DescItem& item);
+  TControl* FindControl(HWND handle) const;
+  void ArrangeTabOrder();
+
+  HWND handle_ = nullptr;
+  std::string caption_;
+  TWindowState windowState_ = wsNormal;
+  int width_ = 320, height_ = 240;
+  bool centre_ = false;
+  DWORD style_ = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN;
+  COLORREF color_ = RGB(240, 240, 240);
+  HBRUSH background_ = nullptr;
+  TFont font_;
+  THandlerTable handlers_;
+  std::map<std::string, std::function<void(TComponent*)>> fieldBinders_;
+  std::vector<TControl*> controls_;
+  bool shownOnce_ = false;
+};
+
+// Resolves a font name to one the system has, falling back when it is
+// missing (the face, then its English name, then the dialog font).
+std::wstring ResolveFontFace(const std::string& face);
+
+// Modal single-line input dialog: caption, prompt, the edit pre-filled with
+// value and fully selected, at most maxLength characters, OK (default) and
+// Cancel. True on OK, with value replaced by the text entered.
+bool InputQuery(HWND owner, const std::string& caption, const std::string& prompt, std::string& value,
+                int maxLength = 255);

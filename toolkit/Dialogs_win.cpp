@@ -1,0 +1,138 @@
+#include <vector>
+
+#include "support/Utils.h"
+#include "toolkit/Controls.h"
+#include "toolkit/Guard.h"
+
+namespace {
+
+constexpr WORD kPromptId = 100;
+constexpr WORD kEditId = 101;
+
+struct InputState {
+  std::wstring caption, prompt, value;
+  int maxLength;
+  HFONT font;
+};
+
+// An in-memory dialog template, so the dialog is a real modal dialog with
+// the platform's keyboard handling (Enter = OK, Escape = Cancel).
+class TemplateWriter {
+ public:
+  void Word(WORD w) { data_.push_back(w); }
+  void Dword(DWORD d) {
+    Word(LOWORD(d));
+    Word(HIWORD(d));
+  }
+  void Text(const std::wstring& s) {
+    for (wchar_t c : s) Word(static_cast<WORD>(c));
+    Word(0);
+  }
+  void Align() {
+    if (data_.size() % 2) Word(0);  // items start on DWORD boundaries
+  }
+  void Item(DWORD style, short x, short y, short cx, short cy, WORD id, WORD atom, const std::wstring& text) {
+    Align();
+    Dword(style | WS_CHILD | WS_VISIBLE);
+    Dword(0);
+    Word(static_cast<WORD>(x));
+    Word(static_cast<WORD>(y));
+    Word(static_cast<WORD>(cx));
+    Word(static_cast<WORD>(cy));
+    Word(id);
+    Word(0xFFFF);
+    Word(atom);
+    Text(text);
+    Word(0);
+  }
+  const DLGTEMPLATE* Get() const { return reinterpret_cast<const DLGTEMPLATE*>(data_.data()); }
+  std::vector<WORD> data_;
+};
+
+INT_PTR CALLBACK InputProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+  return GuardedDispatch<INT_PTR>(FALSE, [&]() -> INT_PTR {
+    switch (message) {
+      case WM_INITDIALOG: {
+        auto* state = reinterpret_cast<InputState*>(lParam);
+        SetWindowLongPtrW(dialog, DWLP_USER, lParam);
+        SetWindowTextW(dialog, state->caption.c_str());
+        SetDlgItemTextW(dialog, kPromptId, state->prompt.c_str());
+        HWND edit = GetDlgItem(dialog, kEditId);
+        SendMessageW(edit, EM_LIMITTEXT, static_cast<WPARAM>(state->maxLength), 0);
+        SetWindowTextW(edit, state->value.c_str());
+        if (state->font) {
+          for (int id : {static_cast<int>(kPromptId), static_cast<int>(kEditId), IDOK, IDCANCEL})
+            SendDlgItemMessageW(dialog, id, WM_SETFONT, reinterpret_cast<WPARAM>(state->font), TRUE);
+        }
+        // Centred over the owner (or the screen).
+        RECT own, me;
+        HWND owner = GetWindow(dialog, GW_OWNER);
+        if (owner && IsWindowVisible(owner)) GetWindowRect(owner, &own);
+        else SystemParametersInfoW(SPI_GETWORKAREA, 0, &own, 0);
+        GetWindowRect(dialog, &me);
+        SetWindowPos(dialog, nullptr, own.left + ((own.right - own.left) - (me.right - me.left)) / 2,
+                     own.top + ((own.bottom - own.top) - (me.bottom - me.top)) / 2, 0, 0,
+                     SWP_NOSIZE | SWP_NOZORDER);
+        SetFocus(edit);
+        SendMessageW(edit, EM_SETSEL, 0, -1);  // fully selected
+        return FALSE;                           // focus set here
+      }
+      case WM_COMMAND:
+        if (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL) {
+          if (LOWORD(wParam) == IDOK) {
+            auto* state = reinterpret_cast<InputState*>(GetWindowLongPtrW(dialog, DWLP_USER));
+            HWND edit = GetDlgItem(dialog, kEditId);
+            const int length = GetWindowTextLengthW(edit);
+            std::wstring text(static_cast<std::size_t>(length) + 1, L'\0');
+            GetWindowTextW(edit, &text[0], length + 1);
+            text.resize(static_cast<std::size_t>(length));
+            state->value = text;
+          }
+          EndDialog(dialog, LOWORD(wParam));
+          return TRUE;
+        }
+        break;
+      default:
+        break;
+    }
+    return FALSE;
+  });
+}
+
+}  // namespace
+
+bool InputQuery(HWND owner, const std::string& caption, const std::string& prompt, std::string& value,
+                int maxLength) {
+  InputState state{WidenCp936(caption), WidenCp936(prompt), WidenCp936(value), maxLength, nullptr};
+  TFont font;
+  font.name = "\xCE\xA2\xC8\xED\xD1\xC5\xBA\xDA";  // the window font
+  font.height = 12;
+  const std::wstring face = ResolveFontFace(font.name);
+  state.font = CreateFontW(-12, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
+                           CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, DEFAULT_PITCH, face.c_str());
+
+  TemplateWriter t;
+  t.Dword(DS_MODALFRAME | DS_SETFONT | WS_POPUP | WS_CAPTION | WS_SYSMENU);
+  t.Dword(0);
+  t.Word(4);  // items
+  t.Word(0);
+  t.Word(0);
+  t.Word(180);
+  t.Word(63);
+  t.Word(0);  // no menu
+  t.Word(0);  // default class
+  t.Text(state.caption);
+  t.Word(8);
+  t.Text(L"MS Shell Dlg");
+  t.Item(SS_LEFT | SS_NOPREFIX, 8, 6, 164, 10, kPromptId, 0x0082, L"");
+  t.Item(ES_AUTOHSCROLL | WS_BORDER | WS_TABSTOP, 8, 18, 164, 12, kEditId, 0x0081, L"");
+  t.Item(BS_DEFPUSHBUTTON | WS_TABSTOP, 46, 40, 50, 14, IDOK, 0x0080, L"OK");
+  t.Item(BS_PUSHBUTTON | WS_TABSTOP, 100, 40, 50, 14, IDCANCEL, 0x0080, L"Cancel");
+
+  const INT_PTR result =
+      DialogBoxIndirectParamW(GetModuleHandleA(nullptr), t.Get(), owner, &InputProc, reinterpret_cast<LPARAM>(&state));
+  DeleteObject(state.font);
+  if (result != IDOK) return false;
+  value = NarrowCp936(state.value);
+  return true;
+}
