@@ -5,7 +5,7 @@ set -euo pipefail
 
 PACKAGES=(
   cmake make clang libclang-rt-14-dev googletest zlib1g-dev
-  g++-mingw-w64-i686-win32 g++-mingw-w64-x86-64-win32 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
+  g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
   mingw-w64-tools libz-mingw-w64-dev
   wine wine32:i386 wine64
   xvfb x11-apps x11-utils xdotool imagemagick fonts-wqy-microhei

@@ -7,6 +7,9 @@
 // listener list sit behind the report's lock. Listeners are called on the
 // thread that made the change, outside every lock, after the new text is
 // stored.
+//
+// Texts are UTF-8 throughout; the Win32 side converts ANSI and wide texts
+// before they enter the report.
 #pragma once
 
 #include <cstdint>

@@ -51,6 +51,9 @@ extern const char kContactEmail[];
 }  // namespace header_field
 
 // The 27 header fields in their order (the first name where a field has two).
+// Once built, the header's insertion index is the place of "callstack crc"
+// (FieldList::SetInsertionIndexBefore), so fields added later by the send
+// assistant stand directly ahead of it whichever fields were left out.
 const std::vector<std::string>& HeaderFieldOrder();
 
 extern const char kCallstackCrcPending[];  // "will be calculated soon"

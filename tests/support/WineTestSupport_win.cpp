@@ -1,0 +1,356 @@
+#include "WineTestSupport_win.h"
+
+#include <cstdlib>
+#include <cstring>
+
+namespace testing_support {
+
+bool WaitUntil(const std::function<bool()>& condition, int timeoutMs, int pollMs) {
+  const ULONGLONG end = GetTickCount64() + static_cast<ULONGLONG>(timeoutMs);
+  for (;;) {
+    if (condition()) return true;
+    if (GetTickCount64() >= end) return false;
+    // Keep this thread's own windows (if any) responsive while polling.
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+      TranslateMessage(&msg);
+      DispatchMessageW(&msg);
+    }
+    Sleep(static_cast<DWORD>(pollMs));
+  }
+}
+
+std::string ToWindowsPath(const std::string& path) {
+  if (path.empty() || path[0] != '/') return path;
+  std::string windows = "Z:" + path;
+  for (char& c : windows)
+    if (c == '/') c = '\\';
+  return windows;
+}
+
+std::string PathFromEnv(const char* name) {
+  const char* value = std::getenv(name);
+  return value ? ToWindowsPath(value) : std::string();
+}
+
+std::string AgentPath() { return PathFromEnv("QEX_AGENT_EXE"); }
+
+TempDir::TempDir() {
+  char base[MAX_PATH];
+  GetTempPathA(sizeof base, base);
+  char name[MAX_PATH];
+  GetTempFileNameA(base, "qex", 0, name);
+  DeleteFileA(name);
+  CreateDirectoryA(name, nullptr);
+  path_ = name;
+}
+
+TempDir::~TempDir() {
+  std::string from = path_;
+  from.push_back('\0');
+  from.push_back('\0');
+  SHFILEOPSTRUCTA op = {};
+  op.wFunc = FO_DELETE;
+  op.pFrom = from.c_str();
+  op.fFlags = FOF_NO_UI;
+  SHFileOperationA(&op);
+}
+
+// ---- DebugOutputReader ----
+
+DebugOutputReader::DebugOutputReader() {
+  InitializeCriticalSection(&lock_);
+  bufferReady_ = CreateEventA(nullptr, FALSE, FALSE, "DBWIN_BUFFER_READY");
+  dataReady_ = CreateEventA(nullptr, FALSE, FALSE, "DBWIN_DATA_READY");
+  mapping_ = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 4096, "DBWIN_BUFFER");
+  if (bufferReady_ && dataReady_ && mapping_)
+    view_ = static_cast<const char*>(MapViewOfFile(mapping_, FILE_MAP_READ, 0, 0, 4096));
+  if (view_) thread_ = CreateThread(nullptr, 0, &DebugOutputReader::ThreadProc, this, 0, nullptr);
+  ok_ = thread_ != nullptr;
+}
+
+DebugOutputReader::~DebugOutputReader() {
+  stop_ = true;
+  if (thread_) {
+    SetEvent(dataReady_);
+    WaitForSingleObject(thread_, 2000);
+    CloseHandle(thread_);
+  }
+  if (view_) UnmapViewOfFile(view_);
+  if (mapping_) CloseHandle(mapping_);
+  if (dataReady_) CloseHandle(dataReady_);
+  if (bufferReady_) CloseHandle(bufferReady_);
+  DeleteCriticalSection(&lock_);
+}
+
+DWORD WINAPI DebugOutputReader::ThreadProc(void* self) {
+  static_cast<DebugOutputReader*>(self)->Run();
+  return 0;
+}
+
+void DebugOutputReader::Run() {
+  SetEvent(bufferReady_);
+  while (!stop_) {
+    if (WaitForSingleObject(dataReady_, 200) != WAIT_OBJECT_0) continue;
+    if (stop_) break;
+    DWORD pid;
+    std::memcpy(&pid, view_, sizeof pid);
+    const char* text = view_ + sizeof(DWORD);
+    std::string line(text, strnlen(text, 4096 - sizeof(DWORD)));
+    if (pid_ == 0 || pid == pid_) {
+      EnterCriticalSection(&lock_);
+      lines_.push_back(line);
+      times_.push_back(GetTickCount64());
+      LeaveCriticalSection(&lock_);
+    }
+    SetEvent(bufferReady_);
+  }
+}
+
+std::vector<std::string> DebugOutputReader::Lines() const {
+  EnterCriticalSection(&lock_);
+  std::vector<std::string> copy = lines_;
+  LeaveCriticalSection(&lock_);
+  return copy;
+}
+
+std::vector<std::uint64_t> DebugOutputReader::Times() const {
+  EnterCriticalSection(&lock_);
+  std::vector<std::uint64_t> copy = times_;
+  LeaveCriticalSection(&lock_);
+  return copy;
+}
+
+void DebugOutputReader::Clear() {
+  EnterCriticalSection(&lock_);
+  lines_.clear();
+  times_.clear();
+  LeaveCriticalSection(&lock_);
+}
+
+std::string DebugOutputReader::Body(const std::string& line) {
+  // "hh:nn:ss " with a one-character separator.
+  if (line.size() >= 9 && line[8] == ' ') return line.substr(9);
+  return line;
+}
+
+int DebugOutputReader::WaitForLine(const std::string& text, int timeoutMs, std::size_t from) const {
+  int found = -1;
+  WaitUntil(
+      [&] {
+        const std::vector<std::string> lines = Lines();
+        for (std::size_t i = from; i < lines.size(); ++i)
+          if (Body(lines[i]).find(text) != std::string::npos) {
+            found = static_cast<int>(i);
+            return true;
+          }
+        return false;
+      },
+      timeoutMs);
+  return found;
+}
+
+std::size_t DebugOutputReader::Count(const std::string& text) const {
+  std::size_t n = 0;
+  for (const std::string& line : Lines())
+    if (Body(line).find(text) != std::string::npos) ++n;
+  return n;
+}
+
+// ---- ChildProcess ----
+
+ChildProcess::~ChildProcess() {
+  if (info_.hProcess) {
+    if (Running()) Kill();
+    CloseHandle(info_.hProcess);
+    CloseHandle(info_.hThread);
+  }
+}
+
+bool ChildProcess::Start(const std::string& exe, const std::string& arguments, const std::string& workingDir) {
+  std::string commandLine = "\"" + exe + "\"";
+  if (!arguments.empty()) commandLine += " " + arguments;
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof startup;
+  return CreateProcessA(exe.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
+                        workingDir.empty() ? nullptr : workingDir.c_str(), &startup, &info_) != FALSE;
+}
+
+bool ChildProcess::Running() const {
+  return info_.hProcess && WaitForSingleObject(info_.hProcess, 0) == WAIT_TIMEOUT;
+}
+
+long ChildProcess::Wait(int timeoutMs) {
+  if (!info_.hProcess) return -1;
+  if (WaitForSingleObject(info_.hProcess, static_cast<DWORD>(timeoutMs)) != WAIT_OBJECT_0) return -1;
+  DWORD code = 0;
+  GetExitCodeProcess(info_.hProcess, &code);
+  return static_cast<long>(code);
+}
+
+long ChildProcess::Close(int timeoutMs) {
+  for (HWND window : ProcessWindows(Pid())) PostMessageW(window, WM_CLOSE, 0, 0);
+  return Wait(timeoutMs);
+}
+
+void ChildProcess::Kill() {
+  if (info_.hProcess) {
+    TerminateProcess(info_.hProcess, 99);
+    WaitForSingleObject(info_.hProcess, 5000);
+  }
+}
+
+// ---- windows ----
+
+namespace {
+
+struct EnumState {
+  DWORD pid;
+  const wchar_t* className;
+  std::vector<HWND>* found;
+};
+
+BOOL CALLBACK CollectWindow(HWND window, LPARAM param) {
+  auto* state = reinterpret_cast<EnumState*>(param);
+  DWORD pid = 0;
+  GetWindowThreadProcessId(window, &pid);
+  if (pid == state->pid && (!state->className || ClassName(window) == state->className))
+    state->found->push_back(window);
+  return TRUE;
+}
+
+BOOL CALLBACK CollectChild(HWND window, LPARAM param) {
+  auto* found = reinterpret_cast<std::vector<HWND>*>(param);
+  if (GetParent(window) == found->front()) found->push_back(window);
+  return TRUE;
+}
+
+}  // namespace
+
+std::vector<HWND> ProcessWindows(DWORD pid, const wchar_t* className) {
+  std::vector<HWND> found;
+  EnumState state{pid, className, &found};
+  EnumWindows(&CollectWindow, reinterpret_cast<LPARAM>(&state));
+  return found;
+}
+
+HWND WaitForMainWindow(DWORD pid, int timeoutMs) {
+  HWND main = nullptr;
+  WaitUntil(
+      [&] {
+        std::vector<HWND> forms = ProcessWindows(pid, L"QEXForm");
+        if (forms.empty()) return false;
+        main = forms.front();
+        // Created and filled: FormCreate has set the version label by then.
+        for (HWND child : Children(main))
+          if (WindowText(child).rfind(L"v", 0) == 0 && WindowText(child) != L"v0.0.0.0") return true;
+        return false;
+      },
+      timeoutMs);
+  return main;
+}
+
+HWND FindDialog(DWORD pid, const std::wstring& caption) {
+  for (HWND window : ProcessWindows(pid, L"#32770"))
+    if (WindowText(window) == caption) return window;
+  return nullptr;
+}
+
+HWND WaitForDialog(DWORD pid, const std::wstring& caption, int timeoutMs) {
+  HWND dialog = nullptr;
+  WaitUntil([&] { return (dialog = FindDialog(pid, caption)) != nullptr; }, timeoutMs);
+  return dialog;
+}
+
+std::wstring WindowText(HWND window) {
+  // WM_GETTEXT works across processes for any window, as assistive tools use it.
+  wchar_t text[1024] = {};
+  DWORD_PTR length = 0;
+  SendMessageTimeoutW(window, WM_GETTEXT, 1024, reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG, 2000, &length);
+  return std::wstring(text);
+}
+
+std::wstring ClassName(HWND window) {
+  wchar_t name[256] = {};
+  GetClassNameW(window, name, 256);
+  return name;
+}
+
+std::vector<HWND> Children(HWND parent) {
+  std::vector<HWND> found{parent};
+  EnumChildWindows(parent, &CollectChild, reinterpret_cast<LPARAM>(&found));
+  found.erase(found.begin());
+  return found;
+}
+
+HWND ChildAt(HWND parent, int left, int top) {
+  for (HWND child : Children(parent)) {
+    RECT r;
+    GetWindowRect(child, &r);
+    MapWindowPoints(nullptr, parent, reinterpret_cast<POINT*>(&r), 2);
+    if (r.left == left && r.top == top) return child;
+  }
+  return nullptr;
+}
+
+std::wstring FromCp936(const std::string& text) {
+  if (text.empty()) return std::wstring();
+  const int n = MultiByteToWideChar(936, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+  std::wstring wide(static_cast<std::size_t>(n), L'\0');
+  MultiByteToWideChar(936, 0, text.data(), static_cast<int>(text.size()), &wide[0], n);
+  return wide;
+}
+
+std::wstring FromUtf8(const std::string& text) {
+  if (text.empty()) return std::wstring();
+  const int n = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+  std::wstring wide(static_cast<std::size_t>(n), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &wide[0], n);
+  return wide;
+}
+
+std::string ToUtf8(const std::wstring& text) {
+  if (text.empty()) return std::string();
+  const int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr,
+                                    nullptr);
+  std::string narrow(static_cast<std::size_t>(n), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &narrow[0], n, nullptr, nullptr);
+  return narrow;
+}
+
+// ---- registry ----
+
+bool RegKeyExists(const std::string& key) {
+  HKEY handle;
+  if (RegOpenKeyExA(HKEY_CURRENT_USER, key.c_str(), 0, KEY_READ, &handle) != ERROR_SUCCESS) return false;
+  RegCloseKey(handle);
+  return true;
+}
+
+bool RegValueExists(const std::string& key, const std::string& name) {
+  return RegGetValueA(HKEY_CURRENT_USER, key.c_str(), name.c_str(), RRF_RT_ANY, nullptr, nullptr, nullptr) ==
+         ERROR_SUCCESS;
+}
+
+std::string RegValue(const std::string& key, const std::string& name) {
+  char data[2048] = {};
+  DWORD size = sizeof data;
+  if (RegGetValueA(HKEY_CURRENT_USER, key.c_str(), name.c_str(), RRF_RT_REG_SZ, nullptr, data, &size) !=
+      ERROR_SUCCESS)
+    return std::string();
+  return data;
+}
+
+void RegSetString(const std::string& key, const std::string& name, const std::string& value) {
+  HKEY handle;
+  if (RegCreateKeyExA(HKEY_CURRENT_USER, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &handle, nullptr) ==
+      ERROR_SUCCESS) {
+    RegSetValueExA(handle, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                   static_cast<DWORD>(value.size() + 1));
+    RegCloseKey(handle);
+  }
+}
+
+void RegDeleteTree(const std::string& key) { RegDeleteTreeA(HKEY_CURRENT_USER, key.c_str()); }
+
+}  // namespace testing_support

@@ -7,7 +7,7 @@ namespace {
 
 TEST(ReportText, HeaderNamesArePaddedToTheLongestPlusOne) {
   const std::string text = RenderReportText({{"date/time", "a"}, {"exception message", "b"}}, {});
-  EXPECT_EQ(text, "date/time          : a\r\nexception message  : b");
+  EXPECT_EQ(text, "date/time         : a\r\nexception message : b");
 }
 
 TEST(ReportText, HeaderValuesAreFoldedOntoOneLine) {

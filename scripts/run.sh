@@ -1,0 +1,42 @@
+#!/bin/bash
+# The agent's main job under Wine: builds the agent and starts it in a Wine
+# prefix of its own, beside the bundled live-host peer and, where no real
+# console exists, the simulated console. Sets up what it needs on a fresh
+# Debian 12 machine (run as root). Stop it with Ctrl+C.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+ROOT=$(pwd)
+
+scripts/setup.sh
+source scripts/wine-env.sh
+
+# The release target is 32-bit; where this machine cannot run 32-bit
+# programs the 64-bit build (same code) runs instead.
+if qex_can_run_win32; then ARCH=win32; WINE=$WINE32; else ARCH=win64; WINE=$WINE64; fi
+cmake --preset "$ARCH" >/dev/null
+cmake --build --preset "$ARCH" -j"$(nproc)" >/dev/null
+BUILD="$ROOT/build/$ARCH"
+export WINEPREFIX="$BUILD/run-prefix"
+qex_make_prefix "$WINEPREFIX" "$ARCH"
+qex_start_display
+echo "display: $DISPLAY (a screenshot: xwd -root -display $DISPLAY | convert xwd:- shot.png)"
+
+pids=()
+cleanup() {
+  for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
+  "$WINESERVER" -k 2>/dev/null || true
+  if [[ -n "${QEX_XVFB_PID:-}" ]]; then kill "$QEX_XVFB_PID" 2>/dev/null || true; fi
+}
+trap cleanup EXIT INT TERM
+
+if [[ -x "$BUILD/tools/livehost/livehost.exe" ]]; then
+  "$WINE" "$BUILD/tools/livehost/livehost.exe" &
+  pids+=($!)
+fi
+if [[ -x "$BUILD/tools/simconsole/run-simconsole.sh" ]]; then
+  "$BUILD/tools/simconsole/run-simconsole.sh" &
+  pids+=($!)
+fi
+
+# Inside a Wine desktop, which draws title bars and a notification area.
+"$WINE" explorer /desktop=QEX,1000x600 "$BUILD/app/QEXJoystick.exe" "$@"

@@ -1,0 +1,214 @@
+// The agent's shell end to end: the unmodified .exe under Wine, observed from
+// outside through its windows and the registry.
+#include <gtest/gtest.h>
+
+#include "WineTestSupport_win.h"
+
+namespace ts = testing_support;
+
+namespace {
+
+const std::string kSettingsKey = "Software\\QEX\\JoystickAgent";
+const std::string kRunKey = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+constexpr int kStartTimeout = 30000;
+
+// Positions of the labels in the window description.
+struct Labels {
+  HWND send, recv, joy, net, address, version, autorun, config;
+};
+
+class Agent : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ts::RegDeleteTree(kSettingsKey);
+    HKEY run;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, kRunKey.c_str(), 0, KEY_ALL_ACCESS, &run) == ERROR_SUCCESS) {
+      RegDeleteValueA(run, "JoystickAgent");
+      RegCloseKey(run);
+    }
+  }
+  void TearDown() override {
+    if (agent.Running()) agent.Close(10000);
+  }
+
+  void Start(const std::string& arguments = std::string()) {
+    ASSERT_TRUE(agent.Start(ts::AgentPath(), arguments)) << ts::AgentPath();
+    main = ts::WaitForMainWindow(agent.Pid(), kStartTimeout);
+    ASSERT_NE(main, nullptr) << "no main window";
+    labels.send = ts::ChildAt(main, 165, 58);
+    labels.recv = ts::ChildAt(main, 165, 96);
+    labels.joy = ts::ChildAt(main, 24, 112);
+    labels.net = ts::ChildAt(main, 320, 112);
+    labels.address = ts::ChildAt(main, 328, 56);
+    labels.version = ts::ChildAt(main, 416, 152);
+    labels.autorun = ts::ChildAt(main, 335, 12);
+    labels.config = ts::ChildAt(main, 424, 8);
+    ASSERT_TRUE(labels.send && labels.recv && labels.joy && labels.net && labels.address && labels.version &&
+                labels.autorun && labels.config);
+  }
+
+  static std::wstring T(const char* utf8) { return ts::FromUtf8(utf8); }
+  bool AutorunChecked() const { return SendMessageW(labels.autorun, BM_GETCHECK, 0, 0) == BST_CHECKED; }
+  bool AnyWindowVisible() const {
+    for (HWND w : ts::ProcessWindows(agent.Pid()))
+      if (IsWindowVisible(w)) return true;
+    return false;
+  }
+  HWND TrayWindow() const {
+    for (HWND w : ts::ProcessWindows(agent.Pid(), L"QEXHiddenWindow"))
+      if (ts::WindowText(w) == L"QEXTrayIconWindow") return w;
+    return nullptr;
+  }
+
+  // Opens the address prompt the way a click does, without waiting for it.
+  HWND OpenAddressPrompt() {
+    PostMessageW(labels.config, BM_CLICK, 0, 0);
+    return ts::WaitForDialog(agent.Pid(), T("设置"), 10000);
+  }
+  static HWND DialogChild(HWND dialog, const wchar_t* className, const std::wstring& text = std::wstring()) {
+    for (HWND c : ts::Children(dialog))
+      if (ts::ClassName(c) == className && (text.empty() || ts::WindowText(c) == text)) return c;
+    return nullptr;
+  }
+
+  ts::ChildProcess agent;
+  HWND main = nullptr;
+  Labels labels = {};
+};
+
+TEST_F(Agent, FirstStartShowsDefaultsAndLeavesTheRegistryUntouched) {
+  Start();
+  EXPECT_EQ(ts::WindowText(main), T("QEX导播控制台 MRV-4000"));
+  EXPECT_TRUE(IsWindowVisible(main));
+  EXPECT_EQ(ts::WindowText(labels.address), L"127.0.0.1");
+  EXPECT_EQ(ts::WindowText(labels.joy), T("USB遥杆: 已断开"));
+  EXPECT_EQ(ts::WindowText(labels.net), T("直播主机: 已断开"));
+  EXPECT_EQ(ts::WindowText(labels.send), T("发送: 0 次"));
+  EXPECT_EQ(ts::WindowText(labels.recv), T("接收: 0 次"));
+  EXPECT_EQ(ts::WindowText(labels.version), L"v1.0.0.0");
+  EXPECT_EQ(ts::WindowText(labels.autorun), T("开机运行"));
+  EXPECT_EQ(ts::WindowText(labels.config), T("设置>>"));
+  EXPECT_FALSE(AutorunChecked());
+  // The hidden test buttons exist as real controls but are not visible.
+  HWND btn1 = ts::ChildAt(main, 216, 136);
+  ASSERT_NE(btn1, nullptr);
+  EXPECT_EQ(ts::WindowText(btn1), L"hid write");
+  EXPECT_FALSE(IsWindowVisible(btn1));
+  // Outer size of the description.
+  RECT r;
+  GetWindowRect(main, &r);
+  EXPECT_EQ(r.right - r.left, 499);
+  EXPECT_EQ(r.bottom - r.top, 213);
+
+  EXPECT_FALSE(ts::RegKeyExists(kSettingsKey));
+  EXPECT_FALSE(ts::RegValueExists(kRunKey, "JoystickAgent"));
+  EXPECT_EQ(agent.Close(15000), 0) << "closing the window ends the process cleanly";
+}
+
+TEST_F(Agent, AStoredAddressIsShownAndAnEmptyOneGivesTheDefaultAndStaysEmpty) {
+  ts::RegSetString(kSettingsKey, "Address", "192.168.7.9");
+  Start();
+  EXPECT_EQ(ts::WindowText(labels.address), L"192.168.7.9");
+  EXPECT_EQ(agent.Close(15000), 0);
+
+  ts::RegSetString(kSettingsKey, "Address", "");
+  Start();
+  EXPECT_EQ(ts::WindowText(labels.address), L"127.0.0.1");
+  EXPECT_TRUE(ts::RegValueExists(kSettingsKey, "Address"));
+  EXPECT_EQ(ts::RegValue(kSettingsKey, "Address"), "");
+}
+
+TEST_F(Agent, AddressPromptStoresTheTextUnchangedOnOkAndNothingOnCancel) {
+  Start();
+  HWND dialog = OpenAddressPrompt();
+  ASSERT_NE(dialog, nullptr);
+  EXPECT_NE(DialogChild(dialog, L"Static", T("请输入主机地址:       ")), nullptr);
+  HWND edit = DialogChild(dialog, L"Edit");
+  ASSERT_NE(edit, nullptr);
+  EXPECT_EQ(ts::WindowText(edit), L"127.0.0.1");  // pre-filled with the address in force
+  PostMessageW(DialogChild(dialog, L"Button", L"Cancel"), BM_CLICK, 0, 0);
+  ASSERT_TRUE(ts::WaitUntil([&] { return !IsWindow(dialog); }, 10000));
+  EXPECT_FALSE(ts::RegKeyExists(kSettingsKey));
+
+  dialog = OpenAddressPrompt();
+  ASSERT_NE(dialog, nullptr);
+  edit = DialogChild(dialog, L"Edit");
+  const std::wstring entered = L"  10.1.2.3 x ";  // no trimming, no validation
+  SendMessageW(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(entered.c_str()));
+  PostMessageW(DialogChild(dialog, L"Button", L"OK"), BM_CLICK, 0, 0);
+  ASSERT_TRUE(ts::WaitUntil([&] { return !IsWindow(dialog); }, 10000));
+  ASSERT_TRUE(ts::WaitUntil([&] { return ts::RegValue(kSettingsKey, "Address") == "  10.1.2.3 x "; }, 10000));
+  EXPECT_EQ(ts::WindowText(labels.address), entered);
+  EXPECT_FALSE(ts::RegValueExists(kRunKey, "JoystickAgent"));
+}
+
+TEST_F(Agent, AutorunBoxWritesAndDeletesTheRunValue) {
+  Start();
+  PostMessageW(labels.autorun, BM_CLICK, 0, 0);
+  ASSERT_TRUE(ts::WaitUntil([&] { return ts::RegValueExists(kRunKey, "JoystickAgent"); }, 10000));
+  char path[MAX_PATH];
+  GetFullPathNameA(ts::AgentPath().c_str(), MAX_PATH, path, nullptr);
+  EXPECT_EQ(ts::RegValue(kRunKey, "JoystickAgent"), std::string("\"") + path + "\" -min");
+  EXPECT_TRUE(AutorunChecked());
+  PostMessageW(labels.autorun, BM_CLICK, 0, 0);
+  ASSERT_TRUE(ts::WaitUntil([&] { return !ts::RegValueExists(kRunKey, "JoystickAgent"); }, 10000));
+  EXPECT_FALSE(AutorunChecked());
+  EXPECT_FALSE(ts::RegKeyExists(kSettingsKey));  // autorun never touches the settings key
+}
+
+TEST_F(Agent, AStaleRunValueIsRewrittenAtStart) {
+  ts::RegSetString(kRunKey, "JoystickAgent", "\"C:\\old\\place.exe\" -min");
+  Start();
+  EXPECT_TRUE(AutorunChecked());
+  char path[MAX_PATH];
+  GetFullPathNameA(ts::AgentPath().c_str(), MAX_PATH, path, nullptr);
+  EXPECT_EQ(ts::RegValue(kRunKey, "JoystickAgent"), std::string("\"") + path + "\" -min");
+}
+
+TEST_F(Agent, MinStartsInTheTrayAndATrayClickBringsTheWindowBack) {
+  ASSERT_TRUE(agent.Start(ts::AgentPath(), "-min"));
+  HWND form = nullptr;
+  ASSERT_TRUE(ts::WaitUntil(
+      [&] {
+        auto forms = ts::ProcessWindows(agent.Pid(), L"QEXForm");
+        if (forms.empty()) return false;
+        form = forms.front();
+        return TrayWindow() != nullptr;
+      },
+      kStartTimeout));
+  Sleep(1500);  // past the start of the message loop
+  EXPECT_FALSE(AnyWindowVisible()) << "no window and no taskbar button";
+
+  PostMessageW(TrayWindow(), 0x0401, 0, WM_LBUTTONUP);
+  ASSERT_TRUE(ts::WaitUntil([&] { return IsWindowVisible(form) != FALSE; }, 10000));
+  EXPECT_FALSE(IsIconic(form));
+  EXPECT_TRUE(ts::WaitUntil([&] { return GetForegroundWindow() == form; }, 5000));
+}
+
+TEST_F(Agent, MinimiseBoxHidesToTheTrayAndAClickRestores) {
+  Start();
+  PostMessageW(main, WM_SYSCOMMAND, SC_MINIMIZE, 0);
+  ASSERT_TRUE(ts::WaitUntil([&] { return !AnyWindowVisible(); }, 10000));
+  // A double click raises the click too (every release of the left button).
+  PostMessageW(TrayWindow(), 0x0401, 0, WM_LBUTTONDBLCLK);
+  Sleep(500);
+  EXPECT_FALSE(IsWindowVisible(main));
+  PostMessageW(TrayWindow(), 0x0401, 0, WM_LBUTTONUP);
+  ASSERT_TRUE(ts::WaitUntil([&] { return IsWindowVisible(main) != FALSE; }, 10000));
+  EXPECT_FALSE(IsIconic(main));
+  RECT r;
+  GetWindowRect(main, &r);
+  EXPECT_EQ(r.right - r.left, 499) << "back in normal size";
+}
+
+TEST_F(Agent, MinInAnotherCaseOrPlaceIsNotRecognised) {
+  Start("-MIN");
+  Sleep(1000);
+  EXPECT_TRUE(IsWindowVisible(main));
+  EXPECT_EQ(agent.Close(15000), 0);
+  Start("x -min");
+  Sleep(1000);
+  EXPECT_TRUE(IsWindowVisible(main));
+}
+
+}  // namespace

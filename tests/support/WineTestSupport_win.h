@@ -1,0 +1,116 @@
+// Shared helpers of the tests that run under Wine: a temporary folder, the
+// program under test started as a real process, its traces read the way a
+// debug-output viewer reads them, and its windows found from outside.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "support/Win32.h"
+
+namespace testing_support {
+
+// Polls until the condition holds or the time is up.
+bool WaitUntil(const std::function<bool()>& condition, int timeoutMs, int pollMs = 20);
+
+// Windows path of a file the build produced: env var `name` holds a Unix or
+// Windows path (CMake passes Unix paths; Wine maps them under Z:).
+std::string PathFromEnv(const char* name);
+std::string ToWindowsPath(const std::string& path);
+// The agent under test (QEX_AGENT_EXE).
+std::string AgentPath();
+
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  const std::string& Path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+// Reads every OutputDebugString line of the machine (one reader at a time),
+// keeping those of one process id (0: all).
+class DebugOutputReader {
+ public:
+  DebugOutputReader();
+  ~DebugOutputReader();
+  bool Ok() const { return ok_; }
+  void FilterProcess(DWORD pid) { pid_ = pid; }
+  std::vector<std::string> Lines() const;
+  void Clear();
+  // Waits for a line containing `text` (after the time prefix) that arrived
+  // at or after line index `from`; returns its index or -1.
+  int WaitForLine(const std::string& text, int timeoutMs, std::size_t from = 0) const;
+  std::size_t Count(const std::string& text) const;
+  // The line texts without their "hh:nn:ss " prefix.
+  static std::string Body(const std::string& line);
+  // Local arrival time of each line, in GetTickCount64 milliseconds.
+  std::vector<std::uint64_t> Times() const;
+
+ private:
+  static DWORD WINAPI ThreadProc(void* self);
+  void Run();
+
+  HANDLE bufferReady_ = nullptr, dataReady_ = nullptr, mapping_ = nullptr, thread_ = nullptr;
+  const char* view_ = nullptr;
+  volatile bool stop_ = false;
+  bool ok_ = false;
+  volatile DWORD pid_ = 0;
+  mutable CRITICAL_SECTION lock_;
+  std::vector<std::string> lines_;
+  std::vector<std::uint64_t> times_;
+};
+
+class ChildProcess {
+ public:
+  ChildProcess() = default;
+  ~ChildProcess();
+  ChildProcess(const ChildProcess&) = delete;
+  ChildProcess& operator=(const ChildProcess&) = delete;
+
+  // Starts `exe` with the command-line tail `arguments` (may be empty).
+  bool Start(const std::string& exe, const std::string& arguments = std::string(),
+             const std::string& workingDir = std::string());
+  DWORD Pid() const { return info_.dwProcessId; }
+  HANDLE Handle() const { return info_.hProcess; }
+  bool Running() const;
+  // Waits for the end; returns the exit code, or -1 on time-out.
+  long Wait(int timeoutMs);
+  // WM_CLOSE to the process's top-level windows, then waits.
+  long Close(int timeoutMs);
+  void Kill();
+
+ private:
+  PROCESS_INFORMATION info_ = {};
+};
+
+// Top-level windows of a process, optionally of one class.
+std::vector<HWND> ProcessWindows(DWORD pid, const wchar_t* className = nullptr);
+// The agent's main window (class "QEXForm") once it exists.
+HWND WaitForMainWindow(DWORD pid, int timeoutMs);
+// The dialog of a process with the given caption (class "#32770").
+HWND FindDialog(DWORD pid, const std::wstring& caption);
+HWND WaitForDialog(DWORD pid, const std::wstring& caption, int timeoutMs);
+std::wstring WindowText(HWND window);
+std::wstring ClassName(HWND window);
+// Child windows of a window, in z-order.
+std::vector<HWND> Children(HWND parent);
+// Child whose client-relative position is (left, top).
+HWND ChildAt(HWND parent, int left, int top);
+// Code page 936 text (as the program keeps it) to wide text.
+std::wstring FromCp936(const std::string& text);
+std::wstring FromUtf8(const std::string& text);
+std::string ToUtf8(const std::wstring& text);
+
+// Registry under HKEY_CURRENT_USER, for checks from outside.
+bool RegValueExists(const std::string& key, const std::string& name);
+std::string RegValue(const std::string& key, const std::string& name);  // REG_SZ, "" if none
+void RegSetString(const std::string& key, const std::string& name, const std::string& value);
+void RegDeleteTree(const std::string& key);
+bool RegKeyExists(const std::string& key);
+
+}  // namespace testing_support

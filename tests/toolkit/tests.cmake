@@ -1,0 +1,7 @@
+qex_add_native_test(toolkit_core_test
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/window_description_test.cpp ${CMAKE_CURRENT_LIST_DIR}/delegate_test.cpp
+  LIBS qex_toolkit_core)
+qex_add_fuzzer(window_description_fuzz
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/window_description_fuzz.cpp
+  LIBS qex_toolkit_core)
+target_compile_definitions(toolkit_core_test PRIVATE QEX_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
