@@ -29,6 +29,7 @@ struct Spot {
   bool quoteBefore = false;           // a quote right before, with no backslash between
   bool quoteAfter = false;            // a quote right after
   bool quoteAfterBackslashes = false;  // a quote after a run of zero or more backslashes
+  bool nextToSpot = false;  // only backslashes between this spot and another
 };
 
 Spot MakeSpot(const std::string& command, std::size_t position) {
@@ -119,6 +120,11 @@ std::vector<Spot> FindSpots(const std::string& command) {
       ++i;
     }
   }
+  for (std::size_t k = 1; k < spots.size(); ++k) {
+    const std::size_t from = spots[k - 1].position + kPlaceholderLength;
+    if (command.find_first_not_of('\\', from) == spots[k].position)
+      spots[k - 1].nextToSpot = spots[k].nextToSpot = true;
+  }
   return spots;
 }
 
@@ -158,6 +164,10 @@ bool NeedsQuoting(const std::string& argument) {
 }
 
 std::optional<std::string> RenderAt(const Spot& spot, const std::string& argument) {
+  // Two copies of the argument side by side would share quotes and
+  // backslash runs; only a plain text cannot interact with itself.
+  if (spot.nextToSpot && (NeedsQuoting(argument) || argument.find('\\') != std::string::npos))
+    return std::nullopt;
   if (spot.inProgramName) {
     // No escapes exist in the program name; only a plain text keeps it whole.
     if (argument.empty() || argument.find('"') != std::string::npos)

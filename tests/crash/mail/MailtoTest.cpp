@@ -167,9 +167,9 @@ TEST(MailtoCommand, LongCommandsAreCutWithoutSplittingAnEscape) {
                                   R"("C:\m.exe" -c)"};
   for (const char* handler : handlers) {
     std::set<std::size_t> lengthsSeen;
-    for (int shift = 0; shift < 3; ++shift) {
-      // "ab" then an escaped blank, over and over: every third cut point
-      // lands on each of the escape's three characters.
+    for (int shift = 0; shift < 5; ++shift) {
+      // "ab" then an escaped blank ("ab%20"), over and over: five shifts
+      // put the limit on each character of the cycle once.
       std::string body(static_cast<std::size_t>(shift), 'x');
       while (body.size() < 20000)
         body += "ab ";
@@ -188,8 +188,9 @@ TEST(MailtoCommand, LongCommandsAreCutWithoutSplittingAnEscape) {
         ++linkAt;
       ASSERT_LT(linkAt, full.size());
       for (std::size_t i = 0; i < args.size(); ++i) {
-        if (i != linkAt)
+        if (i != linkAt) {
           EXPECT_EQ(args[i], full[i]);
+        }
       }
       const std::string& kept = args[linkAt];
       ASSERT_EQ(link.compare(0, kept.size(), kept), 0) << "the link is cut from its end";
