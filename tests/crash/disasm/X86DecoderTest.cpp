@@ -1,0 +1,242 @@
+#include "crash/disasm/X86Decoder.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+namespace {
+
+struct Case {
+  CpuMode mode;
+  std::uint64_t address;
+  std::vector<std::uint8_t> bytes;
+  const char* text;
+};
+
+void ExpectDecodes(const std::vector<Case>& cases) {
+  for (const Case& c : cases) {
+    DecodedInstruction decoded = DecodeInstruction(c.bytes.data(), c.bytes.size(), c.address, c.mode);
+    SCOPED_TRACE(c.text);
+    EXPECT_TRUE(decoded.valid);
+    EXPECT_EQ(decoded.length, c.bytes.size());
+    EXPECT_EQ(decoded.text, c.text);
+  }
+}
+
+constexpr CpuMode k32 = CpuMode::X86;
+constexpr CpuMode k64 = CpuMode::X64;
+
+TEST(X86Decoder, FramesStackAndPlainMoves32) {
+  ExpectDecodes({
+      {k32, 0, {0x55}, "push ebp"},
+      {k32, 0, {0x89, 0xE5}, "mov ebp, esp"},
+      {k32, 0, {0x8B, 0x45, 0x08}, "mov eax, dword ptr [ebp+0x8]"},
+      {k32, 0, {0x8B, 0x44, 0x24, 0x04}, "mov eax, dword ptr [esp+0x4]"},
+      {k32, 0, {0x8D, 0x04, 0x8D, 0x10, 0x00, 0x00, 0x00}, "lea eax, [ecx*4+0x10]"},
+      {k32, 0, {0x8D, 0xB6, 0x00, 0x00, 0x00, 0x00}, "lea esi, [esi]"},
+      {k32, 0, {0x83, 0xEC, 0x10}, "sub esp, 0x10"},
+      {k32, 0, {0x83, 0xC4, 0xF0}, "add esp, 0xfffffff0"},
+      {k32, 0, {0x81, 0xEC, 0x00, 0x01, 0x00, 0x00}, "sub esp, 0x100"},
+      {k32, 0, {0x66, 0x89, 0x08}, "mov word ptr [eax], cx"},
+      {k32, 0, {0x64, 0xA1, 0x18, 0x00, 0x00, 0x00}, "mov eax, dword ptr fs:[0x18]"},
+      {k32, 0, {0xB8, 0x78, 0x56, 0x34, 0x12}, "mov eax, 0x12345678"},
+      {k32, 0, {0xB4, 0x01}, "mov ah, 0x1"},
+      {k32, 0, {0x6A, 0xFF}, "push 0xffffffff"},
+      {k32, 0, {0x68, 0x00, 0x10, 0x40, 0x00}, "push 0x401000"},
+      {k32, 0, {0xC6, 0x45, 0xFF, 0x00}, "mov byte ptr [ebp-0x1], 0x0"},
+      {k32, 0, {0xC7, 0x04, 0x24, 0x01, 0x00, 0x00, 0x00}, "mov dword ptr [esp], 0x1"},
+      {k32, 0, {0xC8, 0x10, 0x00, 0x00}, "enter 0x10, 0x0"},
+      {k32, 0, {0x9C}, "pushfd"},
+      {k32, 0, {0x98}, "cwde"},
+      {k32, 0, {0x66, 0x98}, "cbw"},
+      {k32, 0, {0x99}, "cdq"},
+      {k32, 0, {0x40}, "inc eax"},
+      {k32, 0, {0x4F}, "dec edi"},
+      {k32, 0, {0x67, 0x8B, 0x07}, "mov eax, dword ptr [bx]"},
+      {k32, 0, {0x67, 0x8B, 0x46, 0x02}, "mov eax, dword ptr [bp+0x2]"},
+  });
+}
+
+TEST(X86Decoder, BranchTargetsAreAbsolute) {
+  ExpectDecodes({
+      {k32, 0x401000, {0xE8, 0x00, 0x00, 0x00, 0x00}, "call 0x401005"},
+      {k32, 0x401000, {0xEB, 0xFE}, "jmp 0x401000"},
+      {k32, 0x10, {0x74, 0x05}, "je 0x17"},
+      {k32, 0x100, {0x0F, 0x84, 0x10, 0x00, 0x00, 0x00}, "je 0x116"},
+      {k32, 0, {0xE8, 0xFB, 0xFF, 0xFF, 0xFF}, "call 0x0"},
+      {k32, 0, {0xE8, 0xF0, 0xFF, 0xFF, 0xFF}, "call 0xfffffff5"},  // wraps in 32 bits
+      {k32, 0, {0xFF, 0x15, 0x00, 0x20, 0x40, 0x00}, "call dword ptr [0x402000]"},
+      {k32, 0, {0xFF, 0xE0}, "jmp eax"},
+      {k32, 0, {0xFF, 0x24, 0x85, 0x00, 0x30, 0x40, 0x00}, "jmp dword ptr [eax*4+0x403000]"},
+      {k32, 0, {0xC3}, "ret"},
+      {k32, 0, {0xC2, 0x08, 0x00}, "ret 0x8"},
+      {k32, 0, {0xF3, 0xC3}, "rep ret"},
+      {k32, 0, {0xCC}, "int3"},
+      {k64, 0x140001000, {0xE8, 0xFB, 0xFF, 0xFF, 0xFF}, "call 0x140001000"},
+      {k64, 0x140001000, {0xFF, 0x25, 0x00, 0x00, 0x00, 0x00}, "jmp qword ptr [rip]  ; 0x140001006"},
+  });
+}
+
+TEST(X86Decoder, ArithmeticShiftsAndConditions) {
+  ExpectDecodes({
+      {k32, 0, {0x0F, 0xB6, 0x45, 0xFF}, "movzx eax, byte ptr [ebp-0x1]"},
+      {k32, 0, {0x0F, 0xBF, 0xC1}, "movsx eax, cx"},
+      {k32, 0, {0x0F, 0x94, 0xC0}, "sete al"},
+      {k32, 0, {0x0F, 0x4C, 0xC2}, "cmovl eax, edx"},
+      {k32, 0, {0xF7, 0x7D, 0xF8}, "idiv dword ptr [ebp-0x8]"},
+      {k32, 0, {0xF7, 0xF1}, "div ecx"},
+      {k32, 0, {0xF6, 0xC1, 0x01}, "test cl, 0x1"},
+      {k32, 0, {0x6B, 0xC0, 0x0C}, "imul eax, eax, 0xc"},
+      {k32, 0, {0x0F, 0xAF, 0xC2}, "imul eax, edx"},
+      {k32, 0, {0xC1, 0xE0, 0x04}, "shl eax, 0x4"},
+      {k32, 0, {0xD1, 0xF8}, "sar eax, 1"},
+      {k32, 0, {0xD3, 0xE2}, "shl edx, cl"},
+      {k32, 0, {0x0F, 0xA5, 0xC2}, "shld edx, eax, cl"},
+      {k32, 0, {0x0F, 0xC8}, "bswap eax"},
+      {k32, 0, {0x31, 0xC0}, "xor eax, eax"},
+      {k32, 0, {0x85, 0xC0}, "test eax, eax"},
+      {k32, 0, {0x3C, 0x2F}, "cmp al, 0x2f"},
+      {k32, 0, {0xFE, 0x08}, "dec byte ptr [eax]"},
+  });
+}
+
+TEST(X86Decoder, PrefixesOnStringAndAtomicOperations) {
+  ExpectDecodes({
+      {k32, 0, {0xF3, 0xA5}, "rep movsd"},
+      {k32, 0, {0xF3, 0xAB}, "rep stosd"},
+      {k32, 0, {0xF3, 0xA6}, "rep cmpsb"},
+      {k32, 0, {0xF0, 0x0F, 0xB1, 0x0A}, "lock cmpxchg dword ptr [edx], ecx"},
+      {k32, 0, {0xF0, 0x0F, 0xC1, 0x02}, "lock xadd dword ptr [edx], eax"},
+      {k32, 0, {0x0F, 0x1F, 0x44, 0x00, 0x00}, "nop dword ptr [eax+eax]"},
+      {k32, 0, {0x66, 0x0F, 0x1F, 0x84, 0x00, 0x00, 0x00, 0x00, 0x00}, "nop word ptr [eax+eax]"},
+      {k32, 0, {0x66, 0x2E, 0x0F, 0x1F, 0x84, 0x00, 0x00, 0x00, 0x00, 0x00}, "nop word ptr cs:[eax+eax]"},
+      {k32, 0, {0x66, 0x90}, "nop"},
+      {k32, 0, {0xF3, 0x90}, "pause"},
+      {k64, 0, {0xF3, 0x48, 0xAB}, "rep stosq"},
+  });
+}
+
+TEST(X86Decoder, X87Forms) {
+  ExpectDecodes({
+      {k32, 0, {0xDD, 0x45, 0x08}, "fld qword ptr [ebp+0x8]"},
+      {k32, 0, {0xD9, 0x5D, 0xFC}, "fstp dword ptr [ebp-0x4]"},
+      {k32, 0, {0xDB, 0x6D, 0x08}, "fld tbyte ptr [ebp+0x8]"},
+      {k32, 0, {0xDF, 0x7D, 0xF0}, "fistp qword ptr [ebp-0x10]"},
+      {k32, 0, {0xD9, 0x7D, 0xFE}, "fnstcw word ptr [ebp-0x2]"},
+      {k32, 0, {0xDE, 0xC9}, "fmulp st(1), st"},
+      {k32, 0, {0xD8, 0xC1}, "fadd st, st(1)"},
+      {k32, 0, {0xD9, 0xC9}, "fxch st(1)"},
+      {k32, 0, {0xDD, 0xD8}, "fstp st(0)"},
+      {k32, 0, {0xDF, 0xE0}, "fnstsw ax"},
+      {k32, 0, {0xD9, 0xE8}, "fld1"},
+      {k32, 0, {0xD9, 0xEE}, "fldz"},
+      {k32, 0, {0xD9, 0xE0}, "fchs"},
+      {k32, 0, {0xDF, 0xE9}, "fucomip st, st(1)"},
+  });
+}
+
+TEST(X86Decoder, SseMovesAndConversions) {
+  ExpectDecodes({
+      {k32, 0, {0xF3, 0x0F, 0x10, 0x45, 0x08}, "movss xmm0, dword ptr [ebp+0x8]"},
+      {k32, 0, {0xF2, 0x0F, 0x11, 0x04, 0x24}, "movsd qword ptr [esp], xmm0"},
+      {k32, 0, {0x66, 0x0F, 0xEF, 0xC0}, "pxor xmm0, xmm0"},
+      {k32, 0, {0x0F, 0xEF, 0xC0}, "pxor mm0, mm0"},
+      {k32, 0, {0x0F, 0x28, 0xC1}, "movaps xmm0, xmm1"},
+      {k32, 0, {0x0F, 0x11, 0x00}, "movups xmmword ptr [eax], xmm0"},
+      {k32, 0, {0xF2, 0x0F, 0x2C, 0xC0}, "cvttsd2si eax, xmm0"},
+      {k32, 0, {0xF2, 0x0F, 0x2A, 0xC1}, "cvtsi2sd xmm0, ecx"},
+      {k32, 0, {0xF3, 0x0F, 0x5A, 0xC0}, "cvtss2sd xmm0, xmm0"},
+      {k32, 0, {0x66, 0x0F, 0x6E, 0xC0}, "movd xmm0, eax"},
+      {k32, 0, {0x66, 0x0F, 0x7E, 0xC0}, "movd eax, xmm0"},
+      {k32, 0, {0xF3, 0x0F, 0x7E, 0x45, 0xF8}, "movq xmm0, qword ptr [ebp-0x8]"},
+      {k32, 0, {0x66, 0x0F, 0xD6, 0x45, 0xF8}, "movq qword ptr [ebp-0x8], xmm0"},
+      {k32, 0, {0x66, 0x0F, 0x2E, 0xC1}, "ucomisd xmm0, xmm1"},
+      {k32, 0, {0x0F, 0x57, 0xC9}, "xorps xmm1, xmm1"},
+      {k32, 0, {0x66, 0x0F, 0x73, 0xD8, 0x08}, "psrldq xmm0, 0x8"},
+      {k64, 0, {0xF2, 0x0F, 0x59, 0xC1}, "mulsd xmm0, xmm1"},
+      {k64, 0, {0x66, 0x48, 0x0F, 0x6E, 0xC0}, "movq xmm0, rax"},
+      {k64, 0, {0x66, 0x48, 0x0F, 0x7E, 0xC0}, "movq rax, xmm0"},
+      {k64, 0, {0xF2, 0x48, 0x0F, 0x2A, 0xC0}, "cvtsi2sd xmm0, rax"},
+      {k64, 0, {0x44, 0x0F, 0x28, 0xC8}, "movaps xmm9, xmm0"},
+      {k64, 0, {0x66, 0x45, 0x0F, 0xEF, 0xC0}, "pxor xmm8, xmm8"},
+  });
+}
+
+TEST(X86Decoder, RexRegistersAndRipRelative64) {
+  ExpectDecodes({
+      {k64, 0, {0x48, 0x89, 0xE5}, "mov rbp, rsp"},
+      {k64, 0, {0x48, 0x83, 0xEC, 0x28}, "sub rsp, 0x28"},
+      {k64, 0x140001000, {0x48, 0x8B, 0x05, 0x10, 0x00, 0x00, 0x00}, "mov rax, qword ptr [rip+0x10]  ; 0x140001017"},
+      {k64, 0x140001000, {0x48, 0x8D, 0x0D, 0xF9, 0xFF, 0xFF, 0xFF}, "lea rcx, [rip-0x7]  ; 0x140001000"},
+      {k64, 0, {0x41, 0x57}, "push r15"},
+      {k64, 0, {0x41, 0x5C}, "pop r12"},
+      {k64, 0, {0x50}, "push rax"},
+      {k64, 0, {0x4C, 0x8D, 0x04, 0x0A}, "lea r8, [rdx+rcx]"},
+      {k64, 0, {0x4E, 0x8B, 0x44, 0xE5, 0xF8}, "mov r8, qword ptr [rbp+r12*8-0x8]"},
+      {k64, 0, {0x48, 0x63, 0xC8}, "movsxd rcx, eax"},
+      {k64, 0, {0x48, 0xB8, 0x88, 0x77, 0x66, 0x55, 0x44, 0x33, 0x22, 0x11}, "mov rax, 0x1122334455667788"},
+      {k64, 0, {0x48, 0xC7, 0xC0, 0xFF, 0xFF, 0xFF, 0xFF}, "mov rax, 0xffffffffffffffff"},
+      {k64, 0, {0x40, 0x88, 0xF0}, "mov al, sil"},
+      {k64, 0, {0x88, 0xF0}, "mov al, dh"},
+      {k64, 0, {0x41, 0x90}, "xchg r8d, eax"},
+      {k64, 0, {0x0F, 0x05}, "syscall"},
+      {k64, 0, {0x48, 0x98}, "cdqe"},
+      {k64, 0, {0x48, 0x99}, "cqo"},
+      {k64, 0, {0x65, 0x48, 0x8B, 0x04, 0x25, 0x30, 0x00, 0x00, 0x00}, "mov rax, qword ptr gs:[0x30]"},
+      {k64, 0, {0x67, 0x8B, 0x00}, "mov eax, dword ptr [eax]"},
+      {k64, 0, {0x0F, 0x1F, 0x84, 0x00, 0x00, 0x00, 0x00, 0x00}, "nop dword ptr [rax+rax]"},
+      {k64, 0, {0x4D, 0x85, 0xC0}, "test r8, r8"},
+      {k64, 0, {0x41, 0xFF, 0xD3}, "call r11"},
+      {k64, 0, {0x49, 0xF7, 0xF8}, "idiv r8"},
+  });
+}
+
+void ExpectData(CpuMode mode, const std::vector<std::uint8_t>& bytes, const char* text) {
+  DecodedInstruction decoded = DecodeInstruction(bytes.data(), bytes.size(), 0, mode);
+  SCOPED_TRACE(text);
+  EXPECT_FALSE(decoded.valid);
+  EXPECT_EQ(decoded.length, 1u);
+  EXPECT_EQ(decoded.text, text);
+}
+
+TEST(X86Decoder, UnknownOrTruncatedBytesAreOneByteOfData) {
+  ExpectData(k32, {0x8B, 0x45}, "db 0x8b");                    // displacement missing
+  ExpectData(k32, {0xE8, 0x00, 0x00}, "db 0xe8");              // rel32 cut short
+  ExpectData(k32, {0x66}, "db 0x66");                          // prefix only
+  ExpectData(k64, {0x48}, "db 0x48");                          // REX only
+  ExpectData(k64, {0x06}, "db 0x06");                          // push es: gone in 64-bit mode
+  ExpectData(k64, {0xCE}, "db 0xce");                          // into
+  ExpectData(k32, {0x0F, 0x05}, "db 0x0f");                    // syscall is 64-bit only
+  ExpectData(k32, {0xD6, 0x00}, "db 0xd6");
+  ExpectData(k32, {0x0F, 0x38, 0x00, 0xC1}, "db 0x0f");        // three-byte maps are not covered
+  ExpectData(k32, {0x8D, 0xC0}, "db 0x8d");                    // lea needs memory
+  ExpectData(k32, {0x8E, 0xF8}, "db 0x8e");                    // no segment register 7
+  ExpectData(k32, {0xFF, 0xF8}, "db 0xff");                    // FF /7
+}
+
+TEST(X86Decoder, InstructionsAreAtMostFifteenBytes) {
+  std::vector<std::uint8_t> bytes(14, 0x66);
+  bytes.push_back(0x90);
+  DecodedInstruction fifteen = DecodeInstruction(bytes.data(), bytes.size(), 0, k32);
+  EXPECT_TRUE(fifteen.valid);
+  EXPECT_EQ(fifteen.length, 15u);
+
+  bytes.insert(bytes.begin(), 0x66);
+  DecodedInstruction sixteen = DecodeInstruction(bytes.data(), bytes.size(), 0, k32);
+  EXPECT_FALSE(sixteen.valid);
+  EXPECT_EQ(sixteen.length, 1u);
+}
+
+TEST(X86Decoder, NeverReadsPastTheGivenBytes) {
+  // The operand would continue into bytes that are not ours: stop at the end.
+  const std::uint8_t code[] = {0x81, 0xEC, 0x00, 0x01, 0x00, 0x00};
+  for (std::size_t size = 1; size < sizeof code; ++size) {
+    std::vector<std::uint8_t> exact(code, code + size);  // ASan catches a read past it
+    DecodedInstruction decoded = DecodeInstruction(exact.data(), exact.size(), 0, k32);
+    EXPECT_FALSE(decoded.valid) << size;
+    EXPECT_EQ(decoded.length, 1u);
+  }
+  EXPECT_EQ(DecodeInstruction(code, 0, 0, k32).length, 0u);
+}
+
+}  // namespace
