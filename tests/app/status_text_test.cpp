@@ -6,13 +6,16 @@
 #include "app/Texts.h"
 
 #if defined(_WIN32)
-#include "support/Utils.h"
+#include "support/Win32.h"
 std::string Cp936(const std::string& utf8) {
   // UTF-8 -> wide -> code page 936, through the platform.
   const int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
   std::wstring wide(static_cast<std::size_t>(n), L'\0');
   MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), &wide[0], n);
-  return NarrowCp936(wide);
+  const int m = WideCharToMultiByte(936, 0, wide.data(), n, nullptr, 0, nullptr, nullptr);
+  std::string out(static_cast<std::size_t>(m), '\0');
+  WideCharToMultiByte(936, 0, wide.data(), n, &out[0], m, nullptr, nullptr);
+  return out;
 }
 #else
 #include <iconv.h>
