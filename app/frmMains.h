@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 
+#include "app/LinkProtocol.h"
 #include "hid/HidController.h"
 #include "net/ClientSocket.h"
 #include "support/Hex.h"
@@ -81,6 +82,15 @@ class TfrmMain : public TForm {
   int FHidBufferLen = 0;
   std::int32_t FSendCount = 0;
   std::int32_t FRecvCount = 0;
+
+  // Receiving from the live host: the stream receiver keeps an unfinished
+  // send message across reads; the grace timer completes a last code line
+  // that arrived without its line end once the peer has gone quiet.
+  void HandleSendMessage(const std::string& code);
+  void RestartRecvGrace();
+  void RecvGraceTimer(TObject* Sender);
+  TLinkReceiver FLinkReceiver;
+  TTimer* FRecvGraceTimer = nullptr;  // owned by the window, made on first need
 };
 
 // The agent's own message: FHidBuffer holds a report to relay.

@@ -5,3 +5,4 @@ qex_add_wine_test(shell_e2e_test
 if(TARGET shell_e2e_test)
   add_dependencies(shell_e2e_test QEXJoystick)
 endif()
+include(${CMAKE_CURRENT_LIST_DIR}/link_tests.cmake)

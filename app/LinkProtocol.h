@@ -1,0 +1,75 @@
+// The wire format of the link to the live host, without platform calls:
+// the agent's messages, and the receiver that finds the live host's send
+// messages in the received byte stream.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+// "usb-hid=recv" CR LF "code=" hex CR LF: one console report.
+std::string RecvMessageText(const std::string& hex);
+// "usb-hid=get_status" CR LF.
+std::string StatusRequestText();
+// "mark=live" CR LF.
+std::string KeepAliveText();
+// What the agent traces for a send message: address, ": ", the code as
+// received (spaces kept).
+std::string SendMessageTraceText(const std::string& address, const std::string& code);
+
+// Finds send messages in the bytes the live host sends. The bytes are a
+// stream: a message may be split over reads and a read may hold several,
+// so the bytes of an unfinished message are kept for the next read.
+//
+// A line ends at CR, LF or the pair CR LF (one line end, also when the pair
+// is split over two reads). A NUL byte ends the text of its read: the piece
+// before it is a line, the rest of that read is dropped. A send message
+// begins with a line that is exactly "usb-hid=send"; its value is that of
+// its first later line whose key (the part before the first "=") equals
+// "code" without regard to ASCII case. Lines outside a send message are
+// ignored. A message without a code line ends at the next "usb-hid=send"
+// line, or when the stream goes quiet (Flush), provided it holds at least
+// two lines; its value is then empty.
+//
+// One object per connection; Reset when a new connection begins. Not thread
+// safe (the main thread feeds it).
+class TLinkReceiver {
+ public:
+  // Lines longer than this are dropped (a peer that never ends a line must
+  // not grow the buffer without bound); a code line of the longest report
+  // is about 2 KiB.
+  static constexpr std::size_t kMaxLineLength = 64 * 1024;
+
+  // Takes the bytes of one read; appends the value of every send message
+  // they complete to codes, in order.
+  void Feed(const char* data, std::size_t size, std::vector<std::string>& codes);
+  void Feed(const std::string& bytes, std::vector<std::string>& codes) { Feed(bytes.data(), bytes.size(), codes); }
+
+  // True when Flush would complete a message: the received bytes end inside
+  // a code line that lacks its line end, or inside a send message of two or
+  // more lines without a code line. The caller then waits a short grace
+  // period and calls Flush unless further bytes arrive first.
+  bool AwaitsGrace() const;
+  // No further byte arrived within the grace period (or the connection
+  // ended): completes what AwaitsGrace announced.
+  void Flush(std::vector<std::string>& codes);
+
+  // Forgets everything held (a new connection).
+  void Reset();
+
+ private:
+  void EndLine(std::vector<std::string>& codes);
+  void TakeLine(const std::string& line, std::vector<std::string>& codes);
+
+  std::string line_;           // the unfinished last line
+  bool afterCr_ = false;       // the last byte taken was CR: a following LF is its pair
+  bool overlong_ = false;      // dropping the rest of an overlong line
+  bool inMessage_ = false;     // "usb-hid=send" seen, no code line yet
+  bool hasSecondLine_ = false; // the open message holds more than its first line
+};
+
+// True when line has a "=" and the part before the first one equals "code"
+// without regard to ASCII case.
+bool IsCodeLine(const std::string& line);
+// Everything after the first "=" of a line (empty without one).
+std::string LineValue(const std::string& line);

@@ -1,0 +1,318 @@
+// The link to the live host end to end: the unmodified agent under Wine
+// against a live-host peer in this test, observed from outside through its
+// traces, its labels and the bytes it sends.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "WineTestSupport_win.h"
+#include "app/Texts.h"
+#include "support/Text.h"
+
+namespace ts = testing_support;
+
+namespace {
+
+const std::string kSettingsKey = "Software\\QEX\\JoystickAgent";
+constexpr u_short kLivePort = 18884;
+constexpr int kStartTimeout = 30000;
+
+std::uint64_t Now() { return GetTickCount64(); }
+
+// The live host's end: a listener on 127.0.0.1:18884 and one connection,
+// whose received lines are kept with their arrival times.
+class LivePeer {
+ public:
+  LivePeer() {
+    WSADATA data;
+    WSAStartup(MAKEWORD(2, 2), &data);
+  }
+  ~LivePeer() {
+    Drop(false);
+    StopListening();
+    WSACleanup();
+  }
+
+  bool Listen() {
+    listener_ = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in local = {};
+    local.sin_family = AF_INET;
+    local.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    local.sin_port = htons(kLivePort);
+    return bind(listener_, reinterpret_cast<sockaddr*>(&local), sizeof local) == 0 && listen(listener_, 4) == 0;
+  }
+  void StopListening() {
+    if (listener_ != INVALID_SOCKET) closesocket(listener_);
+    listener_ = INVALID_SOCKET;
+  }
+  // Waits for the agent's connection; its time, or 0.
+  std::uint64_t Accept(int timeoutMs) {
+    if (!Readable(listener_, timeoutMs)) return 0;
+    Drop(false);
+    client_ = accept(listener_, nullptr, nullptr);
+    if (client_ == INVALID_SOCKET) return 0;
+    pending_.clear();
+    return Now();
+  }
+  // True when the listener has a connection waiting within timeoutMs.
+  bool ConnectionWaiting(int timeoutMs) { return Readable(listener_, timeoutMs); }
+
+  bool Send(const std::string& bytes) {
+    return client_ != INVALID_SOCKET && send(client_, bytes.data(), static_cast<int>(bytes.size()), 0) ==
+                                            static_cast<int>(bytes.size());
+  }
+  // Orderly close (reset: abortive).
+  void Drop(bool reset) {
+    if (client_ == INVALID_SOCKET) return;
+    if (reset) {
+      linger abortive = {1, 0};
+      setsockopt(client_, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&abortive), sizeof abortive);
+    } else {
+      shutdown(client_, SD_SEND);
+    }
+    closesocket(client_);
+    client_ = INVALID_SOCKET;
+  }
+
+  struct Line {
+    std::string text;
+    std::uint64_t time;
+  };
+  // Reads for ms milliseconds; false when the agent closed the connection.
+  bool ReadFor(int ms) {
+    const std::uint64_t end = Now() + static_cast<std::uint64_t>(ms);
+    while (client_ != INVALID_SOCKET) {
+      const std::uint64_t now = Now();
+      if (now >= end) return true;
+      if (!Readable(client_, static_cast<int>(end - now))) continue;
+      char buffer[4096];
+      const int n = recv(client_, buffer, sizeof buffer, 0);
+      if (n <= 0) {
+        closesocket(client_);
+        client_ = INVALID_SOCKET;
+        return false;
+      }
+      for (int i = 0; i < n; ++i) {
+        if (buffer[i] == '\n') {
+          if (!pending_.empty() && pending_.back() == '\r') pending_.pop_back();
+          lines_.push_back({pending_, Now()});
+          pending_.clear();
+        } else {
+          pending_.push_back(buffer[i]);
+        }
+      }
+    }
+    return false;
+  }
+  std::vector<std::uint64_t> TimesOf(const std::string& text) const {
+    std::vector<std::uint64_t> times;
+    for (const Line& line : lines_)
+      if (line.text == text) times.push_back(line.time);
+    return times;
+  }
+  const std::vector<Line>& Lines() const { return lines_; }
+  bool Connected() const { return client_ != INVALID_SOCKET; }
+
+ private:
+  static bool Readable(SOCKET s, int timeoutMs) {
+    if (s == INVALID_SOCKET) return false;
+    fd_set set;
+    FD_ZERO(&set);
+    FD_SET(s, &set);
+    timeval timeout = {timeoutMs / 1000, (timeoutMs % 1000) * 1000};
+    return select(0, &set, nullptr, nullptr, &timeout) == 1;
+  }
+
+  SOCKET listener_ = INVALID_SOCKET;
+  SOCKET client_ = INVALID_SOCKET;
+  std::string pending_;
+  std::vector<Line> lines_;
+};
+
+class LinkE2E : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ts::RegDeleteTree(kSettingsKey);  // the default address, 127.0.0.1
+    ASSERT_TRUE(traces.Ok()) << "debug output reader";
+  }
+  void TearDown() override {
+    if (agent.Running()) agent.Close(10000);
+    if (agent.Running()) agent.Kill();
+    ts::RegDeleteTree(kSettingsKey);
+  }
+
+  void Start() {
+    ASSERT_TRUE(agent.Start(ts::AgentPath())) << ts::AgentPath();
+    traces.FilterProcess(agent.Pid());
+    main = ts::WaitForMainWindow(agent.Pid(), kStartTimeout);
+    ASSERT_NE(main, nullptr) << "no main window";
+    netLabel = ts::ChildAt(main, 320, 112);
+    recvLabel = ts::ChildAt(main, 165, 96);
+    configButton = ts::ChildAt(main, 424, 8);
+    ASSERT_TRUE(netLabel && recvLabel && configButton);
+  }
+
+  static std::wstring NetText(bool up) {
+    return ts::FromCp936(std::string(texts::kTextNetPrefix) + (up ? texts::kTextConnected : texts::kTextDisconnected));
+  }
+  static std::wstring RecvText(int count) { return ts::FromCp936(FormatText(texts::kFmtRecvCount, count)); }
+  bool NetLabelBecomes(bool up, int timeoutMs = 3000) {
+    return ts::WaitUntil([&] { return ts::WindowText(netLabel) == NetText(up); }, timeoutMs);
+  }
+  bool RecvLabelBecomes(int count, int timeoutMs = 3000) {
+    return ts::WaitUntil([&] { return ts::WindowText(recvLabel) == RecvText(count); }, timeoutMs);
+  }
+  // Times of the trace lines holding text, from line index `from` on.
+  std::vector<std::uint64_t> TraceTimes(const std::string& text, std::size_t from = 0) const {
+    const std::vector<std::string> lines = traces.Lines();
+    const std::vector<std::uint64_t> times = traces.Times();
+    std::vector<std::uint64_t> found;
+    for (std::size_t i = from; i < lines.size() && i < times.size(); ++i)
+      if (ts::DebugOutputReader::Body(lines[i]).find(text) != std::string::npos) found.push_back(times[i]);
+    return found;
+  }
+  // OK in the address prompt, with the address it shows (unchanged).
+  void ConfirmAddressPrompt() {
+    PostMessageW(main, WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(configButton), BN_CLICKED),
+                 reinterpret_cast<LPARAM>(configButton));
+    const HWND dialog = ts::WaitForDialog(agent.Pid(), L"\u8BBE\u7F6E", 5000);  // 设置
+    ASSERT_NE(dialog, nullptr) << "no address prompt";
+    const HWND edit = FindWindowExW(dialog, nullptr, L"Edit", nullptr);
+    ASSERT_NE(edit, nullptr);
+    EXPECT_EQ(ts::WindowText(edit), L"127.0.0.1");
+    SendMessageW(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"127.0.0.1"));
+    PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(GetDlgItem(dialog, IDOK)));
+    ASSERT_TRUE(ts::WaitUntil([&] { return !IsWindow(dialog); }, 3000));
+  }
+  std::size_t CountExact(const std::string& body) const {
+    std::size_t n = 0;
+    for (const std::string& line : traces.Lines())
+      if (ts::DebugOutputReader::Body(line) == body) ++n;
+    return n;
+  }
+  bool AnyBoxOpen() const { return !ts::ProcessWindows(agent.Pid(), L"#32770").empty(); }
+
+  ts::DebugOutputReader traces;
+  ts::ChildProcess agent;
+  LivePeer peer;
+  HWND main = nullptr;
+  HWND netLabel = nullptr;
+  HWND recvLabel = nullptr;
+  HWND configButton = nullptr;
+};
+
+TEST_F(LinkE2E, RetriesUntilTheHostListensThenRequestsStatusAndKeepsAlive) {
+  Start();
+  // Nobody listens: a refused attempt about every 3000 ms.
+  ASSERT_TRUE(ts::WaitUntil([&] { return TraceTimes("socket error 10061").size() >= 3; }, 15000))
+      << TraceTimes("socket error 10061").size() << " refusals traced";
+  const std::vector<std::uint64_t> refusals = TraceTimes("socket error 10061");
+  for (std::size_t i = 1; i < refusals.size(); ++i) {
+    const std::uint64_t gap = refusals[i] - refusals[i - 1];
+    EXPECT_GE(gap, 2300u) << "refusal " << i;
+    EXPECT_LE(gap, 4500u) << "refusal " << i;
+  }
+  EXPECT_TRUE(ts::WindowText(netLabel) == NetText(false));
+  // The keep-alive rhythm runs from start-up; the first refusal follows the
+  // first attempt of the start-up sequence at once.
+  const std::uint64_t startedAt = refusals[0];
+
+  // The host starts listening: connected within one retry period.
+  ASSERT_TRUE(peer.Listen()) << "127.0.0.1:18884 is taken";
+  const std::uint64_t listening = Now();
+  const std::uint64_t connected = peer.Accept(5000);
+  ASSERT_NE(connected, 0u) << "no connection within 5000 ms of listening";
+  const std::size_t tracesAtConnect = traces.Lines().size();
+  EXPECT_LE(connected - listening, 4000u);
+  EXPECT_TRUE(NetLabelBecomes(true));
+
+  ASSERT_TRUE(peer.ReadFor(9500)) << "the agent closed the link";
+  const std::vector<std::uint64_t> requests = peer.TimesOf("usb-hid=get_status");
+  ASSERT_EQ(requests.size(), 1u);
+  EXPECT_GE(requests[0] - connected, 2300u);
+  EXPECT_LE(requests[0] - connected, 4500u);
+
+  const std::vector<std::uint64_t> alive = peer.TimesOf("mark=live");
+  ASSERT_GE(alive.size(), 2u);
+  for (std::size_t i = 0; i < alive.size(); ++i) {
+    // On the 4000 ms grid that began at start-up, not one begun by the connect.
+    const long long phase = static_cast<long long>((alive[i] - startedAt + 2000) % 4000) - 2000;
+    EXPECT_LE(phase < 0 ? -phase : phase, 900) << "keep-alive " << i << " off the start-up rhythm";
+    if (i > 0) {
+      EXPECT_GE(alive[i] - alive[i - 1], 3300u);
+      EXPECT_LE(alive[i] - alive[i - 1], 4700u);
+    }
+  }
+  for (const LivePeer::Line& line : peer.Lines())
+    EXPECT_TRUE(line.text == "mark=live" || line.text == "usb-hid=get_status") << line.text;
+  EXPECT_TRUE(TraceTimes("socket error", tracesAtConnect).empty()) << "an error once connected";
+}
+
+TEST_F(LinkE2E, SendMessagesOrderlyCloseAndTheAddressPrompt) {
+  ASSERT_TRUE(peer.Listen()) << "127.0.0.1:18884 is taken";
+  Start();
+  ASSERT_NE(peer.Accept(5000), 0u) << "the agent did not connect at start";
+  ASSERT_TRUE(NetLabelBecomes(true));
+  ASSERT_TRUE(RecvLabelBecomes(0));
+
+  // One message, counted and traced as address, ": " and the code.
+  ASSERT_TRUE(peer.Send("usb-hid=send\r\ncode=0102FF\r\n"));
+  EXPECT_GE(traces.WaitForLine("127.0.0.1: 0102FF", 3000), 0);
+  EXPECT_TRUE(RecvLabelBecomes(1));
+
+  // Split over two reads: neither lost nor cut.
+  ASSERT_TRUE(peer.Send("usb-hid=send\r\nco"));
+  Sleep(300);
+  ASSERT_TRUE(peer.Send("de=0A0B\r\n"));
+  EXPECT_GE(traces.WaitForLine("127.0.0.1: 0A0B", 3000), 0);
+  EXPECT_TRUE(RecvLabelBecomes(2));
+  EXPECT_EQ(CountExact("127.0.0.1: co"), 0u);
+  EXPECT_EQ(CountExact("127.0.0.1: 0A0B"), 1u);
+
+  // Several in one read, each handled; other text ignored.
+  ASSERT_TRUE(peer.Send("mark=live\r\nusb-hid=send\r\ncode=01\r\nUSB-HID=SEND\r\ncode=77\r\n"
+                        "usb-hid=send\r\nCODE=02\r\n"));
+  EXPECT_GE(traces.WaitForLine("127.0.0.1: 02", 3000), 0);
+  EXPECT_TRUE(RecvLabelBecomes(4));
+  EXPECT_EQ(CountExact("127.0.0.1: 01"), 1u);
+  EXPECT_EQ(CountExact("127.0.0.1: 77"), 0u);
+
+  // Bad hex from the network: traced, counted, no box, the link stays.
+  ASSERT_TRUE(peer.Send("usb-hid=send\r\ncode=0g\r\n"));
+  EXPECT_GE(traces.WaitForLine("'$0g' is not a valid integer value", 3000), 0);
+  EXPECT_GE(traces.WaitForLine("127.0.0.1: 0g", 3000), 0);
+  EXPECT_TRUE(RecvLabelBecomes(5));
+  EXPECT_FALSE(AnyBoxOpen());
+
+  // A peer that omits its last line end still gets through.
+  ASSERT_TRUE(peer.Send("usb-hid=send\r\ncode=0C"));
+  EXPECT_GE(traces.WaitForLine("127.0.0.1: 0C", 3000), 0);
+  EXPECT_TRUE(RecvLabelBecomes(6));
+  ASSERT_TRUE(peer.ReadFor(4500)) << "the link went down";
+  EXPECT_FALSE(peer.TimesOf("mark=live").empty());
+  EXPECT_FALSE(AnyBoxOpen());
+
+  // Orderly close by the host: shown as disconnected, and no new attempt.
+  const std::size_t before = traces.Lines().size();
+  peer.Drop(false);
+  EXPECT_TRUE(NetLabelBecomes(false));
+  EXPECT_FALSE(peer.ConnectionWaiting(7000)) << "the agent tried again after an orderly close";
+  EXPECT_TRUE(TraceTimes("socket error", before).empty());
+
+  // OK in the address prompt, same address: a new attempt at once.
+  ConfirmAddressPrompt();
+  EXPECT_NE(peer.Accept(2500), 0u) << "no reconnect after the prompt";
+  EXPECT_TRUE(NetLabelBecomes(true));
+  EXPECT_EQ(ts::RegValue(kSettingsKey, "Address"), "127.0.0.1");
+
+  // ...and while connected it drops the link first.
+  ConfirmAddressPrompt();
+  EXPECT_FALSE(peer.ReadFor(2000)) << "the old link stayed up";
+  EXPECT_NE(peer.Accept(2500), 0u) << "no reconnect after the prompt";
+  EXPECT_TRUE(NetLabelBecomes(true));
+  EXPECT_FALSE(AnyBoxOpen());
+}
+
+}  // namespace
