@@ -3,12 +3,14 @@
 #include "app/Components.h"
 #include "app/Texts.h"
 #include "app/frmMains.h"
+#include "crash/handler/CrashReporter.h"
 #include "toolkit/Application.h"
 #include "toolkit/Guard.h"
 
 int main() {
   TApplication application;
   application.Initialize();
+  InstallCrashReporting();
   application.SetTitle(texts::kTextAppTitle);
   RegisterAgentComponentClasses();
   TfrmMain* form = nullptr;

@@ -17,3 +17,13 @@
 #include <windows.h>
 #include <shellapi.h>
 #include <commctrl.h>
+#include <mapi.h>
+#include <setupapi.h>
+// The HID class headers declare no C++ linkage of their own.
+extern "C" {
+#include <hidsdi.h>
+}
+// Crash reporting: thread and module snapshots, shell folders, session info.
+#include <tlhelp32.h>
+#include <shlobj.h>
+#include <wtsapi32.h>

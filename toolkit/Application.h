@@ -61,7 +61,8 @@ class TApplication : public TComponent {
   using ExceptionHook = std::function<void(std::exception_ptr)>;
   void HandleException(std::exception_ptr error);
   void SetExceptionHook(ExceptionHook hook) { exceptionHook_ = std::move(hook); }
-  // The show-exception routine: a modal box with the exception's message.
+  // The show-exception routine: a modal box with the exception's message,
+  // or crash reporting's box once the hook is set.
   void ShowException(std::exception_ptr error);
 
  private:

@@ -13,7 +13,24 @@ namespace {
 constexpr char kApplicationClass[] = "QEXApplication";
 constexpr UINT kWakeMainThread = WM_APP + 0x100;
 
+// Allocated while the program starts, before any other thread runs.
+const DWORD g_faultGuardSlot = TlsAlloc();
+
 }  // namespace
+
+FaultGuardFrame* CurrentFaultGuard() noexcept {
+  if (g_faultGuardSlot == TLS_OUT_OF_INDEXES) return nullptr;
+  return static_cast<FaultGuardFrame*>(TlsGetValue(g_faultGuardSlot));
+}
+
+FaultGuardScope::FaultGuardScope() noexcept {
+  frame_.outer = CurrentFaultGuard();
+  if (g_faultGuardSlot != TLS_OUT_OF_INDEXES) TlsSetValue(g_faultGuardSlot, &frame_);
+}
+
+FaultGuardScope::~FaultGuardScope() {
+  if (g_faultGuardSlot != TLS_OUT_OF_INDEXES) TlsSetValue(g_faultGuardSlot, frame_.outer);
+}
 
 void HandleEscapedException(std::exception_ptr error) noexcept {
   try {
@@ -175,6 +192,11 @@ void TApplication::HandleException(std::exception_ptr error) {
 }
 
 void TApplication::ShowException(std::exception_ptr error) {
+  if (exceptionHook_) {
+    // Crash reporting shows its own box instead of the plain one.
+    exceptionHook_(error);
+    return;
+  }
   std::string message = ExceptionMessage(error);
   if (!message.empty() && message.back() != '.') message += '.';
   HWND owner = mainForm_ ? mainForm_->Handle() : nullptr;

@@ -128,12 +128,16 @@ void TThread::Synchronize(const std::function<void()>& call) {
 
 DWORD WINAPI TThread::ThreadProc(void* param) {
   auto* self = static_cast<TThread*>(param);
-  try {
-    self->Execute();
-  } catch (...) {
-    self->fatal_ = std::current_exception();
-    if (ThreadHook()) ThreadHook()(self->fatal_);
+  {
+    // A hardware fault in Execute unwinds into the catch below as well.
+    FaultGuardScope guard;
+    try {
+      self->Execute();
+    } catch (...) {
+      self->fatal_ = std::current_exception();
+    }
   }
+  if (self->fatal_ && ThreadHook()) ThreadHook()(self->fatal_);
   self->finished_ = true;
   return 0;
 }

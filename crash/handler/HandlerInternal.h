@@ -1,0 +1,91 @@
+// Pieces of crash reporting's Win32 side shared between its files. Not for
+// use outside crash/handler.
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include "crash/handler/CrashReport.h"
+#include "crash/report/ExceptionHistory.h"
+#include "support/Win32.h"
+
+// The raising thread's per-thread state carried in a request.
+struct RaisingThreadState {
+  DWORD lastError;
+  DWORD guardDepth;
+  DWORD reserved[18];
+};
+static_assert(sizeof(RaisingThreadState) == 80, "per-thread state block is 80 bytes");
+
+// One handling request, written whole into the pipe. An all-zero request
+// (event zero) ends the handling thread.
+struct HandlingRequest {
+  HANDLE event;
+  DWORD threadId;
+  DWORD kind;             // 0 exception, 1 freeze
+  void* exceptionObject;  // the request's job (shared with the raising thread)
+  void* codeAddress;
+  BOOL canContinue;
+  void* stackPointer;
+  void* framePointer;
+  CONTEXT* context;
+  RaisingThreadState threadState;
+  char** consoleText;
+  DWORD interceptionCode;
+  ULONG_PTR value1;
+  ULONG_PTR value2;
+  const char* extraMessage;
+  DWORD extraMessageLength;
+  void* innerException;
+};
+#if defined(__i386__)
+static_assert(sizeof(HandlingRequest) == 144, "the handling request is 144 bytes on the 32-bit build");
+#endif
+
+// Hardware faults inside guarded bodies become exceptions at the fault.
+void InstallFaultRedirection();
+// Our own image's address range (faults are redirected only inside it).
+bool IsInOwnImage(const void* address);
+std::string ModuleFileNameOf(const void* address);
+
+// Thread-creation functions of the program's own import table.
+void InstallThreadHooks();
+
+// Restart: a new suspended instance with the same command line, the history
+// handed over, then exit code 2. Never returns.
+[[noreturn]] void RestartProcess(const ExceptionTimeHistory& history);
+// At start: inherits the history when this is a restarted instance.
+bool TakeOverFromOldInstance(ExceptionTimeHistory& history);
+
+enum class BoxChoice { Continue, Restart, Close };
+
+struct ReportBoxRequest {
+  std::string title;         // expanded TitleBar
+  std::string message;       // ExceptMsg
+  std::string exceptionClass;
+  std::string exceptionMessage;
+  bool canContinue = true;
+  bool continueVisible = true, restartVisible = true, closeVisible = true;
+  std::string continueText, restartText, closeText;
+  // Fired for each button; false keeps the box open (a handler cancelled).
+  std::function<bool(BoxChoice)> onChoice;
+};
+
+// The box's window class and control ids, stable for tests that press its
+// buttons from outside.
+extern const wchar_t kReportBoxClass[];
+enum ReportBoxId : int {
+  kBoxMessageId = 100,
+  kBoxExceptionId = 101,
+  kBoxContinueId = 201,
+  kBoxRestartId = 202,
+  kBoxCloseId = 203,
+};
+
+// Runs the box's own message loop on the calling thread until a choice
+// closes it.
+BoxChoice ShowInterimReportBox(const ReportBoxRequest& request);
+// The plain box (one OK button): true means OK was pressed.
+void ShowPlainReportBox(const std::string& title, const std::string& message);
+
+std::wstring WidenText(const std::string& text);

@@ -1,0 +1,320 @@
+// Crash reporting end to end: a target program raises on purpose; the test
+// finds its report box, reads it, presses its buttons and watches the
+// program's log, exit code and restarted instance from outside.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "support/WineTestSupport_win.h"
+
+using namespace testing_support;
+
+namespace {
+
+constexpr wchar_t kBoxClass[] = L"QEXCrashReportBox";
+constexpr int kContinueId = 201, kRestartId = 202, kCloseId = 203;
+constexpr int kMessageId = 100, kExceptionId = 101;
+constexpr UINT kEvent = WM_APP + 2;
+
+std::string TargetPath() { return PathFromEnv("QEX_CRASH_TARGET_EXE"); }
+
+class Target {
+ public:
+  explicit Target(const std::string& scenario, const std::string& extra = std::string()) {
+    log_ = dir_.Path() + "\\target.log";
+    started_ = process_.Start(TargetPath(), scenario + " \"" + log_ + "\"" + (extra.empty() ? "" : " " + extra));
+  }
+  bool Started() const { return started_; }
+  ChildProcess& Process() { return process_; }
+  DWORD Pid() { return process_.Pid(); }
+  const std::string& LogPath() const { return log_; }
+
+  // Log lines (without the pid) of one process; pid 0: of this one.
+  std::vector<std::string> Lines(DWORD pid = 0) const {
+    if (!pid) pid = const_cast<Target*>(this)->Pid();
+    std::ifstream in(log_);
+    std::vector<std::string> lines;
+    const std::string prefix = std::to_string(pid) + " ";
+    for (std::string line; std::getline(in, line);) {
+      if (!line.empty() && line.back() == '\r') line.pop_back();
+      if (line.compare(0, prefix.size(), prefix) == 0) lines.push_back(line.substr(prefix.size()));
+    }
+    return lines;
+  }
+  std::size_t Count(const std::string& start, DWORD pid = 0) const {
+    const auto lines = Lines(pid);
+    return static_cast<std::size_t>(std::count_if(
+        lines.begin(), lines.end(), [&](const std::string& l) { return l.compare(0, start.size(), start) == 0; }));
+  }
+  std::string First(const std::string& start, DWORD pid = 0) const {
+    for (const std::string& l : Lines(pid))
+      if (l.compare(0, start.size(), start) == 0) return l;
+    return std::string();
+  }
+  bool WaitForLines(const std::string& start, std::size_t count, int timeoutMs, DWORD pid = 0) const {
+    return WaitUntil([&] { return Count(start, pid) >= count; }, timeoutMs);
+  }
+  // Posts WM_APP + 2 to the target's hidden windows: it logs "event".
+  void PostEvent() {
+    for (HWND w : ProcessWindows(Pid(), L"QEXHiddenWindow")) PostMessageW(w, kEvent, 0, 0);
+  }
+
+ private:
+  TempDir dir_;
+  std::string log_;
+  ChildProcess process_;
+  bool started_ = false;
+};
+
+std::vector<HWND> Boxes(DWORD pid) { return ProcessWindows(pid, kBoxClass); }
+
+HWND WaitForBox(DWORD pid, int timeoutMs = 15000) {
+  HWND box = nullptr;
+  WaitUntil(
+      [&] {
+        const auto boxes = Boxes(pid);
+        box = boxes.empty() ? nullptr : boxes.front();
+        return box != nullptr && IsWindowVisible(box);
+      },
+      timeoutMs);
+  return box;
+}
+
+std::string Text(HWND box, int id) { return ToUtf8(WindowText(GetDlgItem(box, id))); }
+
+void Press(HWND box, int id) {
+  HWND button = GetDlgItem(box, id);
+  ASSERT_NE(button, nullptr);
+  PostMessageW(box, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(button));
+}
+
+bool BoxGone(HWND box, int timeoutMs = 5000) {
+  return WaitUntil([&] { return !IsWindow(box); }, timeoutMs);
+}
+
+// Timer ticks go on: at least three more within a generous window.
+bool TicksGoOn(const Target& target) {
+  const std::size_t before = target.Count("tick");
+  return target.WaitForLines("tick", before + 3, 5000);
+}
+
+void ContinueAndCheckAlive(Target& target, HWND box) {
+  ASSERT_TRUE(IsWindowEnabled(GetDlgItem(box, kContinueId)));
+  Press(box, kContinueId);
+  ASSERT_TRUE(BoxGone(box));
+  EXPECT_TRUE(TicksGoOn(target));
+  target.PostEvent();
+  EXPECT_TRUE(target.WaitForLines("event", 1, 5000));
+}
+
+}  // namespace
+
+TEST(CrashHandler, HandlerExceptionShowsBoxTimersRunAndLoopGoesOnAfterContinue) {
+  Target target("throw");
+  ASSERT_TRUE(target.Started());
+  HWND box = WaitForBox(target.Pid());
+  ASSERT_NE(box, nullptr);
+  EXPECT_EQ(ToUtf8(WindowText(box)), "crash_handler_target.exe");
+  EXPECT_EQ(Text(box, kMessageId), "An error occurred in the application.");
+  EXPECT_EQ(Text(box, kExceptionId), "EConvertError: 'abc' is not a valid integer value");
+  EXPECT_EQ(ToUtf8(WindowText(GetDlgItem(box, kContinueId))), "continue application");
+  EXPECT_EQ(ToUtf8(WindowText(GetDlgItem(box, kRestartId))), "restart application");
+  EXPECT_EQ(ToUtf8(WindowText(GetDlgItem(box, kCloseId))), "close application");
+  // The main thread keeps its timers going while the box is open.
+  EXPECT_TRUE(TicksGoOn(target));
+  EXPECT_EQ(Boxes(target.Pid()).size(), 1u);
+
+  ContinueAndCheckAlive(target, box);
+  EXPECT_EQ(target.First("exception"), "exception n=1 class=EConvertError context=no continue=1 "
+                                       "message='abc' is not a valid integer value");
+  EXPECT_EQ(target.Count("raised nothing"), 0u);  // the handler did not go on past the throw
+  EXPECT_EQ(target.Process().Close(10000), 0);
+}
+
+TEST(CrashHandler, HardwareFaultsInHandlersAreReportedWithContextAndContinue) {
+  struct Case {
+    const char* scenario;
+    const char* cls;
+    const char* message;
+  } cases[] = {{"av", "EAccessViolation", "Access violation at address "}, {"div", "EDivByZero", "Division by zero"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.scenario);
+    Target target(c.scenario);
+    ASSERT_TRUE(target.Started());
+    HWND box = WaitForBox(target.Pid());
+    ASSERT_NE(box, nullptr);
+    const std::string shown = Text(box, kExceptionId);
+    EXPECT_EQ(shown.rfind(std::string(c.cls) + ": " + c.message, 0), 0u) << shown;
+    const std::string line = target.First("exception");
+    EXPECT_EQ(line.rfind(std::string("exception n=1 class=") + c.cls + " context=yes continue=1", 0), 0u) << line;
+    if (std::string(c.scenario) == "av") {
+      EXPECT_NE(line.find("in module 'crash_handler_target.exe'. Write of address 0000000000000000"),
+                std::string::npos)
+          << line;
+    }
+    ContinueAndCheckAlive(target, box);
+    EXPECT_EQ(target.Count("raised nothing"), 0u);
+    EXPECT_EQ(target.Process().Close(10000), 0);
+  }
+}
+
+TEST(CrashHandler, ExceptionsEscapingThreadObjectsAndRawThreadProceduresAreReported) {
+  struct Case {
+    const char* scenario;
+    const char* expected;
+  } cases[] = {
+      {"thread-object", "exception n=1 class=EOSError context=no continue=1 message=thread object failure"},
+      {"raw-thread", "exception n=1 class=ERegistryException context=no continue=1 message=raw thread failure"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.scenario);
+    Target target(c.scenario);
+    ASSERT_TRUE(target.Started());
+    HWND box = WaitForBox(target.Pid());
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(target.First("exception"), c.expected);
+    ContinueAndCheckAlive(target, box);
+    EXPECT_EQ(target.Process().Close(10000), 0);
+  }
+}
+
+TEST(CrashHandler, TwoThreadsRaisingAtOnceGetTwoBoxesOneAfterTheOther) {
+  Target target("two-threads");
+  ASSERT_TRUE(target.Started());
+  std::size_t most = 0;
+  std::vector<std::string> shown;
+  HWND last = nullptr;
+  ASSERT_TRUE(WaitUntil(
+      [&] {
+        const auto boxes = Boxes(target.Pid());
+        most = std::max(most, boxes.size());
+        for (HWND box : boxes) {
+          if (box == last || !IsWindowVisible(box)) continue;
+          // Give a second box the chance to appear beside this one.
+          Sleep(300);
+          most = std::max(most, Boxes(target.Pid()).size());
+          shown.push_back(Text(box, kExceptionId));
+          last = box;
+          Press(box, kContinueId);
+        }
+        return shown.size() == 2;
+      },
+      20000, 10));
+  EXPECT_EQ(most, 1u);
+  std::sort(shown.begin(), shown.end());
+  EXPECT_EQ(shown[0], "EConvertError: racing thread one");
+  EXPECT_EQ(shown[1], "EConvertError: racing thread two");
+  EXPECT_TRUE(target.WaitForLines("exception n=2", 1, 5000));
+  EXPECT_TRUE(WaitUntil([&] { return Boxes(target.Pid()).empty(); }, 5000));
+  EXPECT_EQ(target.Process().Close(10000), 0);
+}
+
+TEST(CrashHandler, AbortIsNeverReportedAndEndsWithCodeOneWhereItCannotContinue) {
+  {
+    Target target("abort");
+    ASSERT_TRUE(target.Started());
+    ASSERT_TRUE(target.WaitForLines("raising", 1, 10000));
+    EXPECT_TRUE(TicksGoOn(target));
+    Sleep(500);
+    EXPECT_TRUE(Boxes(target.Pid()).empty());
+    EXPECT_EQ(target.Count("exception"), 0u);
+    EXPECT_EQ(target.Process().Close(10000), 0);
+  }
+  {
+    Target target("abort-fatal");
+    ASSERT_TRUE(target.Started());
+    EXPECT_EQ(target.Process().Wait(15000), 1);
+    EXPECT_EQ(target.Count("exception"), 0u);
+  }
+}
+
+TEST(CrashHandler, CloseApplicationEndsWithExitCodeOne) {
+  Target target("close");
+  ASSERT_TRUE(target.Started());
+  HWND box = WaitForBox(target.Pid());
+  ASSERT_NE(box, nullptr);
+  Press(box, kCloseId);
+  EXPECT_EQ(target.Process().Wait(10000), 1);
+  EXPECT_EQ(target.Count("stopped"), 0u);  // no finalization ran
+}
+
+TEST(CrashHandler, RestartApplicationEndsWithTwoAndStartsTheSameCommandLineWithTheHistory) {
+  Target target("restart", "-min");
+  ASSERT_TRUE(target.Started());
+  const DWORD oldPid = target.Pid();
+  ASSERT_TRUE(target.WaitForLines("start", 1, 10000));
+  const std::string oldStart = target.First("start");
+  EXPECT_NE(oldStart.find("restarted=0 history0=0 "), std::string::npos) << oldStart;
+  HWND box = WaitForBox(oldPid);
+  ASSERT_NE(box, nullptr);
+  Press(box, kRestartId);
+  EXPECT_EQ(target.Process().Wait(10000), 2);
+
+  // The new instance logs under its own id.
+  DWORD newPid = 0;
+  ASSERT_TRUE(WaitUntil(
+      [&] {
+        std::ifstream in(target.LogPath());
+        for (std::string line; std::getline(in, line);) {
+          std::istringstream fields(line);
+          DWORD pid = 0;
+          std::string word;
+          fields >> pid >> word;
+          if (pid != oldPid && word == "start") newPid = pid;
+        }
+        return newPid != 0;
+      },
+      15000));
+  HANDLE restarted = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_TERMINATE, FALSE, newPid);
+  ASSERT_NE(restarted, nullptr);
+  // Whatever fails below, the new instance does not outlive the test.
+  struct Reaper {
+    HANDLE process;
+    ~Reaper() {
+      if (WaitForSingleObject(process, 0) == WAIT_TIMEOUT) TerminateProcess(process, 99);
+      CloseHandle(process);
+    }
+  } reaper{restarted};
+  const std::string newStart = target.First("start", newPid);
+  EXPECT_NE(newStart.find("restarted=1 history0="), std::string::npos) << newStart;
+  EXPECT_EQ(newStart.find("history0=0 "), std::string::npos) << newStart;  // inherited
+  const std::string oldLine = oldStart.substr(oldStart.find("cmdline="));
+  EXPECT_EQ(newStart.substr(newStart.find("cmdline=")), oldLine);
+  EXPECT_NE(oldLine.find(" -min"), std::string::npos);
+
+  // It raises again; close it.
+  HWND second = WaitForBox(newPid);
+  ASSERT_NE(second, nullptr);
+  Press(second, kCloseId);
+  EXPECT_EQ(WaitForSingleObject(restarted, 10000), WAIT_OBJECT_0);
+  DWORD code = 0;
+  GetExitCodeProcess(restarted, &code);
+  EXPECT_EQ(code, 1u);
+}
+
+TEST(CrashHandler, ExceptionsThatCannotContinueShowContinueDisabled) {
+  struct Case {
+    const char* scenario;
+    const char* start;
+  } cases[] = {{"fatal", "EOSError: escaped main"}, {"fatal-av", "EAccessViolation: Access violation at address "}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.scenario);
+    Target target(c.scenario);
+    ASSERT_TRUE(target.Started());
+    HWND box = WaitForBox(target.Pid());
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(Text(box, kExceptionId).rfind(c.start, 0), 0u) << Text(box, kExceptionId);
+    EXPECT_FALSE(IsWindowEnabled(GetDlgItem(box, kContinueId)));
+    EXPECT_NE(target.First("exception").find("continue=0"), std::string::npos);
+    // Pressing the disabled button does nothing; closing the box closes.
+    Press(box, kContinueId);
+    Sleep(300);
+    EXPECT_TRUE(IsWindow(box));
+    PostMessageW(box, WM_CLOSE, 0, 0);
+    EXPECT_EQ(target.Process().Wait(10000), 1);
+  }
+}

@@ -1,0 +1,138 @@
+// A program that raises exceptions on purpose, for the crash-reporting tests:
+//   crash_handler_target.exe <scenario> <log file> [-min]
+// It logs what it sees to the log file (one line per event) and runs a
+// 100 ms timer on a hidden window, so the tests can tell from outside that
+// the message loop is alive. WM_APP + 2 posted to its window logs "event".
+#include <cstdio>
+#include <string>
+
+#include "crash/handler/CrashReporter.h"
+#include "support/Exceptions.h"
+#include "support/Win32.h"
+#include "toolkit/Application.h"
+#include "toolkit/HiddenWindow.h"
+#include "toolkit/Thread.h"
+
+namespace {
+
+constexpr UINT kRaise = WM_APP + 1;
+constexpr UINT kEvent = WM_APP + 2;
+
+std::string g_scenario;
+std::string g_log;
+HANDLE g_go = nullptr;  // releases the two racing threads at once
+
+void Log(const std::string& line) {
+  HANDLE file = CreateFileA(g_log.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                            OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return;
+  const std::string text = std::to_string(GetCurrentProcessId()) + " " + line + "\r\n";
+  DWORD written = 0;
+  WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+  CloseHandle(file);
+}
+
+void OnException(void*, CrashReport& report) {
+  Log("exception n=" + std::to_string(report.Number) + " class=" + report.ExceptionClass +
+      " context=" + (report.Context ? "yes" : "no") + " continue=" + (report.CanContinue ? "1" : "0") +
+      " message=" + report.ExceptionMessage);
+}
+
+class TFailingThread : public TThread {
+ public:
+  TFailingThread() : TThread(false) {}
+
+ protected:
+  void Execute() override { throw EOSError("thread object failure"); }
+};
+
+DWORD WINAPI RawThread(void*) { throw ERegistryException("raw thread failure"); }
+
+DWORD WINAPI RacingThread(void* param) {
+  WaitForSingleObject(g_go, INFINITE);
+  throw EConvertError(std::string("racing thread ") + static_cast<const char*>(param));
+}
+
+DWORD WINAPI AbortThread(void*) { throw EAbort("silent"); }
+
+void Raise() {
+  if (g_scenario == "throw" || g_scenario == "restart" || g_scenario == "close") {
+    throw EConvertError("'abc' is not a valid integer value");
+  } else if (g_scenario == "av") {
+    *static_cast<volatile int*>(nullptr) = 1;
+  } else if (g_scenario == "div") {
+    volatile int zero = 0;
+    volatile int result = 10 / zero;
+    (void)result;
+  } else if (g_scenario == "abort") {
+    CloseHandle(CreateThread(nullptr, 0, &AbortThread, nullptr, 0, nullptr));
+    throw EAbort("silent");
+  }
+}
+
+LRESULT HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_TIMER:
+      Log("tick");
+      return 0;
+    case kRaise:
+      Log("raising");
+      Raise();
+      Log("raised nothing");
+      return 0;
+    case kEvent:
+      Log("event");
+      return 0;
+    case WM_CLOSE:
+      PostQuitMessage(0);
+      return 0;
+  }
+  return DefWindowProcA(window, message, wParam, lParam);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 3) return 3;
+  g_scenario = argv[1];
+  g_log = argv[2];
+
+  TApplication application;
+  application.Initialize();
+  InstallCrashReporting();
+  AddCrashExceptionHandler(TCrashExceptionEvent::FromFunction(&OnException, nullptr));
+  Log(std::string("start restarted=") + (IsRestartedInstance() ? "1" : "0") +
+      " history0=" + std::to_string(CurrentExceptionHistory().At(0)) + " cmdline=" + GetCommandLineA());
+
+  if (g_scenario == "abort-fatal") throw EAbort("silent at the end");
+  if (g_scenario == "fatal") throw EOSError("escaped main");
+  if (g_scenario == "fatal-av") *static_cast<volatile int*>(nullptr) = 2;
+
+  HWND handle = nullptr;
+  THiddenWindow window([&handle](UINT message, WPARAM wParam, LPARAM lParam) {
+    return HandleMessage(handle, message, wParam, lParam);
+  });
+  handle = window.Handle();
+  SetTimer(handle, 1, 100, nullptr);
+
+  TFailingThread* threadObject = nullptr;
+  if (g_scenario == "thread-object") {
+    threadObject = new TFailingThread;
+  } else if (g_scenario == "raw-thread") {
+    CloseHandle(CreateThread(nullptr, 0, &RawThread, nullptr, 0, nullptr));
+  } else if (g_scenario == "two-threads") {
+    g_go = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    static char first[] = "one", second[] = "two";
+    CloseHandle(CreateThread(nullptr, 0, &RacingThread, first, 0, nullptr));
+    CloseHandle(CreateThread(nullptr, 0, &RacingThread, second, 0, nullptr));
+    Sleep(100);
+    SetEvent(g_go);
+  } else {
+    PostMessageA(handle, kRaise, 0, 0);
+  }
+  Log("running");
+  application.Run();
+  Log("stopped");
+  delete threadObject;
+  return 0;
+}
