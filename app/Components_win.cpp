@@ -28,7 +28,18 @@ void ApplyHidController(TComponent* component, const DescProperty& p, const THan
   auto* controller = static_cast<THidDeviceController*>(component);
   const DescValue& v = p.First();
   if (p.key == "OnArrival") controller->OnArrival = h.Get<THidPlugEvent>(v.text);
-  else if (p.key == "OnDeviceUnplug") controller->OnDeviceUnplug = h.Get<THidPlugEvent>(v.text);
+  else if (p.key == "OnRemoval") controller->OnRemoval = h.Get<THidPlugEvent>(v.text);
+  else if (p.key == "OnEnumerate") controller->OnEnumerate = h.Get<THidEnumerateEvent>(v.text);
+  else if (p.key == "OnDeviceUnplug") controller->SetOnDeviceUnplug(h.Get<THidPlugEvent>(v.text));
+  else if (p.key == "OnDeviceData") controller->SetOnDeviceData(h.Get<THidDataEvent>(v.text));
+  else if (p.key == "OnDeviceDataError") controller->SetOnDeviceDataError(h.Get<THidDataErrorEvent>(v.text));
+  else if (p.key == "OnDeviceChange") {
+    // Loading from the description stores the handler without enumerating.
+    controller->SetLoading(true);
+    controller->SetOnDeviceChange(h.Get<TNotifyEvent>(v.text));
+    controller->SetLoading(false);
+  } else if (p.key == "DevThreadSleepTime") controller->SetDevThreadSleepTime(static_cast<std::int32_t>(v.number));
+  else if (p.key == "Version") controller->SetVersion(v.text);
   else Unknown(p);
 }
 

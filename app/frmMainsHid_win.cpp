@@ -28,7 +28,7 @@ void TfrmMain::HidControllerArrival(THidDevice* HidDev) {
   TraceFmt("HidDev=%s vid=%d, pid=%d", name.c_str(), HidDev->VendorID(), HidDev->ProductID());
   if (!IsConsoleName(name)) return;
   if (FHidDevice) {
-    ShowMessageBox(Handle(), texts::kTextSecondConsole, texts::kTextWarningCaption, MB_ICONWARNING | MB_OK);
+    ShowMessageBox(Handle(), texts::kTextSecondConsole, texts::kTextWarningCaption, MB_ICONWARNING | MB_OK);  // 0x30
   } else {
     FHidDevice = HidDev;
     FHidDevice->Claim();
@@ -44,7 +44,7 @@ void TfrmMain::HidControllerDeviceData(THidDevice* HidDev, std::uint8_t ReportID
   if (ReportID != 0) return;
   std::memcpy(FHidBuffer, Data, Size < sizeof FHidBuffer ? Size : sizeof FHidBuffer);
   FHidBufferLen = Size;
-  PostMessageW(Handle(), WM_HID_DATA, 0, 0);
+  PostMessageA(Handle(), WM_HID_DATA, 0, 0);
 }
 
 void TfrmMain::WMHidData() {

@@ -1,0 +1,330 @@
+#include "hid/HidDevice.h"
+
+#include <algorithm>
+#include <cwchar>
+
+#include "hid/Hid.h"
+#include "hid/HidController.h"
+
+namespace {
+
+using CancelIoFunction = decltype(&::CancelIo);
+using CancelIoExFunction = BOOL(WINAPI*)(HANDLE, LPOVERLAPPED);
+
+// Looked up when needed: kernel32 is always loaded, so this searches no
+// folder, and a system without the function simply skips the cancel.
+FARPROC Kernel32Function(const char* name) {
+  HMODULE kernel = GetModuleHandleA("kernel32.dll");
+  return kernel ? GetProcAddress(kernel, name) : nullptr;
+}
+
+class LockScope {
+ public:
+  explicit LockScope(CRITICAL_SECTION& lock) : lock_(lock) { EnterCriticalSection(&lock_); }
+  ~LockScope() { LeaveCriticalSection(&lock_); }
+  LockScope(const LockScope&) = delete;
+  LockScope& operator=(const LockScope&) = delete;
+
+ private:
+  CRITICAL_SECTION& lock_;
+};
+
+}  // namespace
+
+THidDevice::THidDevice(std::unique_ptr<THidPnPInfo> pnpInfo, THidDeviceController* controller)
+    : FController(controller), FPnPInfo(std::move(pnpInfo)) {
+  InitializeCriticalSection(&FReadLock);
+  if (FController) {
+    SetOnData(FController->OnDeviceData());  // not claimed: no thread starts
+    OnUnplug = FController->OnDeviceUnplug();
+  }
+  if (!OpenForQueryOrReadWrite()) {
+    DeleteCriticalSection(&FReadLock);
+    throw EControllerError("device cannot be opened");
+  }
+  FAttributes.Size = sizeof(HIDD_ATTRIBUTES);
+  if (!HidApi.HidD_GetAttributes || !HidApi.HidD_GetAttributes(FMainHandle, &FAttributes)) {
+    CloseMainHandle();
+    DeleteCriticalSection(&FReadLock);
+    throw EControllerError("device cannot be identified");
+  }
+  CloseMainHandle();
+}
+
+THidDevice::~THidDevice() {
+  const THidDataEvent data = FOnData;
+  const THidPlugEvent unplug = OnUnplug;
+  SetOnData(THidDataEvent());  // stops the read thread
+  OnUnplug = THidPlugEvent();
+  CloseMainHandle();
+  CloseReadHandle();
+  if (FPreparsedData && HidApi.HidD_FreePreparsedData) HidApi.HidD_FreePreparsedData(FPreparsedData);
+  FPreparsedData = nullptr;
+
+  if (FController) {
+    std::vector<THidDevice*>& list = FController->FDevices;
+    auto it = std::find(list.begin(), list.end(), this);
+    if (it != list.end()) {
+      if (FPlugged) {
+        // Given back while plugged: a fresh free object takes this place.
+        THidDevice* replacement = nullptr;
+        try {
+          replacement = new THidDevice(std::move(FPnPInfo), FController);
+        } catch (...) {
+          // The device can no longer be opened: the place goes, so the list
+          // never keeps a reference to this object.
+        }
+        it = std::find(list.begin(), list.end(), this);
+        if (replacement) {
+          replacement->SetOnData(data);
+          replacement->OnUnplug = unplug;
+          replacement->SetThreadSleepTime(FThreadSleepTime);
+          if (it != list.end()) *it = replacement;
+          else list.push_back(replacement);
+          if (FClaimed) {
+            --FController->FClaimedDeviceCount;
+            ++FController->FFreeDeviceCount;
+          }
+        } else {
+          if (it != list.end()) list.erase(it);
+          if (FClaimed) --FController->FClaimedDeviceCount;
+          else --FController->FFreeDeviceCount;
+        }
+      } else {
+        list.erase(it);
+        --FController->FUnpluggedDeviceCount;
+      }
+    }
+  }
+  DeleteCriticalSection(&FReadLock);
+}
+
+bool THidDevice::OpenForQueryOrReadWrite() {
+  const char* path = FPnPInfo->DevicePath.c_str();
+  FMainHandle = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                            OPEN_EXISTING, 0, nullptr);
+  FReadWriteAccess = FMainHandle != INVALID_HANDLE_VALUE;
+  if (!FReadWriteAccess) {
+    FMainHandle = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+  }
+  return FMainHandle != INVALID_HANDLE_VALUE;
+}
+
+void THidDevice::ApplyBufferCount(HANDLE handle, std::uint32_t& count) {
+  if (count != 0 && HidApi.HidD_SetNumInputBuffers) HidApi.HidD_SetNumInputBuffers(handle, count);
+  ULONG current = 0;
+  if (HidApi.HidD_GetNumInputBuffers && HidApi.HidD_GetNumInputBuffers(handle, &current)) count = current;
+}
+
+bool THidDevice::OpenMainHandle() {
+  if (IsAccessible() && FMainHandle == INVALID_HANDLE_VALUE) {
+    if (OpenForQueryOrReadWrite()) ApplyBufferCount(FMainHandle, FMainBufferCount);
+  }
+  return FMainHandle != INVALID_HANDLE_VALUE;
+}
+
+void THidDevice::CloseMainHandle() {
+  if (FMainHandle != INVALID_HANDLE_VALUE) CloseHandle(FMainHandle);
+  FMainHandle = INVALID_HANDLE_VALUE;
+  FMainBufferCount = 0;
+}
+
+bool THidDevice::OpenReadHandle() {
+  LockScope lock(FReadLock);
+  if (!IsAccessible()) return false;
+  if (FReadHandle == INVALID_HANDLE_VALUE) {
+    FReadHandle = CreateFileA(FPnPInfo->DevicePath.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+    if (FReadHandle != INVALID_HANDLE_VALUE) ApplyBufferCount(FReadHandle, FReadBufferCount);
+  }
+  return FReadHandle != INVALID_HANDLE_VALUE;
+}
+
+void THidDevice::CloseReadHandle() {
+  LockScope lock(FReadLock);
+  CloseReadHandleLocked();
+}
+
+void THidDevice::CloseReadHandleLocked() {
+  if (FReadHandle != INVALID_HANDLE_VALUE) {
+    if (FReadPending) {
+      // Abort the read thread's outstanding read explicitly; its completion
+      // still reaches the thread, which keeps the buffer alive until then.
+      if (auto cancel = reinterpret_cast<CancelIoExFunction>(Kernel32Function("CancelIoEx")))
+        cancel(FReadHandle, &FReadOverlap);
+    }
+    CloseHandle(FReadHandle);
+  }
+  FReadHandle = INVALID_HANDLE_VALUE;
+  FReadBufferCount = 0;
+}
+
+std::wstring THidDevice::ProductName() {
+  if (FProductName.empty() && OpenMainHandle()) {
+    wchar_t buffer[254] = {};  // 508 bytes
+    if (HidApi.HidD_GetProductString && HidApi.HidD_GetProductString(FMainHandle, buffer, sizeof buffer))
+      FProductName.assign(buffer, wcsnlen(buffer, sizeof buffer / sizeof buffer[0]));
+    CloseMainHandle();
+  }
+  return FProductName;
+}
+
+PHIDP_PREPARSED_DATA THidDevice::PreparsedData() {
+  if (!FPreparsedData && OpenMainHandle()) {
+    if (HidApi.HidD_GetPreparsedData) HidApi.HidD_GetPreparsedData(FMainHandle, &FPreparsedData);
+    CloseMainHandle();
+  }
+  return FPreparsedData;
+}
+
+void THidDevice::Caps(HIDP_CAPS& caps) {
+  ZeroMemory(&caps, sizeof caps);
+  PHIDP_PREPARSED_DATA data = PreparsedData();
+  if (data && HidApi.HidP_GetCaps) HidApi.HidP_GetCaps(data, &caps);
+}
+
+bool THidDevice::Claim() {
+  if (!FController || !FPlugged || FClaimed) return false;
+  FClaimed = true;
+  ++FController->FClaimedDeviceCount;
+  --FController->FFreeDeviceCount;
+  StartReadThread();
+  return true;
+}
+
+void THidDevice::SetOnData(const THidDataEvent& handler) {
+  if (!handler) StopReadThread();
+  FOnData = handler;
+  StartReadThread();
+}
+
+void THidDevice::SetThreadSleepTime(std::int32_t milliseconds) {
+  if (milliseconds >= 10 && milliseconds <= 10000) FThreadSleepTime = milliseconds;
+}
+
+bool THidDevice::WriteReport(const void* buffer, unsigned count, unsigned* written) {
+  if (written) *written = 0;
+  if (!OpenMainHandle()) return false;
+  DWORD done = 0;
+  const BOOL ok = WriteFile(FMainHandle, buffer, count, &done, nullptr);
+  if (written) *written = done;
+  return ok != FALSE;
+}
+
+void THidDevice::MarkUnplugged() {
+  CloseMainHandle();
+  {
+    // One step for the read thread: it sees the handle closed and the device
+    // unplugged together, so it never opens the path again.
+    LockScope lock(FReadLock);
+    CloseReadHandleLocked();
+    FPlugged = false;
+  }
+  if (OnUnplug) {
+    OnUnplug(this);
+    OnUnplug = THidPlugEvent();
+  }
+}
+
+bool THidDevice::StartRead(void* buffer, unsigned count, LPOVERLAPPED_COMPLETION_ROUTINE routine) {
+  LockScope lock(FReadLock);
+  if (!OpenReadHandle()) return false;
+  ZeroMemory(&FReadOverlap, sizeof FReadOverlap);
+  FReadOverlap.hEvent = this;  // free for the caller with ReadFileEx
+  FReadPending = true;
+  if (!ReadFileEx(FReadHandle, buffer, count, &FReadOverlap, routine)) {
+    const DWORD error = GetLastError();
+    FReadPending = false;
+    SetLastError(error);
+    return false;
+  }
+  return true;
+}
+
+std::uint32_t THidDevice::ReadResult() {
+  LockScope lock(FReadLock);
+  if (FReadHandle == INVALID_HANDLE_VALUE) return 0;
+  DWORD bytes = 0;
+  if (!GetOverlappedResult(FReadHandle, &FReadOverlap, &bytes, FALSE)) return 0;
+  return bytes;
+}
+
+bool THidDevice::CancelPendingIo() {
+  LockScope lock(FReadLock);
+  if (FReadHandle == INVALID_HANDLE_VALUE) return false;
+  auto cancel = reinterpret_cast<CancelIoFunction>(Kernel32Function("CancelIo"));
+  if (!cancel) return false;
+  return cancel(FReadHandle) != FALSE;
+}
+
+void THidDevice::StartReadThread() {
+  if (FOnData && FPlugged && FClaimed && FReadWriteAccess && !FReadThread) {
+    FReadThread = new THidDeviceReadThread(this);
+    FReadThread->Start();
+  }
+}
+
+void THidDevice::StopReadThread() {
+  if (FReadThread) {
+    THidDeviceReadThread* thread = FReadThread;
+    thread->Terminate();
+    thread->WaitFor();  // carries out the thread's pending hand-overs
+    FReadThread = nullptr;
+    delete thread;
+  }
+}
+
+// --- read thread -----------------------------------------------------------
+
+THidDeviceReadThread::THidDeviceReadThread(THidDevice* device) : TThread(true), Device(device) {
+  HIDP_CAPS caps;
+  device->Caps(caps);  // on the creating (main) thread: fetches PreparsedData
+  Report.assign(caps.InputReportByteLength, 0);
+}
+
+void THidDeviceReadThread::Execute() {
+  DWORD wait = WAIT_IO_COMPLETION;
+  while (!Terminated()) {
+    wait = WAIT_IO_COMPLETION;
+    // Only the cached preparsed data: fetching it here would open MainHandle
+    // on this thread while the main thread uses it.
+    HIDP_CAPS caps = {};
+    if (Device->FPreparsedData && HidApi.HidP_GetCaps) HidApi.HidP_GetCaps(Device->FPreparsedData, &caps);
+    const unsigned length = std::min<unsigned>(caps.InputReportByteLength, static_cast<unsigned>(Report.size()));
+    std::fill_n(Report.begin(), length, 0);
+    if (Device->StartRead(Report.data(), length, &ReadDone)) {
+      do {
+        wait = SleepEx(static_cast<DWORD>(Device->FThreadSleepTime), TRUE);
+      } while (!Terminated() && wait != WAIT_IO_COMPLETION);
+      if (Terminated()) break;
+      BytesRead = Device->ReadResult();
+      if (BytesRead > 0) Synchronize([this] { DeliverData(); });
+    } else {
+      LastError = GetLastError();
+      Synchronize([this] { DeliverError(); });
+    }
+  }
+  if (wait != WAIT_IO_COMPLETION) Device->CancelPendingIo();
+  WaitForOutstandingRead();
+}
+
+void CALLBACK THidDeviceReadThread::ReadDone(DWORD, DWORD, LPOVERLAPPED overlapped) {
+  static_cast<THidDevice*>(overlapped->hEvent)->FReadPending = false;
+}
+
+void THidDeviceReadThread::WaitForOutstandingRead() {
+  // The platform writes into Report and the overlapped record until the
+  // completion routine has run; neither may go away before that. Closing or
+  // cancelling ends the read promptly; the bound only guards a platform
+  // that never completes it.
+  for (int slice = 0; Device->ReadPending() && slice < 200; ++slice) SleepEx(50, TRUE);
+}
+
+void THidDeviceReadThread::DeliverData() {
+  if (Device->FOnData && !Report.empty())
+    Device->FOnData(Device, Report[0], Report.data() + 1, static_cast<std::uint16_t>(BytesRead - 1));
+}
+
+void THidDeviceReadThread::DeliverError() {
+  if (Device->OnDataError) Device->OnDataError(Device, LastError);
+}

@@ -1,0 +1,57 @@
+// HID class functions bound at run time, as the platform headers declare
+// them and current systems export them. Included with the four macros
+// defined:
+//   QEX_HID_FN(name)          always resolved
+//   QEX_HID_NT51(name)        resolved on NT 5.1 and later only
+//   QEX_HID_NT5(name)         resolved on NT 5 and later only
+//   QEX_HID_ALIAS(slot, name) a button slot filled from its usage function
+
+QEX_HID_FN(HidD_GetHidGuid)
+QEX_HID_FN(HidD_GetAttributes)
+QEX_HID_FN(HidD_GetManufacturerString)
+QEX_HID_FN(HidD_GetProductString)
+QEX_HID_FN(HidD_GetSerialNumberString)
+QEX_HID_FN(HidD_GetIndexedString)
+QEX_HID_FN(HidD_GetPhysicalDescriptor)
+QEX_HID_FN(HidD_GetPreparsedData)
+QEX_HID_FN(HidD_FreePreparsedData)
+QEX_HID_FN(HidD_GetConfiguration)
+QEX_HID_FN(HidD_SetConfiguration)
+QEX_HID_FN(HidD_GetFeature)
+QEX_HID_FN(HidD_SetFeature)
+QEX_HID_FN(HidD_GetNumInputBuffers)
+QEX_HID_FN(HidD_SetNumInputBuffers)
+QEX_HID_FN(HidD_FlushQueue)
+QEX_HID_NT51(HidD_GetInputReport)
+QEX_HID_NT51(HidD_SetOutputReport)
+
+QEX_HID_FN(HidP_GetCaps)
+QEX_HID_FN(HidP_GetButtonCaps)
+QEX_HID_FN(HidP_GetSpecificButtonCaps)
+QEX_HID_FN(HidP_GetValueCaps)
+QEX_HID_FN(HidP_GetSpecificValueCaps)
+QEX_HID_FN(HidP_GetLinkCollectionNodes)
+QEX_HID_FN(HidP_GetData)
+QEX_HID_FN(HidP_SetData)
+QEX_HID_FN(HidP_MaxDataListLength)
+QEX_HID_FN(HidP_GetUsages)
+QEX_HID_FN(HidP_GetUsagesEx)
+QEX_HID_FN(HidP_SetUsages)
+QEX_HID_FN(HidP_UnsetUsages)
+QEX_HID_FN(HidP_MaxUsageListLength)
+QEX_HID_FN(HidP_GetUsageValue)
+QEX_HID_FN(HidP_GetScaledUsageValue)
+QEX_HID_FN(HidP_SetUsageValue)
+QEX_HID_FN(HidP_SetScaledUsageValue)
+QEX_HID_FN(HidP_GetUsageValueArray)
+QEX_HID_FN(HidP_SetUsageValueArray)
+QEX_HID_FN(HidP_UsageListDifference)
+QEX_HID_FN(HidP_TranslateUsagesToI8042ScanCodes)
+QEX_HID_NT5(HidP_GetExtendedAttributes)
+QEX_HID_NT5(HidP_InitializeReportForID)
+
+QEX_HID_ALIAS(HidP_GetButtons, HidP_GetUsages)
+QEX_HID_ALIAS(HidP_GetButtonsEx, HidP_GetUsagesEx)
+QEX_HID_ALIAS(HidP_SetButtons, HidP_SetUsages)
+QEX_HID_ALIAS(HidP_UnsetButtons, HidP_UnsetUsages)
+QEX_HID_ALIAS(HidP_MaxButtonListLength, HidP_MaxUsageListLength)

@@ -1,0 +1,13 @@
+# The console bridge end to end: the unmodified agent with the simulated
+# console (included from tests/hid/tests.cmake, which sets up the doubles).
+if(WIN32)
+  qex_add_wine_test(console_e2e_test
+    SOURCES ${CMAKE_CURRENT_LIST_DIR}/console_e2e_win.cpp
+    LIBS qex_simconsole ws2_32
+    ENV "QEX_AGENT_EXE=$<TARGET_FILE:QEXJoystick>;WINEDLLOVERRIDES=hid,setupapi=n"
+    TIMEOUT 900)
+  if(TARGET console_e2e_test)
+    add_dependencies(console_e2e_test QEXJoystick)
+    set_tests_properties(console_e2e_test PROPERTIES FIXTURES_REQUIRED simconsole RESOURCE_LOCK simconsole)
+  endif()
+endif()

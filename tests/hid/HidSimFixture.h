@@ -1,0 +1,83 @@
+// Shared pieces of the HID tests under Wine: the simulated console harness,
+// a message pump that also carries out read-thread hand-overs, and an
+// event recorder.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "hid/HidController.h"
+#include "toolkit/Thread.h"
+#include "tools/simconsole/SimConsole.h"
+
+namespace hidtest {
+
+// Runs the message loop of this thread (and pending hand-overs) for a while.
+inline void Pump(int milliseconds) {
+  const ULONGLONG end = GetTickCount64() + static_cast<ULONGLONG>(milliseconds);
+  do {
+    MSG msg;
+    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+      TranslateMessage(&msg);
+      DispatchMessageA(&msg);
+    }
+    CheckSynchronize();
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
+  } while (GetTickCount64() < end);
+}
+
+template <class Condition>
+bool PumpUntil(Condition condition, int timeoutMs) {
+  const ULONGLONG end = GetTickCount64() + static_cast<ULONGLONG>(timeoutMs);
+  while (!condition()) {
+    if (GetTickCount64() >= end) return false;
+    Pump(10);
+  }
+  return true;
+}
+
+inline std::string Narrow(const std::wstring& text) {
+  std::string out;
+  for (wchar_t c : text) out += static_cast<char>(c < 128 ? c : '?');
+  return out;
+}
+
+// Records the events of a controller and its devices as text, in order.
+struct Recorder {
+  std::vector<std::string> log;
+  std::vector<THidDevice*> arrivals;
+  std::vector<std::vector<std::uint8_t>> reports;
+  std::vector<int> reportIds;
+  std::vector<std::uint32_t> errors;
+  bool readProductInArrival = true;
+
+  void Arrival(THidDevice* d) {
+    arrivals.push_back(d);
+    log.push_back("arrival:" + (readProductInArrival ? Narrow(d->ProductName()) : std::string()));
+  }
+  void Removal(THidDevice* d) { log.push_back("removal"); }
+  void Unplug(THidDevice* d) { log.push_back("unplug"); }
+  void Change(TObject* sender) { log.push_back("change"); }
+  void Data(THidDevice* d, std::uint8_t id, const std::uint8_t* data, std::uint16_t size) {
+    reportIds.push_back(id);
+    reports.emplace_back(data, data + size);
+  }
+  void OtherData(THidDevice* d, std::uint8_t id, const std::uint8_t* data, std::uint16_t size) {
+    log.push_back("other-data");
+  }
+  void DataError(THidDevice* d, std::uint32_t error) { errors.push_back(error); }
+  void OtherUnplug(THidDevice* d) { log.push_back("other-unplug"); }
+
+  THidPlugEvent ArrivalEvent() { return THidPlugEvent::Bind<&Recorder::Arrival>(this); }
+  THidPlugEvent RemovalEvent() { return THidPlugEvent::Bind<&Recorder::Removal>(this); }
+  THidPlugEvent UnplugEvent() { return THidPlugEvent::Bind<&Recorder::Unplug>(this); }
+  TNotifyEvent ChangeEvent() { return TNotifyEvent::Bind<&Recorder::Change>(this); }
+  THidDataEvent DataEvent() { return THidDataEvent::Bind<&Recorder::Data>(this); }
+  THidDataErrorEvent DataErrorEvent() { return THidDataErrorEvent::Bind<&Recorder::DataError>(this); }
+};
+
+simconsole::DeviceSpec Console(const wchar_t* product = L"QEX PROPRE CONTROLLER", WORD inputLength = 33);
+
+}  // namespace hidtest

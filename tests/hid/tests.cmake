@@ -1,0 +1,33 @@
+qex_add_native_test(hid_core_test
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/PnPBuffersTest.cpp
+  LIBS qex_hid_core)
+qex_add_fuzzer(hid_pnp_buffers_fuzzer
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/PnPBuffersFuzzer.cpp
+  LIBS qex_hid_core)
+
+if(WIN32)
+  # Installs the simulated HID.dll and SetupApi.dll into the prefix's system
+  # folder; every test that loads them needs it and runs alone (one device
+  # table per prefix).
+  add_test(NAME simconsole_install COMMAND simconsole install)
+  set_tests_properties(simconsole_install PROPERTIES FIXTURES_SETUP simconsole RESOURCE_LOCK simconsole)
+
+  set(QEX_SIM_ENV "WINEDLLOVERRIDES=hid,setupapi=n")
+  qex_add_wine_test(hid_controller_test
+    SOURCES ${CMAKE_CURRENT_LIST_DIR}/HidControllerTest_win.cpp
+    LIBS qex_hid qex_simconsole
+    ENV "${QEX_SIM_ENV}"
+    TIMEOUT 300)
+  set_tests_properties(hid_controller_test PROPERTIES FIXTURES_REQUIRED simconsole RESOURCE_LOCK simconsole)
+
+  add_test(NAME hid_controller_inert_test COMMAND hid_controller_test --gtest_filter=HidInert.*)
+  set_tests_properties(hid_controller_inert_test PROPERTIES
+    ENVIRONMENT "WINEDLLOVERRIDES=setupapi=d;QEX_HID_INERT=1"
+    FIXTURES_REQUIRED simconsole RESOURCE_LOCK simconsole TIMEOUT 120 LABELS wine)
+
+  add_test(NAME hid_real_libraries_test COMMAND hid_controller_test --gtest_filter=HidRealLibraries.*)
+  set_tests_properties(hid_real_libraries_test PROPERTIES
+    ENVIRONMENT "WINEDLLOVERRIDES=hid,setupapi=b;QEX_HID_REAL=1" TIMEOUT 120 LABELS wine)
+endif()
+
+include(${CMAKE_CURRENT_LIST_DIR}/../e2e/console.cmake)
