@@ -29,14 +29,27 @@ cleanup() {
 }
 trap cleanup EXIT INT TERM
 
-if [[ -x "$BUILD/tools/livehost/livehost.exe" ]]; then
-  "$WINE" "$BUILD/tools/livehost/livehost.exe" &
-  pids+=($!)
-fi
-if [[ -x "$BUILD/tools/simconsole/run-simconsole.sh" ]]; then
-  "$BUILD/tools/simconsole/run-simconsole.sh" &
-  pids+=($!)
-fi
+# The live host: prints what the agent sends (recv messages, status
+# requests, keep-alives) and sends it a send message every 5 seconds.
+(
+  while sleep 5; do echo "0400050000000110000000000000000000000000000000000000000000000000"; done
+) | "$WINE" "$BUILD/tools/livehost/livehost.exe" 2>&1 | sed -u 's/^/[live host] /' &
+pids+=($!)
+
+# Without a real console: the simulated one, plugged in, sending an input
+# report every 2 seconds and listing the reports the agent wrote to it.
+"$WINE" "$BUILD/tools/simconsole/simconsole.exe" install
+export WINEDLLOVERRIDES="hid,setupapi=n"
+(
+  n=0
+  while sleep 2; do
+    printf 'send 00 %02X' $((n % 256)); for _ in $(seq 31); do printf ' 00'; done; echo
+    n=$((n + 1))
+    if ((n % 5 == 0)); then echo outputs; fi
+  done
+) | "$WINE" "$BUILD/tools/simconsole/simconsole.exe" run --product "QEX PROPRE CONTROLLER" 2>&1 |
+  sed -u 's/^/[console] /' &
+pids+=($!)
 
 # Inside a Wine desktop, which draws title bars and a notification area.
 "$WINE" explorer /desktop=QEX,1000x600 "$BUILD/app/QEXJoystick.exe" "$@"
