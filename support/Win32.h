@@ -27,3 +27,5 @@ extern "C" {
 #include <tlhelp32.h>
 #include <shlobj.h>
 #include <wtsapi32.h>
+// Benchmarks: the memory counters of another process.
+#include <psapi.h>

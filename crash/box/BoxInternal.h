@@ -1,0 +1,71 @@
+// Pieces shared by the Win32 files of the report box. Not for use outside
+// crash/box.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "crash/box/ReportBox.h"
+#include "support/ScopedHandle.h"
+#include "support/Win32.h"
+
+std::wstring Utf8ToWide(const std::string& text);
+std::string WideToUtf8(const std::wstring& text);
+
+// "Tahoma" 8 points ("MS Sans Serif" when Tahoma is missing), "Courier New"
+// for report text, "Small Fonts" for the small print. Made once per box.
+struct BoxFonts {
+  ScopedGdiObject text, bold, report, small;
+  BoxFonts();
+};
+
+// Small icons of the buttons, drawn with GDI into a 16 x 16 square.
+enum class ButtonIcon { Send, Save, Print, Show, Continue, CannotContinue, Restart, Close, None };
+void DrawButtonIcon(HDC dc, ButtonIcon icon, int left, int top, bool enabled);
+// The box's large icon (32 x 32): a red warning disc.
+void DrawLargeErrorIcon(HDC dc, int left, int top);
+
+// A flat owner-drawn button (WM_DRAWITEM of a BS_OWNERDRAW button).
+void DrawFlatButton(const DRAWITEMSTRUCT& item, ButtonIcon icon, bool isDefault, HFONT font);
+
+// Registers a window class once (the procedure of the first call wins).
+void RegisterBoxClass(const wchar_t* name, WNDPROC proc, HBRUSH background);
+
+// Child control with a font.
+HWND AddChild(HWND parent, const wchar_t* cls, const std::wstring& text, DWORD style, DWORD exStyle, int id,
+              int x, int y, int w, int h, HFONT font);
+
+// Runs messages until `done` holds; keys go through `keyFilter` first (true:
+// handled), then the dialog navigation of `window`.
+void RunModalLoop(HWND window, const std::function<bool()>& done,
+                  const std::function<bool(const MSG&)>& keyFilter);
+
+// The assistant: true when it finished; the outputs are applied to the
+// report, `sender` is the contact, `attachScreenshot` the screenshot page's
+// decision (false without that page).
+struct AssistantResult {
+  bool finished = false;
+  std::string sender;
+  bool attachScreenshot = false;
+  std::shared_ptr<Screenshot> screenshot;  // as the user left it (edited or not)
+};
+AssistantResult RunSendAssistant(HWND owner, BugReport& report, const ReportSettings& settings,
+                                 const BoxOptions& options);
+
+// Bitmap files for the image editor.
+bool SaveScreenshotBmp(const Screenshot& shot, const std::wstring& path);
+std::shared_ptr<Screenshot> LoadScreenshotBmp(const std::wstring& path);
+// A device-dependent bitmap of the screenshot for drawing.
+HBITMAP ScreenshotBitmap(const Screenshot& shot);
+
+// Wraps a window procedure body: the handling thread never reports its own
+// exceptions, so one that escapes is swallowed and the message handled.
+template <class Body>
+LRESULT GuardedWindowCall(Body&& body) noexcept {
+  try {
+    return body();
+  } catch (...) {
+    return 0;
+  }
+}

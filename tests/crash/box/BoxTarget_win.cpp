@@ -1,0 +1,192 @@
+// A program of the tests: fills a bug report with a fabricated fault, takes
+// the screenshot and shows the report box the way the handling thread does,
+// then saves the report at the end unless it was sent. A test drives the box
+// from outside through its window handles.
+//
+//   crash_box_target <folder> [boxes]   the box once or several times;
+//                                       folder holds bugreport.txt, tmp\ and
+//                                       result.txt (one line per box)
+//   crash_box_target --screenshot <file.png>   writes the screenshot, prints
+//                                       "<width> <height>"
+#include <cstdio>
+#include <string>
+#include <thread>
+
+#include "crash/box/ReportBox.h"
+#include "crash/report/BugReport.h"
+#include "crash/report/BugReportFile.h"
+#include "crash/report/CallStack.h"
+#include "crash/report/HeaderFields.h"
+#include "crash/report/ReportSettings.h"
+#include "support/Win32.h"
+
+namespace {
+
+class CriticalSectionLock : public ILock {
+ public:
+  CriticalSectionLock() { InitializeCriticalSection(&section_); }
+  ~CriticalSectionLock() override { DeleteCriticalSection(&section_); }
+  void Enter() override { EnterCriticalSection(&section_); }
+  void Leave() override { LeaveCriticalSection(&section_); }
+
+ private:
+  CRITICAL_SECTION section_;
+};
+
+class CriticalSectionLocks : public ILockFactory {
+ public:
+  std::unique_ptr<ILock> CreateLock() override { return std::make_unique<CriticalSectionLock>(); }
+};
+
+ReportSettings LoadSettings() {
+  HRSRC resource = FindResourceA(nullptr, "REPORTSETTINGS", MAKEINTRESOURCEA(10));
+  HGLOBAL loaded = LoadResource(nullptr, resource);
+  return ReportSettings::Parse(LockResource(loaded), SizeofResource(nullptr, resource));
+}
+
+std::string Utf8(const std::wstring& wide) {
+  int n = WideCharToMultiByte(CP_UTF8, 0, wide.c_str(), -1, nullptr, 0, nullptr, nullptr);
+  std::string out(static_cast<std::size_t>(n > 0 ? n - 1 : 0), '\0');
+  if (n > 1) WideCharToMultiByte(CP_UTF8, 0, wide.c_str(), -1, &out[0], n, nullptr, nullptr);
+  return out;
+}
+
+std::string ExeName() {
+  wchar_t path[MAX_PATH] = {};
+  GetModuleFileNameW(nullptr, path, MAX_PATH);
+  std::wstring full(path);
+  return Utf8(full.substr(full.find_last_of(L"\\/") + 1));
+}
+
+StackFrames FabricatedStack() {
+  StackFrames frames;
+  const char* functions[] = {"TfrmMain.tmrKeepLiveTimer", "TTimer.Timer", "DispatchTimerMessage", ""};
+  for (int i = 0; i < 4; ++i) {
+    StackFrame f;
+    f.address = 0x00401000u + 0x120u * i;
+    f.module = i < 3 ? "QEXJoystick.exe" : "user32.dll";
+    if (functions[i][0]) {
+      f.function = functions[i];
+      f.unit = "frmMains.cpp";
+      f.function_offset = 0x10u + i;
+      f.line = 100 + 10 * i;
+      f.line_offset = i;
+    }
+    frames.push_back(f);
+  }
+  return frames;
+}
+
+// The header as the handling thread builds it, sections still pending.
+void FillHeader(BugReport& report, int number) {
+  auto& h = report.Header();
+  h.Set("date/time", "2024-03-05, 07:08:09, 45ms");
+  h.Set("computer name", "TESTBOX");
+  h.Set("user name", "tester");
+  h.Set("operating system", "Windows 7 x64 build 7601");
+  h.Set("executable", ExeName());
+  h.Set("version", "1.0.0.0");
+  h.Set("callstack crc", kCallstackCrcPending);
+  h.Set("exception number", std::to_string(number));
+  h.Set("exception class", "EAccessViolation");
+  h.Set("exception message", "Access violation at address 00401000. Read of address 00000000.");
+  h.SetInsertionIndexBefore("callstack crc");
+  auto& s = report.Sections();
+  s.Set("main thread ($1a2b)", kSectionPending);
+  s.Set("cpu registers", kSectionPending);
+  s.Set("disassembling", kSectionPending);
+  report.Regenerate();
+}
+
+// The completion thread: fills the sections one by one.
+void Complete(BugReport& report) {
+  Sleep(300);
+  report.SetSection("main thread ($1a2b)", RenderCallStack(FabricatedStack(), CallStackColumns()));
+  Sleep(100);
+  report.SetSection("cpu registers", "eax = 00000000  ebx = 00401000\r\neip = 00401000  esp = 0012ff00");
+  report.SetSection("disassembling", "00401000 mov eax, [eax]   <-- fault");
+  report.SetHeaderField("callstack crc", "$0a1b2c3d, $11223344, $55667788");
+}
+
+// The end of handling: save the report into the bug-report file unless it
+// was sent (AutoSaveIfNotSent).
+bool SaveIntoFile(const std::wstring& path, const std::string& text, const ReportSettings& settings) {
+  std::string bytes;
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  DWORD size = GetFileSize(file, nullptr), read = 0;
+  bytes.resize(size);
+  if (size) ReadFile(file, &bytes[0], size, &read, nullptr);
+  MemoryReportFile buffer(bytes);
+  SaveReportToFile(buffer, text, SaveOptionsFromSettings(settings));
+  const std::string out = buffer.Text();
+  SetFilePointer(file, 0, nullptr, FILE_BEGIN);
+  DWORD written = 0;
+  WriteFile(file, out.data(), static_cast<DWORD>(out.size()), &written, nullptr);
+  SetEndOfFile(file);
+  CloseHandle(file);
+  return true;
+}
+
+int WriteScreenshot(const wchar_t* path) {
+  std::shared_ptr<Screenshot> shot = CaptureScreen();
+  if (!shot || !WriteScreenshotFile(*shot, path)) return 1;
+  std::printf("%d %d\n", shot->width, shot->height);
+  return 0;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+  if (argc >= 3 && std::wstring(argv[1]) == L"--screenshot") return WriteScreenshot(argv[2]);
+  if (argc < 2) return 2;
+  const std::wstring folder = argv[1];
+  const int boxes = argc >= 3 ? _wtoi(argv[2]) : 1;
+  const ReportSettings settings = LoadSettings();
+  const std::wstring resultPath = folder + L"\\result.txt";
+
+  for (int number = 1; number <= boxes; ++number) {
+    CriticalSectionLocks locks;
+    BugReport report(locks);
+    FillHeader(report, number);
+    BoxOptions options;
+    options.placeholders.app_name = ExeName();
+    options.exceptionClass = "EAccessViolation";
+    options.exceptionMessage = "Access violation at address 00401000. Read of address 00000000.";
+    options.canContinue = GetEnvironmentVariableW(L"QEX_BOX_CANNOT_CONTINUE", nullptr, 0) == 0;
+    options.screenshot = CaptureScreen();
+    options.tempFolder = folder + L"\\tmp";
+    options.bugReportFile = folder + L"\\bugreport.txt";
+    CreateDirectoryW(options.tempFolder.c_str(), nullptr);
+
+    std::thread completion([&] { Complete(report); });
+    bool completed = false;
+    options.waitForCompleteReport = [&] {
+      if (!completed) completion.join();
+      completed = true;
+    };
+    std::string actions;
+    options.onAction = [&](int action) {
+      actions += std::to_string(action) + ",";
+      return false;
+    };
+    BoxResult result = ShowReportBox(report, settings, options);
+    if (!completed) completion.join();
+    // Restart and close wait for the send; so does this program, so the
+    // line below tells the send's final outcome.
+    if (result.send) result.send->Wait();
+    const bool sent = result.ReportSent();
+    bool saved = false;
+    if (!sent) saved = SaveIntoFile(options.bugReportFile, report.Text(), settings);
+
+    const char* choice = result.choice == BoxChoice::Continue ? "continue"
+                         : result.choice == BoxChoice::Restart ? "restart" : "close";
+    FILE* out = _wfopen(resultPath.c_str(), L"ab");
+    if (out) {
+      std::fprintf(out, "box=%d choice=%s sent=%d saved=%d sendStarted=%d actions=%s\n", number, choice, sent ? 1 : 0,
+                   saved ? 1 : 0, result.send ? 1 : 0, actions.c_str());
+      std::fclose(out);
+    }
+  }
+  return 0;
+}

@@ -1,0 +1,385 @@
+// The report box, the send assistant and the mail routes, end to end: the
+// test program shows the box for a fabricated report and this test drives
+// it from outside through its window handles. The mail client is a double
+// of mapi32.dll in the prefix's system folder and a recording program
+// registered for the "mailto" protocol.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "WineTestSupport_win.h"
+#include "crash/box/ReportBox.h"
+
+using namespace testing_support;
+
+namespace {
+
+const char kContactKey[] = "Software\\Korvel\\ContactForm";
+const wchar_t kMailtoKey[] = L"mailto\\shell\\open\\command";
+
+std::string ReadText(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+bool FileExists(const std::string& path) {
+  return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+std::wstring SystemFile(const wchar_t* name) {
+  wchar_t folder[MAX_PATH] = {};
+  GetSystemDirectoryW(folder, MAX_PATH);
+  return std::wstring(folder) + L"\\" + name;
+}
+
+bool ReadDefault(HKEY root, const wchar_t* key, std::wstring* value, DWORD* type) {
+  HKEY k = nullptr;
+  if (RegOpenKeyExW(root, key, 0, KEY_READ, &k) != ERROR_SUCCESS) return false;
+  wchar_t buffer[2048] = {};
+  DWORD size = sizeof buffer - sizeof(wchar_t);
+  const bool ok = RegQueryValueExW(k, nullptr, nullptr, type, reinterpret_cast<BYTE*>(buffer), &size) == ERROR_SUCCESS;
+  RegCloseKey(k);
+  if (ok) *value = buffer;
+  return ok;
+}
+
+void WriteDefault(HKEY root, const wchar_t* key, const std::wstring& value, DWORD type) {
+  HKEY k = nullptr;
+  ASSERT_EQ(RegCreateKeyExW(root, key, 0, nullptr, 0, KEY_WRITE, nullptr, &k, nullptr), ERROR_SUCCESS);
+  RegSetValueExW(k, nullptr, 0, type, reinterpret_cast<const BYTE*>(value.c_str()),
+                 static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+  RegCloseKey(k);
+}
+
+HWND WaitForWindow(DWORD pid, const wchar_t* cls, int timeoutMs = 20000) {
+  HWND found = nullptr;
+  WaitUntil(
+      [&] {
+        for (HWND w : ProcessWindows(pid, cls))
+          if (IsWindowVisible(w)) found = w;
+        return found != nullptr;
+      },
+      timeoutMs);
+  return found;
+}
+
+HWND FocusOf(HWND window) {
+  GUITHREADINFO info = {};
+  info.cbSize = sizeof info;
+  if (!GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &info)) return nullptr;
+  return info.hwndFocus;
+}
+
+// Keys go to the focused control, as the keyboard would deliver them.
+void PressKey(HWND window, WPARAM key) {
+  HWND target = FocusOf(window);
+  if (!target) target = window;
+  PostMessageW(target, WM_KEYDOWN, key, 1);
+  PostMessageW(target, WM_KEYUP, key, 0xC0000001);
+}
+
+void Click(HWND parent, int id) {
+  PostMessageW(parent, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(parent, id)));
+}
+
+void SetText(HWND control, const std::wstring& text) {
+  DWORD_PTR unused = 0;
+  SendMessageTimeoutW(control, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()), SMTO_ABORTIFHUNG, 5000, &unused);
+}
+
+HWND Item(HWND assistant, int index) { return GetDlgItem(assistant, kAssistItemBaseId + index); }
+
+class ReportBoxTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    // The mail client: the double in the system folder (loaded natively
+    // through WINEDLLOVERRIDES=mapi32=n) and the mailto recorder.
+    const std::wstring mapi = SystemFile(L"mapi32.dll");
+    backedUp_ = CopyFileW(mapi.c_str(), (mapi + L".qexsave").c_str(), FALSE) != FALSE;
+    const std::string dll = PathFromEnv("QEX_MAPI_DOUBLE_DLL");
+    ASSERT_TRUE(CopyFileA(dll.c_str(), WideToUtf8Local(mapi).c_str(), FALSE)) << dll;
+    hadMailto_ = ReadDefault(HKEY_CLASSES_ROOT, kMailtoKey, &oldMailto_, &oldMailtoType_);
+    const std::string recorder = PathFromEnv("QEX_MAILTO_RECORDER_EXE");
+    const std::string folder = recorder.substr(0, recorder.find_last_of('\\'));
+    const std::string file = recorder.substr(recorder.find_last_of('\\') + 1);
+    SetEnvironmentVariableA("QEX_BOX_TOOLS", folder.c_str());
+    // An environment variable in the path: the handler's command is expanded.
+    WriteDefault(HKEY_CLASSES_ROOT, kMailtoKey, L"\"%QEX_BOX_TOOLS%\\" + FromUtf8(file) + L"\" \"%1\"", REG_EXPAND_SZ);
+  }
+
+  static void TearDownTestSuite() {
+    const std::wstring mapi = SystemFile(L"mapi32.dll");
+    if (backedUp_) {
+      CopyFileW((mapi + L".qexsave").c_str(), mapi.c_str(), FALSE);
+      DeleteFileW((mapi + L".qexsave").c_str());
+    }
+    if (hadMailto_) WriteDefault(HKEY_CLASSES_ROOT, kMailtoKey, oldMailto_, oldMailtoType_);
+    else RegDeleteKeyW(HKEY_CLASSES_ROOT, kMailtoKey);
+  }
+
+  static std::string WideToUtf8Local(const std::wstring& w) { return ToUtf8(w); }
+
+  void SetUp() override {
+    RegDeleteTree(kContactKey);
+    mapiLog_ = dir_.Path() + "\\mapi.log";
+    mailtoLog_ = dir_.Path() + "\\mailto.log";
+    bugReportFile_ = dir_.Path() + "\\bugreport.txt";
+    SetEnvironmentVariableA("QEX_MAPI_LOG", mapiLog_.c_str());
+    SetEnvironmentVariableA("QEX_MAILTO_LOG", mailtoLog_.c_str());
+    SetEnvironmentVariableA("QEX_MAPI_RESULT", "0");
+    // An older report already in the file.
+    std::ofstream(bugReportFile_, std::ios::binary) << "date/time : 2024-01-01, 00:00:00, 1ms\r\nolder report\r\n\r\n";
+  }
+  void TearDown() override { RegDeleteTree(kContactKey); }
+
+  bool StartTarget(int boxes = 1) {
+    return target_.Start(PathFromEnv("QEX_BOX_TARGET_EXE"), "\"" + dir_.Path() + "\" " + std::to_string(boxes));
+  }
+  HWND Box() { return WaitForWindow(target_.Pid(), kReportBoxClass); }
+  HWND Assistant() { return WaitForWindow(target_.Pid(), kSendAssistantClass); }
+  std::string Result() {
+    EXPECT_EQ(target_.Wait(20000), 0);
+    return ReadText(dir_.Path() + "\\result.txt");
+  }
+
+  // Fills the contact page and goes through the details and screenshot
+  // pages with "Continue".
+  void CompleteAssistant(HWND assistant, const std::wstring& name, const std::wstring& email, bool remember) {
+    ASSERT_TRUE(assistant);
+    SetText(Item(assistant, 1), name);
+    SetText(Item(assistant, 3), email);
+    if (remember) SendMessageW(Item(assistant, 4), BM_SETCHECK, BST_CHECKED, 0);
+    ASSERT_TRUE(WaitUntil([&] { return IsWindowEnabled(GetDlgItem(assistant, kAssistContinueId)) != FALSE; }, 5000))
+        << ToUtf8(WindowText(Item(assistant, 1))) << "|" << ToUtf8(WindowText(Item(assistant, 3))) << "|"
+        << ToUtf8(WindowText(GetDlgItem(assistant, kAssistTitleId)));
+    Click(assistant, kAssistContinueId);
+    ASSERT_TRUE(WaitUntil([&] { return WindowText(GetDlgItem(assistant, kAssistTitleId)) == L"Error Details"; }, 5000));
+    EXPECT_FALSE(IsWindowEnabled(GetDlgItem(assistant, kAssistContinueId)));  // the description is required
+    // Typed: a multi-line edit reports no change for WM_SETTEXT.
+    for (wchar_t c : std::wstring(L"it happened while pressing a key")) PostMessageW(Item(assistant, 1), WM_CHAR, c, 1);
+    ASSERT_TRUE(WaitUntil([&] { return IsWindowEnabled(GetDlgItem(assistant, kAssistContinueId)) != FALSE; }, 5000));
+    Click(assistant, kAssistContinueId);
+    ASSERT_TRUE(WaitUntil(
+        [&] { return WindowText(GetDlgItem(assistant, kAssistTitleId)) == L"Screenshot Configuration"; }, 5000));
+    EXPECT_EQ(SendMessageW(Item(assistant, 0), BM_GETCHECK, 0, 0), BST_CHECKED);
+    Click(assistant, kAssistContinueId);
+    ASSERT_TRUE(WaitUntil([&] { return !IsWindow(assistant); }, 5000));
+  }
+
+  TempDir dir_;
+  ChildProcess target_;
+  std::string mapiLog_, mailtoLog_, bugReportFile_;
+  static bool backedUp_, hadMailto_;
+  static std::wstring oldMailto_;
+  static DWORD oldMailtoType_;
+};
+
+bool ReportBoxTest::backedUp_ = false;
+bool ReportBoxTest::hadMailto_ = false;
+std::wstring ReportBoxTest::oldMailto_;
+DWORD ReportBoxTest::oldMailtoType_ = REG_SZ;
+
+TEST_F(ReportBoxTest, OpensExpandedWithTheReportAndEscapeContinues) {
+  ASSERT_TRUE(StartTarget());
+  HWND box = Box();
+  ASSERT_TRUE(box);
+  EXPECT_EQ(WindowText(box), L"crash_box_target.exe");
+  EXPECT_EQ(WindowText(GetDlgItem(box, kBoxMessageId)), L"An error occurred in the application.");
+  const LONG style = GetWindowLongW(box, GWL_STYLE), exStyle = GetWindowLongW(box, GWL_EXSTYLE);
+  EXPECT_TRUE(style & WS_THICKFRAME);
+  EXPECT_TRUE(style & WS_MAXIMIZEBOX);
+  EXPECT_TRUE(style & WS_MINIMIZEBOX);
+  EXPECT_TRUE(exStyle & WS_EX_TOPMOST);
+  // Expanded from the start: no "show bug report"; send, continue, restart, close.
+  EXPECT_FALSE(GetDlgItem(box, kBoxButtonBaseId + bbShow));
+  EXPECT_FALSE(GetDlgItem(box, kBoxButtonBaseId + bbSave));
+  EXPECT_EQ(WindowText(GetDlgItem(box, kBoxButtonBaseId + bbSend)), L"send bug report");
+  EXPECT_EQ(WindowText(GetDlgItem(box, kBoxButtonBaseId + bbContinue)), L"continue application");
+  EXPECT_EQ(WindowText(GetDlgItem(box, kBoxButtonBaseId + bbRestart)), L"restart application");
+  EXPECT_EQ(WindowText(GetDlgItem(box, kBoxButtonBaseId + bbClose)), L"close application");
+  RECT button = {};
+  GetWindowRect(GetDlgItem(box, kBoxButtonBaseId + bbSend), &button);
+  EXPECT_EQ(button.bottom - button.top, 22);
+  EXPECT_TRUE(WaitUntil([&] { return FocusOf(box) == GetDlgItem(box, kBoxButtonBaseId + bbSend); }, 5000));
+  RECT frame = {};
+  GetWindowRect(box, &frame);
+  EXPECT_GT(frame.bottom - frame.top, 491);
+  EXPECT_LE(frame.bottom - frame.top, GetSystemMetrics(SM_CYSCREEN) - 5 * GetSystemMetrics(SM_CYCAPTION));
+
+  // General tab first: the header, read-only.
+  HWND tabs = GetDlgItem(box, kBoxTabsId);
+  ASSERT_TRUE(tabs);
+  HWND text = GetDlgItem(box, kBoxReportTextId);
+  EXPECT_NE(WindowText(text).find(L"exception class"), std::wstring::npos);
+  EXPECT_TRUE(GetWindowLongW(text, GWL_STYLE) & ES_READONLY);
+  // general, call stack, cpu regs, disasm.
+  EXPECT_EQ(SendMessageW(tabs, TCM_GETITEMCOUNT, 0, 0), 4);
+  // The call stack fills in as the report completes: one row per frame.
+  DWORD_PTR unused = 0;
+  SendMessageTimeoutW(tabs, TCM_SETCURFOCUS, 1, 0, SMTO_ABORTIFHUNG, 5000, &unused);
+  HWND list = GetDlgItem(box, kBoxCallStackId);
+  EXPECT_TRUE(WaitUntil([&] { return IsWindowVisible(list) && SendMessageW(list, LVM_GETITEMCOUNT, 0, 0) == 4; }, 5000));
+  HWND header = reinterpret_cast<HWND>(SendMessageW(list, LVM_GETHEADER, 0, 0));
+  EXPECT_EQ(SendMessageW(header, HDM_GETITEMCOUNT, 0, 0), 7);
+
+  PressKey(box, VK_ESCAPE);
+  const std::string result = Result();
+  EXPECT_NE(result.find("choice=continue sent=0 saved=1 sendStarted=0 actions=11,"), std::string::npos) << result;
+  EXPECT_FALSE(FileExists(mapiLog_));
+}
+
+TEST_F(ReportBoxTest, CancelOnTheContactPageSendsNothingAndTheReportIsSavedAtTheEnd) {
+  ASSERT_TRUE(StartTarget());
+  HWND box = Box();
+  ASSERT_TRUE(box);
+  ASSERT_TRUE(WaitUntil([&] { return FocusOf(box) == GetDlgItem(box, kBoxButtonBaseId + bbSend); }, 5000));
+  PressKey(box, VK_RETURN);  // Enter sends
+  HWND assistant = Assistant();
+  ASSERT_TRUE(assistant);
+  EXPECT_EQ(WindowText(assistant), L"Send Assistant");
+  EXPECT_EQ(WindowText(GetDlgItem(assistant, kAssistTitleId)), L"Contact Information");
+  EXPECT_EQ(WindowText(Item(assistant, 0)), L"your name:");
+  EXPECT_EQ(WindowText(Item(assistant, 4)), L"remember me");
+  EXPECT_FALSE(IsWindowEnabled(GetDlgItem(assistant, kAssistSkipId)));
+  EXPECT_FALSE(IsWindowEnabled(box));  // modal over the box
+  EXPECT_FALSE(GetWindowLongW(box, GWL_EXSTYLE) & WS_EX_TOPMOST);
+  Click(assistant, kAssistCancelId);
+  ASSERT_TRUE(WaitUntil([&] { return !IsWindow(assistant); }, 5000));
+  EXPECT_TRUE(IsWindow(box));  // the box stays open
+  PressKey(box, VK_ESCAPE);
+  const std::string result = Result();
+  EXPECT_NE(result.find("choice=continue sent=0 saved=1 sendStarted=0 actions=0,11,"), std::string::npos) << result;
+  EXPECT_FALSE(FileExists(mapiLog_));
+  EXPECT_FALSE(FileExists(mailtoLog_));
+  const std::string file = ReadText(bugReportFile_);
+  EXPECT_NE(file.find("older report"), std::string::npos);
+  EXPECT_NE(file.find("EAccessViolation"), std::string::npos);
+}
+
+TEST_F(ReportBoxTest, AnAddressWithoutADotAfterItsAtKeepsContinueDisabled) {
+  ASSERT_TRUE(StartTarget());
+  HWND box = Box();
+  ASSERT_TRUE(box);
+  Click(box, kBoxButtonBaseId + bbSend);
+  HWND assistant = Assistant();
+  ASSERT_TRUE(assistant);
+  HWND next = GetDlgItem(assistant, kAssistContinueId);
+  EXPECT_FALSE(IsWindowEnabled(next));  // the address is required
+  SetText(Item(assistant, 3), L"user@example");
+  Sleep(200);
+  EXPECT_FALSE(IsWindowEnabled(next));
+  SetText(Item(assistant, 3), L"user@.example.org");
+  Sleep(200);
+  EXPECT_FALSE(IsWindowEnabled(next));
+  SetText(Item(assistant, 3), L"user@example.org");
+  EXPECT_TRUE(WaitUntil([&] { return IsWindowEnabled(next) != FALSE; }, 5000));
+  Click(assistant, kAssistCancelId);
+  ASSERT_TRUE(WaitUntil([&] { return !IsWindow(assistant); }, 5000));
+  PressKey(box, VK_ESCAPE);
+  EXPECT_NE(Result().find("sent=0"), std::string::npos);
+}
+
+TEST_F(ReportBoxTest, MapiSuccessSendsTheAttachmentsDeletesTheFileAndSkipsTheFinalSave) {
+  ASSERT_TRUE(StartTarget());
+  HWND box = Box();
+  ASSERT_TRUE(box);
+  PressKey(box, VK_RETURN);
+  CompleteAssistant(Assistant(), L"Tess Tester", L"tess@example.org", true);
+  ASSERT_TRUE(WaitUntil([&] { return FileExists(mapiLog_); }, 10000));
+  ASSERT_TRUE(WaitUntil([&] { return !FileExists(bugReportFile_); }, 10000));  // it went out as the attachment
+  EXPECT_TRUE(IsWindow(box));
+  PressKey(box, VK_ESCAPE);
+  const std::string result = Result();
+  EXPECT_NE(result.find("choice=continue sent=1 saved=0 sendStarted=1 actions=0,3,6,11,"), std::string::npos) << result;
+  EXPECT_FALSE(FileExists(bugReportFile_));
+
+  const std::string log = ReadText(mapiLog_);
+  EXPECT_NE(log.find("call flags=9\n"), std::string::npos) << log;  // log-on and compose dialogs
+  EXPECT_NE(log.find("subject=bug report\n"), std::string::npos);
+  EXPECT_NE(log.find("body=please find the bug report attached\n"), std::string::npos);
+  EXPECT_NE(log.find("from.name=Tess Tester\n"), std::string::npos);
+  EXPECT_NE(log.find("from.address=SMTP:tess@example.org\n"), std::string::npos);
+  EXPECT_NE(log.find("recipients=0\n"), std::string::npos);
+  EXPECT_NE(log.find("files=2\n"), std::string::npos);
+  EXPECT_NE(log.find("file.name=bugreport.txt\n"), std::string::npos);
+  EXPECT_NE(log.find("file.name=screenshot.png\n"), std::string::npos);
+  // The attachment: the whole file, the current report appended with the
+  // assistant's outputs in it.
+  const std::string attached = ReadText(dir_.Path() + "\\attached-bugreport.txt");
+  EXPECT_NE(attached.find("older report"), std::string::npos);
+  EXPECT_NE(attached.find("contact name"), std::string::npos);
+  EXPECT_NE(attached.find("contact email"), std::string::npos);
+  EXPECT_LT(attached.find("contact email"), attached.find("callstack crc"));
+  EXPECT_NE(attached.find("\r\n\r\nerror details:\r\nit happened while pressing a key"), std::string::npos);
+  const std::string png = ReadText(dir_.Path() + "\\attached-screenshot.png");
+  EXPECT_EQ(png.substr(0, 8), std::string("\x89PNG\r\n\x1a\n", 8));
+  EXPECT_EQ(RegValue(kContactKey, "RememberName"), "Tess Tester");
+  EXPECT_EQ(RegValue(kContactKey, "RememberEmail"), "tess@example.org");
+
+  // The next crash: the contact page comes up filled, focused on "Continue".
+  ChildProcess next;
+  ASSERT_TRUE(next.Start(PathFromEnv("QEX_BOX_TARGET_EXE"), "\"" + dir_.Path() + "\" 1"));
+  HWND box2 = WaitForWindow(next.Pid(), kReportBoxClass);
+  ASSERT_TRUE(box2);
+  PressKey(box2, VK_RETURN);
+  HWND assistant = WaitForWindow(next.Pid(), kSendAssistantClass);
+  ASSERT_TRUE(assistant);
+  EXPECT_EQ(WindowText(Item(assistant, 1)), L"Tess Tester");
+  EXPECT_EQ(WindowText(Item(assistant, 3)), L"tess@example.org");
+  EXPECT_EQ(SendMessageW(Item(assistant, 4), BM_GETCHECK, 0, 0), BST_CHECKED);
+  EXPECT_TRUE(WaitUntil([&] { return FocusOf(assistant) == GetDlgItem(assistant, kAssistContinueId); }, 5000));
+  Click(assistant, kAssistCancelId);
+  ASSERT_TRUE(WaitUntil([&] { return !IsWindow(assistant); }, 5000));
+  PressKey(box2, VK_ESCAPE);
+  EXPECT_EQ(next.Wait(20000), 0);
+}
+
+TEST_F(ReportBoxTest, TheUsersCancelInTheMailClientShowsNoErrorAndStartsNoMailto) {
+  SetEnvironmentVariableA("QEX_MAPI_RESULT", "1");  // MAPI_USER_ABORT
+  ASSERT_TRUE(StartTarget());
+  HWND box = Box();
+  ASSERT_TRUE(box);
+  PressKey(box, VK_RETURN);
+  CompleteAssistant(Assistant(), L"", L"tess@example.org", false);
+  ASSERT_TRUE(WaitUntil([&] { return FileExists(mapiLog_); }, 10000));
+  Sleep(1500);
+  EXPECT_TRUE(ProcessWindows(target_.Pid(), L"#32770").empty());
+  EXPECT_FALSE(FileExists(mailtoLog_));
+  EXPECT_TRUE(FileExists(bugReportFile_));
+  EXPECT_NE(ReadText(mapiLog_).find("from.name=tess@example.org\n"), std::string::npos);
+  PressKey(box, VK_ESCAPE);
+  const std::string result = Result();
+  EXPECT_NE(result.find("sent=0 saved=1 sendStarted=1"), std::string::npos) << result;
+  EXPECT_FALSE(RegKeyExists(kContactKey) && RegValueExists(kContactKey, "RememberEmail"));
+}
+
+TEST_F(ReportBoxTest, WithoutMapiTheMailtoHandlerGetsThePercentEncodedReportAndTheFileStays) {
+  SetEnvironmentVariableA("QEX_MAPI_RESULT", "2");  // MAPI_E_FAILURE
+  ASSERT_TRUE(StartTarget());
+  HWND box = Box();
+  ASSERT_TRUE(box);
+  PressKey(box, VK_RETURN);
+  CompleteAssistant(Assistant(), L"Tess \"quoted\" Tester", L"tess@example.org", false);
+  ASSERT_TRUE(WaitUntil([&] { return FileExists(mailtoLog_) && ReadText(mailtoLog_).find("arg1=") != std::string::npos; },
+                        10000));
+  PressKey(box, VK_ESCAPE);
+  const std::string result = Result();
+  EXPECT_NE(result.find("sent=1 saved=0"), std::string::npos) << result;
+  EXPECT_TRUE(FileExists(bugReportFile_));  // no attachment went out this way
+  EXPECT_TRUE(ProcessWindows(target_.Pid(), L"#32770").empty());
+
+  const std::string log = ReadText(mailtoLog_);
+  EXPECT_NE(log.find("argc=2\n"), std::string::npos) << log;  // the link is one argument
+  const std::string prefix = "arg1=mailto:?subject=bug%20report&body=";
+  ASSERT_NE(log.find(prefix), std::string::npos) << log;
+  // The report as body: "date/time" percent-encoded, CR LF as %0D%0A.
+  EXPECT_NE(log.find("date%2Ftime"), std::string::npos);
+  EXPECT_NE(log.find("%0D%0A"), std::string::npos);
+  EXPECT_NE(log.find("EAccessViolation"), std::string::npos);
+  EXPECT_NE(log.find("error%20details"), std::string::npos);
+}
+
+}  // namespace
