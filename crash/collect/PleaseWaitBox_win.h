@@ -1,0 +1,31 @@
+// The please-wait box: a small captioned window shown while a caller waits
+// for a report to complete. Created, pumped and destroyed on one thread.
+#pragma once
+
+#include <string>
+
+#include "support/Win32.h"
+
+class PleaseWaitBox {
+ public:
+  // UTF-8 title and text; the box shows at once (nothing when no window can
+  // be created).
+  PleaseWaitBox(const std::string& title, const std::string& text);
+  ~PleaseWaitBox();
+  PleaseWaitBox(const PleaseWaitBox&) = delete;
+  PleaseWaitBox& operator=(const PleaseWaitBox&) = delete;
+
+  // Handles the box's own pending messages (and no other window's, so the
+  // program's handlers are not re-entered while crash reporting waits).
+  void ProcessMessages();
+  HWND Window() const { return window_; }
+
+  static bool RegisterWindowClass();
+
+ private:
+  static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+  LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
+
+  HWND window_ = nullptr;
+  std::wstring text_;
+};

@@ -1,0 +1,197 @@
+// Stack walks of the own process. A walk allocates nothing and reads memory
+// only through ReadProcessMemory or from the walked thread's own stack
+// range, because it runs while another thread is suspended (which may hold
+// the heap's lock) and on stacks that may be damaged.
+#include <algorithm>
+#include <cstring>
+#include <utility>
+
+#include "crash/collect/CollectInternal.h"
+#include "crash/disasm/SymbolResource.h"
+
+bool ReadOwnMemory(std::uintptr_t address, void* buffer, std::size_t size) {
+  SIZE_T read = 0;
+  return ::ReadProcessMemory(::GetCurrentProcess(), reinterpret_cast<const void*>(address), buffer, size, &read) &&
+         read == size;
+}
+
+bool StackRangeOf(std::uintptr_t address, std::uintptr_t* low, std::uintptr_t* high) {
+  MEMORY_BASIC_INFORMATION mbi;
+  if (address == 0 || ::VirtualQuery(reinterpret_cast<void*>(address), &mbi, sizeof mbi) != sizeof mbi ||
+      mbi.State != MEM_COMMIT)
+    return false;
+  // The stack is one reservation: its guard and uncommitted part lie below,
+  // the committed part up to the base above.
+  void* const reservation = mbi.AllocationBase;
+  std::uintptr_t top = reinterpret_cast<std::uintptr_t>(mbi.BaseAddress) + mbi.RegionSize;
+  while (::VirtualQuery(reinterpret_cast<void*>(top), &mbi, sizeof mbi) == sizeof mbi &&
+         mbi.AllocationBase == reservation && mbi.RegionSize > 0)
+    top = reinterpret_cast<std::uintptr_t>(mbi.BaseAddress) + mbi.RegionSize;
+  *low = reinterpret_cast<std::uintptr_t>(reservation);
+  *high = top;
+  return true;
+}
+
+namespace {
+
+void Push(RawStack& stack, std::uintptr_t address) {
+  if (stack.count < RawStack::kMaxFrames) stack.frames[stack.count++] = address;
+}
+
+}  // namespace
+
+#if defined(_M_X64) || defined(__x86_64__)
+
+std::uint64_t InstructionPointerOf(const CONTEXT& context) { return context.Rip; }
+
+// The unwind tables of every module (MinGW's x86_64 code has them too) say
+// how each frame was built; code without a table is a leaf whose return
+// address sits at the stack pointer.
+void WalkStack(const CONTEXT& start, RawStack& stack) {
+  stack.count = 0;
+  CONTEXT context = start;
+  std::uintptr_t low = 0, high = 0;
+  if (!StackRangeOf(context.Rsp, &low, &high)) {
+    if (context.Rip) Push(stack, context.Rip);
+    return;
+  }
+  bool calling = false;
+  while (stack.count < RawStack::kMaxFrames) {
+    if (context.Rip == 0 || context.Rsp < low || context.Rsp >= high || (context.Rsp & 7) != 0) break;
+    Push(stack, context.Rip);
+    const std::uint64_t previousSp = context.Rsp;
+    const std::uint64_t previousIp = context.Rip;
+    // A return address may lie just past its function (a call to a function
+    // that does not return): look up the call instruction instead.
+    const DWORD64 pc = calling ? context.Rip - 1 : context.Rip;
+    DWORD64 imageBase = 0;
+    PRUNTIME_FUNCTION function = ::RtlLookupFunctionEntry(pc, &imageBase, nullptr);
+    if (function) {
+      void* handlerData = nullptr;
+      DWORD64 establisher = 0;
+      ::RtlVirtualUnwind(UNW_FLAG_NHANDLER, imageBase, pc, function, &context, &handlerData, &establisher, nullptr);
+    } else {
+      std::uintptr_t returnAddress = 0;
+      if (!ReadOwnMemory(context.Rsp, &returnAddress, sizeof returnAddress)) break;
+      context.Rip = returnAddress;
+      context.Rsp += 8;
+    }
+    // Every frame lies above the one it called; anything else is a damaged
+    // stack or the end of the walk.
+    if (context.Rsp < previousSp || (context.Rsp == previousSp && context.Rip == previousIp)) break;
+    calling = true;
+  }
+}
+
+#else
+
+std::uint64_t InstructionPointerOf(const CONTEXT& context) { return context.Eip; }
+
+// Frame pointers: every frame of our code starts with push ebp / mov ebp,
+// esp, so [ebp] is the caller's frame and [ebp+4] the return address.
+void WalkStack(const CONTEXT& start, RawStack& stack) {
+  stack.count = 0;
+  if (start.Eip) Push(stack, start.Eip);
+  std::uintptr_t low = 0, high = 0;
+  if (!StackRangeOf(start.Esp, &low, &high) && !StackRangeOf(start.Ebp, &low, &high)) return;
+  std::uintptr_t frame = start.Ebp;
+  while (stack.count < RawStack::kMaxFrames) {
+    if (frame == 0 || frame < low || frame + 8 > high || (frame & 3) != 0) break;
+    std::uintptr_t pair[2];
+    if (!ReadOwnMemory(frame, pair, sizeof pair)) break;
+    if (pair[1] == 0) break;
+    Push(stack, pair[1]);
+    if (pair[0] <= frame) break;
+    frame = pair[0];
+  }
+}
+
+#endif
+
+bool WalkOtherThread(std::uint32_t threadId, RawStack& stack) {
+  stack.count = 0;
+  HANDLE opened = ::OpenThread(THREAD_SUSPEND_RESUME | THREAD_GET_CONTEXT | THREAD_QUERY_INFORMATION, FALSE, threadId);
+  if (!opened) return false;
+  ScopedKernelHandle thread(opened);
+  if (::SuspendThread(opened) == static_cast<DWORD>(-1)) return false;
+  // From here to ResumeThread: no allocation, no lock of ours.
+  CONTEXT context;
+  std::memset(&context, 0, sizeof context);
+  context.ContextFlags = CONTEXT_CONTROL | CONTEXT_INTEGER;
+  const bool ok = ::GetThreadContext(opened, &context) != FALSE;
+  if (ok) WalkStack(context, stack);
+  ::ResumeThread(opened);
+  return ok;
+}
+
+__attribute__((noinline)) void WalkCurrentThread(RawStack& stack) {
+  CONTEXT context;
+  std::memset(&context, 0, sizeof context);
+  ::RtlCaptureContext(&context);
+  WalkStack(context, stack);
+}
+
+bool ContextFromBytes(const std::vector<unsigned char>& bytes, CONTEXT* context) {
+  if (bytes.size() < sizeof(CONTEXT)) return false;
+  std::memcpy(context, bytes.data(), sizeof(CONTEXT));
+  return true;
+}
+
+namespace {
+
+// The symbol tables of the modules met so far in one symbolization.
+class ModuleSymbols {
+ public:
+  const SymbolTable* For(HMODULE module) {
+    if (!module) return nullptr;
+    if (module == ::GetModuleHandleW(nullptr)) return &ProgramSymbols();
+    for (auto& entry : tables_)
+      if (entry.first == module) return &entry.second;
+    tables_.emplace_back(module, SymbolTable());
+    LoadModuleSymbols(module, tables_.back().second);
+    return &tables_.back().second;
+  }
+
+ private:
+  std::vector<std::pair<HMODULE, SymbolTable>> tables_;
+};
+
+}  // namespace
+
+StackFrames SymbolizeStack(const RawStack& stack) {
+  StackFrames frames;
+  ModuleSymbols symbols;
+  std::vector<std::pair<HMODULE, std::string>> names;
+  for (std::size_t i = 0; i < stack.count; ++i) {
+    StackFrame frame;
+    frame.address = stack.frames[i];
+    HMODULE module = ModuleOf(reinterpret_cast<const void*>(stack.frames[i]));
+    if (module) {
+      auto known = std::find_if(names.begin(), names.end(), [&](const auto& n) { return n.first == module; });
+      if (known == names.end()) {
+        names.emplace_back(module, FileNameOf(Utf8FromWide(ModulePathW(module))));
+        known = names.end() - 1;
+      }
+      frame.module = known->second;
+      const SymbolTable* table = symbols.For(module);
+      const auto rva = static_cast<std::uint32_t>(stack.frames[i] - reinterpret_cast<std::uintptr_t>(module));
+      if (table && !table->Empty()) {
+        // Every frame but the first is a return address: the call lies
+        // before it.
+        const SymbolInfo info = i == 0 ? table->Lookup(rva) : table->LookupCaller(rva);
+        if (info.hasFunction) {
+          frame.function = std::string(info.function);
+          frame.function_offset = rva - info.functionStart;
+        }
+        if (info.hasLine) {
+          frame.unit = std::string(info.file);
+          frame.line = static_cast<int>(info.line);
+          if (info.functionLine > 0 && info.line >= info.functionLine)
+            frame.line_offset = static_cast<int>(info.line - info.functionLine);
+        }
+      }
+    }
+    frames.push_back(std::move(frame));
+  }
+  return frames;
+}
