@@ -80,6 +80,7 @@ class TfrmMain : public TForm {
   THidDevice* FHidDevice = nullptr;
   std::uint8_t FHidBuffer[1025] = {};
   int FHidBufferLen = 0;
+  bool FHidPending = false;  // FHidBuffer holds a report not yet relayed
   std::int32_t FSendCount = 0;
   std::int32_t FRecvCount = 0;
 

@@ -42,12 +42,18 @@ void TfrmMain::HidControllerDeviceData(THidDevice* HidDev, std::uint8_t ReportID
                                        std::uint16_t Size) {
   TraceFmt("HidControllerDeviceData=%d", Size);
   if (ReportID != 0) return;
+  // Hand-overs run before posted messages: when the next report comes before
+  // the message for the last one, relay that one now rather than overwrite it.
+  if (FHidPending) WMHidData();
   std::memcpy(FHidBuffer, Data, Size < sizeof FHidBuffer ? Size : sizeof FHidBuffer);
   FHidBufferLen = Size;
+  FHidPending = true;
   PostMessageA(Handle(), WM_HID_DATA, 0, 0);
 }
 
 void TfrmMain::WMHidData() {
+  if (!FHidPending) return;  // relayed already, when the next report came
+  FHidPending = false;
   if (FHidBufferLen > static_cast<int>(sizeof FHidBuffer)) {
     ShowErrorBox(Handle(), texts::kTextHidOverflow, texts::kTextErrorCaption);
     return;

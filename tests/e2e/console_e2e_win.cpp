@@ -3,6 +3,7 @@
 // labels, a loopback live-host peer and the output reports it writes.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -306,6 +307,33 @@ TEST_F(ConsoleBridgeLinked, AnInputReportReachesTheLiveHostAsARecvMessage) {
   const int hid = traces.WaitForLine(std::string("Hid: ") + kHexAll, 1000);
   EXPECT_GE(data, 0);
   EXPECT_GT(hid, data);
+}
+
+TEST_F(ConsoleBridgeLinked, ReportsInABurstAreEachRelayedOnceInOrder) {
+  StartLinked();
+  const DWORD serial = PlugInUse();
+  // Written back to back, the reports wait in the device: each read completes
+  // at once and the next hand-over comes before the message of the last one.
+  constexpr int kReports = 300;
+  std::string expected;
+  for (int i = 0; i < kReports; ++i) {
+    Report report = Payload(0, 32);
+    report[1] = static_cast<std::uint8_t>(i >> 8);
+    report[2] = static_cast<std::uint8_t>(i);
+    ASSERT_GE(console.SendInput(serial, report), 1);
+    char prefix[5];
+    std::snprintf(prefix, sizeof prefix, "%04X", i);
+    expected += std::string("usb-hid=recv\r\ncode=") + prefix + (kHexAll + 4) + "\r\n";
+  }
+  const auto relayed = [&] {
+    std::string recv;
+    const std::string all = peer.Received();
+    for (std::size_t at = all.find("usb-hid=recv"); at != std::string::npos; at = all.find("usb-hid=recv", at + 1))
+      recv += all.substr(at, all.find("\r\n", all.find("\r\n", at) + 2) + 2 - at);
+    return recv;
+  };
+  ts::WaitUntil([&] { return relayed().size() >= expected.size(); }, 30000);
+  EXPECT_EQ(relayed(), expected);
 }
 
 TEST_F(ConsoleBridgeLinked, ASendMessageReachesTheConsoleAs33Bytes) {

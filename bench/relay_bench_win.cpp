@@ -1,0 +1,392 @@
+// Relay benchmark: the unmodified agent relays numbered input reports of the
+// simulated console to a loopback peer in this process at fixed rates; the
+// same harness with a direct pipe-to-socket relay thread is the baseline.
+//
+//   relay_bench AGENT_EXE [--seconds N] [--rates 125,500,1000]
+//
+// Run inside a prefix with the simulated HID.dll and SetupApi.dll in its
+// system folder and WINEDLLOVERRIDES="hid,setupapi=n" (bench/run.sh).
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "bench/BaselineRelay_win.h"
+#include "bench/LoopbackPeer_win.h"
+#include "bench/RelayStats.h"
+#include "tools/simconsole/SimConsole.h"
+
+using namespace bench;
+using simconsole::TSimConsole;
+
+namespace {
+
+constexpr int kWarmUpMs = 1000;
+constexpr int kReadyTimeoutMs = 30000;
+constexpr double kNone = -1e300;  // a figure that does not apply
+
+struct Options {
+  std::string agent;
+  int seconds = 10;
+  std::vector<int> rates = {125, 500, 1000};
+};
+
+std::int64_t Now() {
+  LARGE_INTEGER now;
+  QueryPerformanceCounter(&now);
+  return now.QuadPart;
+}
+
+std::int64_t Frequency() {
+  LARGE_INTEGER frequency;
+  QueryPerformanceFrequency(&frequency);
+  return frequency.QuadPart;
+}
+
+template <typename Condition>
+bool WaitUntil(int timeoutMs, const Condition& condition) {
+  const ULONGLONG end = GetTickCount64() + static_cast<ULONGLONG>(timeoutMs);
+  for (;;) {
+    if (condition()) return true;
+    if (GetTickCount64() >= end) return false;
+    Sleep(10);
+  }
+}
+
+ULONGLONG Value(const FILETIME& t) { return (static_cast<ULONGLONG>(t.dwHighDateTime) << 32) | t.dwLowDateTime; }
+
+// Sleep(1) would bunch the reports at the scheduler's tick; the native delay
+// takes 100 ns units.
+class TPacer {
+ public:
+  TPacer() {
+    delay_ = reinterpret_cast<Delay>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtDelayExecution")));
+  }
+  void SleepUntil(std::int64_t target) const {
+    for (;;) {
+      const std::int64_t remaining = target - Now();
+      if (remaining <= 0) return;
+      if (!delay_) {
+        Sleep(0);
+        continue;
+      }
+      LARGE_INTEGER interval;
+      interval.QuadPart = -(remaining * 10000000 / frequency_);
+      if (interval.QuadPart == 0) return;
+      delay_(FALSE, &interval);
+    }
+  }
+
+ private:
+  using Delay = LONG(WINAPI*)(BOOLEAN, PLARGE_INTEGER);
+  Delay delay_ = nullptr;
+  std::int64_t frequency_ = Frequency();
+};
+
+struct Sending {
+  std::vector<std::int64_t> completion;  // per sequence number, -1: not taken
+  std::vector<double> writeUs;           // duration of each harness write
+};
+
+// Writes rate reports a second for the given time on a fixed schedule (a late
+// report does not shift the ones after it).
+Sending SendReports(TSimConsole& console, DWORD serial, std::uint8_t tag, int rate, int milliseconds) {
+  const TPacer pacer;
+  const std::int64_t frequency = Frequency();
+  const std::size_t count = static_cast<std::size_t>(rate) * static_cast<std::size_t>(milliseconds) / 1000;
+  Sending sending;
+  sending.completion.assign(count, -1);
+  sending.writeUs.reserve(count);
+  const std::int64_t start = Now() + frequency / 100;
+  for (std::size_t seq = 0; seq < count; ++seq) {
+    pacer.SleepUntil(start + static_cast<std::int64_t>(seq) * frequency / rate);
+    simconsole::Report report{0x00};
+    const std::vector<std::uint8_t> payload = MakePayload(tag, static_cast<std::uint32_t>(seq));
+    report.insert(report.end(), payload.begin(), payload.end());
+    const std::int64_t before = Now();
+    const int taken = console.SendInput(serial, report);
+    // The harness has completed the write the reader waits on.
+    const std::int64_t after = Now();
+    if (taken > 0) sending.completion[seq] = after;
+    sending.writeUs.push_back(static_cast<double>(after - before) * 1e6 / static_cast<double>(frequency));
+  }
+  return sending;
+}
+
+// Until every taken report arrived, or nothing arrived for a second.
+void Drain(const TLoopbackPeer& peer, std::uint8_t tag, std::size_t expected) {
+  std::size_t last = peer.ArrivalCount(tag);
+  ULONGLONG quietSince = GetTickCount64();
+  while (last < expected && GetTickCount64() - quietSince < 1000) {
+    Sleep(20);
+    const std::size_t now = peer.ArrivalCount(tag);
+    if (now != last) quietSince = GetTickCount64();
+    last = now;
+  }
+  Sleep(200);  // late duplicates
+}
+
+struct Measurement {
+  RunResult result;
+  double writeP50Us = 0, writeP99Us = 0;
+  double cpuMs = 0;         // relay's CPU time over the run and its drain
+  double wallMs = 0;
+  double peakWorkingSetKiB = kNone;  // agent only
+  double workingSetKiB = kNone;
+  std::size_t damaged = 0;
+  std::string failure;
+};
+
+// The agent as a child process.
+class TAgentProcess {
+ public:
+  ~TAgentProcess() {
+    Close();
+    if (info_.hProcess) CloseHandle(info_.hProcess);
+    if (info_.hThread) CloseHandle(info_.hThread);
+  }
+  bool Start(const std::string& exe) {
+    std::string commandLine = "\"" + exe + "\"";
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    return CreateProcessA(exe.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                          &info_) != FALSE;
+  }
+  HANDLE Handle() const { return info_.hProcess; }
+  ULONGLONG CpuTime() const {
+    FILETIME created, exited, kernel, user;
+    if (!GetProcessTimes(info_.hProcess, &created, &exited, &kernel, &user)) return 0;
+    return Value(kernel) + Value(user);
+  }
+  // WM_CLOSE to its top-level windows, as a user closing it; killed if it
+  // does not end.
+  void Close() {
+    if (!info_.hProcess || WaitForSingleObject(info_.hProcess, 0) == WAIT_OBJECT_0) return;
+    EnumWindows(&TAgentProcess::PostClose, static_cast<LPARAM>(info_.dwProcessId));
+    if (WaitForSingleObject(info_.hProcess, 10000) != WAIT_OBJECT_0) {
+      TerminateProcess(info_.hProcess, 1);
+      WaitForSingleObject(info_.hProcess, 5000);
+    }
+  }
+
+ private:
+  static BOOL CALLBACK PostClose(HWND window, LPARAM pid) {
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    if (owner == static_cast<DWORD>(pid)) PostMessageA(window, WM_CLOSE, 0, 0);
+    return TRUE;
+  }
+  PROCESS_INFORMATION info_ = {};
+};
+
+class TBench {
+ public:
+  TBench(const Options& options, TSimConsole& console, DWORD serial, TLoopbackPeer& peer)
+      : options_(options), console_(console), serial_(serial), peer_(peer) {}
+
+  Measurement Baseline(int rate) {
+    Measurement m;
+    TBaselineRelay relay(console_.DevicePath(serial_));
+    const int accepted = peer_.Accepted();
+    if (!relay.Start(&m.failure)) return m;
+    if (!WaitUntil(kReadyTimeoutMs, [&] { return console_.OpenHandles(serial_) == 1 && peer_.Accepted() > accepted; })) {
+      m.failure = "the baseline relay did not connect";
+      return m;
+    }
+    Run(rate, m, [&] { return relay.CpuTime(); });
+    return m;
+  }
+
+  Measurement Agent(int rate) {
+    Measurement m;
+    TAgentProcess agent;
+    const int accepted = peer_.Accepted();
+    if (!agent.Start(options_.agent)) {
+      m.failure = "cannot start " + options_.agent + " (error " + std::to_string(GetLastError()) + ")";
+      return m;
+    }
+    if (!WaitUntil(kReadyTimeoutMs, [&] { return peer_.Accepted() > accepted && peer_.Open() > 0; }) ||
+        !console_.WaitForSteadyHandle(serial_, kReadyTimeoutMs, 500)) {
+      m.failure = "the agent did not connect and take the console into use";
+      return m;
+    }
+    Run(rate, m, [&] { return agent.CpuTime(); });
+    PROCESS_MEMORY_COUNTERS memory = {};
+    memory.cb = sizeof memory;
+    if (GetProcessMemoryInfo(agent.Handle(), &memory, sizeof memory)) {
+      m.peakWorkingSetKiB = static_cast<double>(memory.PeakWorkingSetSize) / 1024;
+      m.workingSetKiB = static_cast<double>(memory.WorkingSetSize) / 1024;
+    }
+    agent.Close();
+    return m;
+  }
+
+  // Every relay lets go of the device and the link before the next one.
+  bool Idle() {
+    return WaitUntil(15000, [&] { return console_.OpenHandles(serial_) == 0 && peer_.Open() == 0; });
+  }
+
+ private:
+  template <typename CpuTime>
+  void Run(int rate, Measurement& m, const CpuTime& cpuTime) {
+    const std::uint8_t warmTag = nextTag_++;
+    const Sending warm = SendReports(console_, serial_, warmTag, rate, kWarmUpMs);
+    Drain(peer_, warmTag, warm.completion.size());
+    const std::uint8_t tag = nextTag_++;
+    const std::size_t damagedBefore = peer_.Damaged();
+    const ULONGLONG cpuBefore = cpuTime();
+    const ULONGLONG wallBefore = GetTickCount64();
+    Sending sending = SendReports(console_, serial_, tag, rate, options_.seconds * 1000);
+    std::size_t taken = 0;
+    for (std::int64_t c : sending.completion) taken += c >= 0 ? 1 : 0;
+    Drain(peer_, tag, taken);
+    m.cpuMs = static_cast<double>(cpuTime() - cpuBefore) / 10000;
+    m.wallMs = static_cast<double>(GetTickCount64() - wallBefore);
+    m.result = Evaluate(sending.completion, peer_.Arrivals(tag), Frequency());
+    m.damaged = peer_.Damaged() - damagedBefore;
+    std::sort(sending.writeUs.begin(), sending.writeUs.end());
+    m.writeP50Us = Percentile(sending.writeUs, 0.50);
+    m.writeP99Us = Percentile(sending.writeUs, 0.99);
+  }
+
+  const Options& options_;
+  TSimConsole& console_;
+  DWORD serial_;
+  TLoopbackPeer& peer_;
+  std::uint8_t nextTag_ = 1;
+};
+
+std::string WindowsPath(std::string path) {
+  if (!path.empty() && path[0] == '/') path = "Z:" + path;
+  for (char& c : path)
+    if (c == '/') c = '\\';
+  return path;
+}
+
+bool ParseOptions(int argc, char** argv, Options& options) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--seconds" && i + 1 < argc) {
+      options.seconds = std::atoi(argv[++i]);
+      if (options.seconds < 1) return false;
+    } else if (arg == "--rates" && i + 1 < argc) {
+      options.rates.clear();
+      for (const char* p = argv[++i]; *p;) {
+        char* end = nullptr;
+        const long rate = std::strtol(p, &end, 10);
+        if (end == p || rate < 1 || rate > 100000) return false;
+        options.rates.push_back(static_cast<int>(rate));
+        p = *end == ',' ? end + 1 : end;
+      }
+    } else if (options.agent.empty() && arg.compare(0, 2, "--") != 0) {
+      options.agent = WindowsPath(arg);
+    } else {
+      return false;
+    }
+  }
+  return !options.agent.empty() && !options.rates.empty();
+}
+
+std::string Cell(double value, const char* format = "%.0f") {
+  if (value <= kNone) return "n/a";
+  char text[64];
+  std::snprintf(text, sizeof text, format, value);
+  return text;
+}
+
+std::string Ratio(double agent, double baseline) {
+  if (baseline <= 0 || agent <= 0) return "n/a";
+  return Cell(agent / baseline, "%.2f");
+}
+
+void PrintRow(int rate, const char* relay, const Measurement& m) {
+  if (!m.failure.empty()) {
+    std::printf("| %d | %s | failed: %s |\n", rate, relay, m.failure.c_str());
+    return;
+  }
+  const RunResult& r = m.result;
+  std::printf("| %d | %s | %zu | %zu | %zu | %zu | %s | %s | %s | %s | %s/%s | %s | %s | %s |\n", rate, relay, r.sent,
+              r.received, r.lost, r.duplicated + r.unexpected + m.damaged, Cell(r.minUs).c_str(), Cell(r.p50Us).c_str(),
+              Cell(r.p99Us).c_str(), Cell(r.maxUs).c_str(), Cell(m.writeP50Us).c_str(), Cell(m.writeP99Us).c_str(),
+              Cell(m.cpuMs, "%.1f").c_str(), Cell(m.wallMs > 0 ? 100 * m.cpuMs / m.wallMs : kNone, "%.1f").c_str(),
+              Cell(m.peakWorkingSetKiB).c_str());
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Options options;
+  if (!ParseOptions(argc, argv, options)) {
+    std::fprintf(stderr, "usage: relay_bench AGENT_EXE [--seconds N] [--rates 125,500,1000]\n");
+    return 2;
+  }
+  std::setvbuf(stdout, nullptr, _IONBF, 0);
+  WSADATA wsa;
+  WSAStartup(MAKEWORD(2, 2), &wsa);
+  RegDeleteTreeA(HKEY_CURRENT_USER, "Software\\QEX\\JoystickAgent");  // the default address
+
+  TSimConsole console;
+  TLoopbackPeer peer;
+  if (!console.Ok() || !peer.Ok()) {
+    std::fprintf(stderr, "cannot set up the simulated console or the listener on 127.0.0.1:18884\n");
+    return 1;
+  }
+  simconsole::DeviceSpec spec;  // the console: 33-byte input reports
+  const DWORD serial = console.Plug(spec, false);
+  if (!serial) {
+    std::fprintf(stderr, "cannot plug the simulated console\n");
+    return 1;
+  }
+  TBench bench(options, console, serial, peer);
+
+  struct Row {
+    int rate;
+    Measurement baseline, agent;
+  };
+  std::vector<Row> rows;
+  for (int rate : options.rates) {
+    std::fprintf(stderr, "rate %d/s: baseline...\n", rate);
+    Row row{rate, bench.Baseline(rate), {}};
+    if (!bench.Idle()) std::fprintf(stderr, "the baseline relay did not let go\n");
+    std::fprintf(stderr, "rate %d/s: agent...\n", rate);
+    row.agent = bench.Agent(rate);
+    if (!bench.Idle()) std::fprintf(stderr, "the agent did not let go\n");
+    rows.push_back(row);
+  }
+
+  std::printf("Reports of 32 payload bytes, %d s per rate after a %d ms warm-up. Latency: harness write completed\n"
+              "to arrival at the peer (µs). Write: duration of the harness's write call (µs). CPU: the relay's CPU\n"
+              "time over the run and its drain (agent: whole process; baseline: the relay thread). Peak WS: the\n"
+              "agent process's peak working set (KiB, since its start).\n\n",
+              options.seconds, kWarmUpMs);
+  std::printf("| rate/s | relay | sent | received | lost | dup/bad | min | p50 | p99 | max | write p50/p99 | CPU ms | CPU %% | peak WS KiB |\n");
+  std::printf("|---|---|---|---|---|---|---|---|---|---|---|---|---|---|\n");
+  for (const Row& row : rows) {
+    PrintRow(row.rate, "baseline", row.baseline);
+    PrintRow(row.rate, "agent", row.agent);
+  }
+  std::printf("\n| rate/s | p50 agent/baseline | p99 agent/baseline | p99 agent-baseline µs | max agent/baseline | CPU agent/baseline |\n");
+  std::printf("|---|---|---|---|---|---|\n");
+  bool targetMet = true;
+  for (const Row& row : rows) {
+    const RunResult& a = row.agent.result;
+    const RunResult& b = row.baseline.result;
+    const bool failed = !row.agent.failure.empty() || !row.baseline.failure.empty();
+    std::printf("| %d | %s | %s | %s | %s | %s |\n", row.rate, Ratio(a.p50Us, b.p50Us).c_str(),
+                Ratio(a.p99Us, b.p99Us).c_str(), failed ? "n/a" : Cell(a.p99Us - b.p99Us).c_str(),
+                Ratio(a.maxUs, b.maxUs).c_str(), Ratio(row.agent.cpuMs, row.baseline.cpuMs).c_str());
+    if (row.rate == 1000) {
+      const bool clean = !failed && a.lost == 0 && a.duplicated == 0 && a.unexpected == 0 && row.agent.damaged == 0 &&
+                         a.taken == a.sent;
+      const bool close = !failed && a.p99Us - b.p99Us <= 1000;
+      std::printf("\nTarget at 1000/s: no report lost or duplicated: %s; p99 within 1 ms of the baseline: %s\n",
+                  clean ? "met" : "MISSED", close ? "met" : "MISSED");
+      targetMet = targetMet && clean && close;
+    }
+  }
+  console.Unplug(serial, false);
+  return targetMet ? 0 : 3;
+}

@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Builds the 64-bit agent, the simulated console's doubles and the relay
+# benchmark in a build folder of its own, makes a Wine prefix with the
+# doubles in its system folder and runs the benchmark.
+#   bench/run.sh [relay_bench options]   e.g. --seconds 20 --rates 1000
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${QEX_BENCH_BUILD:-$root/build/bench64}
+prefix=${QEX_BENCH_PREFIX:-$root/build/bench64-prefix}
+
+cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-x86_64.cmake" -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build "$build" -j2 --target relay_bench
+
+# shellcheck source=../scripts/wine-env.sh
+source "$root/scripts/wine-env.sh"
+qex_make_prefix "$prefix" win64
+cp "$build/tools/simconsole/hid.dll" "$build/tools/simconsole/setupapi.dll" "$prefix/drive_c/windows/system32/"
+qex_start_display
+trap '[[ -n "${QEX_XVFB_PID:-}" ]] && kill "$QEX_XVFB_PID" 2>/dev/null; WINEPREFIX="$prefix" "$WINESERVER" -k 2>/dev/null || true' EXIT
+
+echo "machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ //'), $("$WINE64" --version)"
+echo "date: $(date -u '+%Y-%m-%d %H:%M UTC'); load before: $(cut -d' ' -f1-3 /proc/loadavg)"
+status=0
+WINEPREFIX="$prefix" WINEDLLOVERRIDES="hid,setupapi=n" "$WINE64" "$build/bench/relay_bench.exe" \
+  "$build/app/QEXJoystick.exe" "$@" || status=$?
+echo "load after: $(cut -d' ' -f1-3 /proc/loadavg)"
+exit $status
