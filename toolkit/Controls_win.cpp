@@ -359,7 +359,14 @@ void TForm::CreateFromDescription(const DescItem& description) {
     if (binder != fieldBinders_.end()) binder->second(component);
   }
   ArrangeTabOrder();
-  if (OnCreate) OnCreate(this);
+  // Like any other handler: what escapes it goes to the central handler and
+  // the form lives on, with the rest of the handler's steps left undone.
+  if (OnCreate) {
+    GuardedDispatch<int>(0, [&] {
+      OnCreate(this);
+      return 0;
+    });
+  }
 }
 
 TComponent* TForm::CreateComponent(const DescItem& item) {

@@ -9,6 +9,7 @@
 // still open.
 #include "crash/handler/CrashReporter.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -16,8 +17,12 @@
 #include <new>
 #include <vector>
 
+#include "crash/box/AssistantForms.h"
+#include "crash/box/ReportBox.h"
+#include "crash/collect/BugReportCollector.h"
 #include "crash/handler/HandlerInternal.h"
 #include "crash/handler/HardwareFaults.h"
+#include "crash/report/BugReportFile.h"
 #include "crash/report/Placeholders.h"
 #include "support/ScopedHandle.h"
 #include "toolkit/Application.h"
@@ -37,6 +42,8 @@ struct Job {
   const void* codeAddress = nullptr;
   const void* stackPointer = nullptr;
   const void* framePointer = nullptr;
+  // The raising thread's frames at the throw of a C++ exception.
+  std::vector<std::uint64_t> raisingFrames;
   ScopedKernelHandle done;
 };
 
@@ -146,20 +153,6 @@ std::string WithoutExtension(const std::string& name) {
   return dot == std::string::npos ? name : name.substr(0, dot);
 }
 
-LocalTime Now() {
-  SYSTEMTIME t;
-  GetLocalTime(&t);
-  LocalTime time;
-  time.year = t.wYear;
-  time.month = t.wMonth;
-  time.day = t.wDay;
-  time.hour = t.wHour;
-  time.minute = t.wMinute;
-  time.second = t.wSecond;
-  time.millisecond = t.wMilliseconds;
-  return time;
-}
-
 void EmptyTempFolder() {
   if (g.tempFolder.empty()) {
     char temp[MAX_PATH + 1] = {};
@@ -234,55 +227,135 @@ bool FireAction(CrashReport& report, int action) {
   return handled;
 }
 
-// Before continue, restart and close. The bug report and its saving arrive
-// with the report's own builder; until then no report exists to save, and no
-// send thread to wait for.
-void FinalAutoStep(CrashReport& report, bool wait) {
-  (void)wait;
+// One exception's processing: its record, the bug report being built and
+// the last send started from the box.
+struct Handling {
+  explicit Handling(CrashReport& r) : report(r) {}
+  CrashReport& report;
+  std::unique_ptr<BugReportJob> bugReport;
+  std::shared_ptr<SendJob> send;
+};
+
+bool ReportSentOk(const Handling& h) { return h.send && h.send->Sent(); }
+
+// Before continue, restart and close.
+void FinalAutoStep(Handling& h, bool wait) {
+  CrashReport& report = h.report;
   const ReportSettings& s = report.Settings;
-  if (s.IsOn("AutoSave") && (!s.IsOn("AutoSaveIfNotSent") || !report.ReportSent) && report.BugReportWanted &&
-      report.ReportComplete) {
-    if (!FireAction(report, caSave)) {
-      report.ReportSaved = false;  // nothing to write yet
+  // Restart and close wait for a background send anyway; waiting first
+  // tells whether it succeeded, so a sent report is not saved as well.
+  if (wait && h.send) h.send->Wait();
+  report.ReportSent = ReportSentOk(h);
+  const bool saveWanted =
+      h.bugReport && s.IsOn("AutoSave") && (!s.IsOn("AutoSaveIfNotSent") || !report.ReportSent);
+  if (saveWanted && !h.bugReport->Complete()) WaitForCompletion(*h.bugReport, true);
+  if (h.bugReport) report.ReportComplete = h.bugReport->Complete();
+  if (saveWanted && !h.bugReport->Saved() && !FireAction(report, caSave)) {
+    if (SaveBugReport(*h.bugReport, s)) {
+      report.ReportSaved = true;
       FireAction(report, caSaved);
     }
   }
 }
 
-[[noreturn]] void CloseProcess(CrashReport& report) {
-  FinalAutoStep(report, true);
+[[noreturn]] void CloseProcess(Handling& h) {
+  FinalAutoStep(h, true);
   TerminateProcess(GetCurrentProcess(), 1);
   ExitProcess(1);
 }
 
-[[noreturn]] void Restart(CrashReport& report) {
-  FinalAutoStep(report, true);
+[[noreturn]] void Restart(Handling& h) {
+  FinalAutoStep(h, true);
   EnterCriticalSection(&g.stateLock);
   const ExceptionTimeHistory history = g.history;
   LeaveCriticalSection(&g.stateLock);
   RestartProcess(history);
 }
 
+std::string Utf8(const wchar_t* text) {
+  const int size = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
+  if (size <= 1) return std::string();
+  std::string out(static_cast<std::size_t>(size), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text, -1, &out[0], size, nullptr, nullptr);
+  out.resize(static_cast<std::size_t>(size - 1));
+  return out;
+}
+
+std::wstring Wide(const std::string& text, UINT codePage) {
+  if (text.empty()) return std::wstring();
+  const int length = MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+  std::wstring wide(static_cast<std::size_t>(length > 0 ? length : 0), L'\0');
+  if (length > 0) MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), &wide[0], length);
+  return wide;
+}
+
+std::string ExecutablePathUtf8() {
+  wchar_t path[MAX_PATH + 1] = {};
+  GetModuleFileNameW(nullptr, path, MAX_PATH);
+  return Utf8(path);
+}
+
 PlaceholderValues Placeholders(const CrashReport& report) {
   PlaceholderValues values;
-  values.app_name = ExecutableName();
+  const std::string exePath = ExecutablePathUtf8();
+  values.app_name = exePath.substr(exePath.find_last_of("\\/") + 1);
   values.mod_name = report.Module;
   values.except_class = report.ExceptionClass;
   values.except_msg = report.ExceptionMessage;
-  values.now = Now();
+  values.now = CurrentLocalTime();
   char computer[MAX_COMPUTERNAME_LENGTH + 1] = {};
   DWORD size = sizeof computer;
   if (GetComputerNameA(computer, &size)) values.computer_name = computer;
+  wchar_t folder[MAX_PATH];
+  if (SUCCEEDED(SHGetFolderPathW(nullptr, CSIDL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, folder)))
+    values.user_app_data = Utf8(folder);
+  if (SUCCEEDED(SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT, folder)))
+    values.common_app_data = Utf8(folder);
+  if (SUCCEEDED(SHGetFolderPathW(nullptr, CSIDL_DESKTOPDIRECTORY, nullptr, SHGFP_TYPE_CURRENT, folder)))
+    values.desktop = Utf8(folder);
   return values;
+}
+
+// The screenshot is only of use when the send assistant shows it.
+bool AssistantShowsScreenshot(const CrashReport& report) {
+  const ReportSettings& s = report.Settings;
+  const std::string wanted = report.Filter.assistant.empty() ? s.Text("SendAssis") : report.Filter.assistant;
+  for (const char* slot : {"Assistant1", "Assistant2", "Assistant3"}) {
+    TNVAssistant assistant;
+    if (!ParseAssistant(s.Text(slot), &assistant) || assistant.name != wanted) continue;
+    for (const std::string& page : assistant.pages)
+      if (page == "ScrShotForm") return true;
+  }
+  return false;
+}
+
+ExceptionInfo MakeExceptionInfo(const CrashReport& report, const Job& job) {
+  ExceptionInfo info;
+  info.exceptionClass = report.ExceptionClass;
+  info.exceptionMessage = report.ExceptionMessage;
+  info.codeAddress = report.CodeAddress;
+  info.threadId = report.ThreadId;
+  info.context = report.Context;
+  // A fault's context stands for its stack; frames taken at an earlier
+  // throw of that thread do not belong to it.
+  if (!report.Context) info.raisingFrames = job.raisingFrames;
+  info.stackPointer = report.StackPointer;
+  info.framePointer = report.FramePointer;
+  info.time = report.Time;
+  info.number = report.Number;
+  for (const auto& inner : report.InnerExceptions) info.innerExceptions.push_back({inner.first, inner.second});
+  info.mainThreadId = MainThreadID();
+  return info;
 }
 
 void Process(Job& job) {
   CrashReport report(*g.settings);
+  Handling h(report);
   report.Error = job.error;
   report.ThreadId = job.threadId;
   report.CanContinue = job.canContinue;
   report.Point = job.point;
-  report.Time = Now();
+  report.Time = CurrentLocalTime();
   report.StackPointer = reinterpret_cast<ULONG_PTR>(job.stackPointer);
   report.FramePointer = reinterpret_cast<ULONG_PTR>(job.framePointer);
   report.CodeAddress = reinterpret_cast<ULONG_PTR>(job.codeAddress);
@@ -325,49 +398,74 @@ void Process(Job& job) {
     }
   }
 
-  // 5-7: thread suspension (PauseThreads), the screenshot, the bug report
-  // and its completion callback belong to the report's builder and the
-  // report box; PauseThreads, AutoSend and AutoClip are off here.
+  // 5. PauseThreads is off in these settings: no thread objects are paused.
+  // 6. The screenshot before any box covers the screen, then the bug report.
+  const ReportSettings& s = report.Settings;
+  std::shared_ptr<Screenshot> screenshot;
+  if (!report.Filter.noScreenshot && report.Filter.showConfig != 4 && AssistantShowsScreenshot(report))
+    screenshot = CaptureScreen();
+  if (report.BugReportWanted) {
+    // The raising thread waits for this thread, which is never suspended.
+    h.bugReport = StartBugReport(MakeExceptionInfo(report, job), s, {g.threadId});
+  }
+  // 7. AutoSend and AutoClip are off: no completion callback is needed.
 
   // 8. The box.
-  const ReportSettings& s = report.Settings;
   BoxChoice choice = BoxChoice::Continue;
   bool decided = false;
-  if (report.Filter.showConfig == 2 || report.Filter.showConfig == 3) {
-    ShowPlainReportBox(WithoutExtension(ExecutableName()), report.ExceptionMessage);
-    choice = report.CanContinue ? BoxChoice::Continue : BoxChoice::Close;
-    decided = true;
-  } else if (report.Filter.showConfig != 4) {
-    ReportBoxRequest box;
-    const PlaceholderValues values = Placeholders(report);
-    box.title = ExpandPlaceholders(s.Text("TitleBar"), values);
-    box.message = ExpandPlaceholders(s.Text("ExceptMsg"), values);
-    box.exceptionClass = report.ExceptionClass;
-    box.exceptionMessage = report.ExceptionMessage;
-    box.canContinue = report.CanContinue;
-    box.continueVisible = s.IsOn("ContinueBtnVis");
-    box.restartVisible = s.IsOn("RestartBtnVis");
-    box.closeVisible = s.IsOn("CloseBtnVis");
-    box.continueText = s.Text("ContinueBtnTxt");
-    box.restartText = s.Text("RestartBtnTxt");
-    box.closeText = s.Text("CloseBtnTxt");
-    box.onChoice = [&report](BoxChoice c) {
-      switch (c) {
-        case BoxChoice::Continue: return !FireAction(report, caContinue);
-        case BoxChoice::Restart: return !FireAction(report, caRestart);
-        case BoxChoice::Close: return !FireAction(report, caClose);
+  if (report.Filter.showConfig != 4) {
+    // The plain box (F1 exceptions) still needs a report to show "&Details".
+    std::unique_ptr<BugReport> empty;
+    if (!h.bugReport) empty = std::make_unique<BugReport>(ReportLockFactory());
+    BugReport& shown = h.bugReport ? h.bugReport->Report() : *empty;
+
+    BoxOptions options;
+    options.placeholders = Placeholders(report);
+    options.exceptionClass = report.ExceptionClass;
+    options.exceptionMessage = report.ExceptionMessage;
+    options.canContinue = report.CanContinue;
+    options.showConfig = report.Filter.showConfig;
+    options.screenshot = screenshot;
+    std::string temp = g.tempFolder;
+    while (!temp.empty() && temp.back() == '\\') temp.pop_back();
+    options.tempFolder = Wide(temp, CP_ACP);  // from GetTempPathA
+    const std::string exePath = ExecutablePathUtf8();
+    const std::string fileName = ExpandPlaceholders(s.Text("BugRepFile"), options.placeholders);
+    if (!exePath.empty() && !fileName.empty())
+      options.bugReportFile = Wide(ResolveBugReportPath(fileName, exePath), CP_UTF8);
+    options.reportSaved = h.bugReport && h.bugReport->Saved();
+    if (h.bugReport && !h.bugReport->Complete()) {
+      BugReportJob* pending = h.bugReport.get();
+      options.waitForCompleteReport = [pending] { WaitForCompletion(*pending, true); };
+    }
+    // The box fires every action itself, continue, restart and close too.
+    options.onAction = [&report](int action) { return FireAction(report, action); };
+
+    BoxResult result = ShowReportBox(shown, s, options);
+    // Reopened expanded ("show bug report", "&Details") until a choice.
+    while (result.reopenExpanded) {
+      options.reopened = true;
+      options.showConfig = 0;
+      options.waitForCompleteReport = nullptr;
+      if (h.bugReport && !h.bugReport->Complete()) {
+        BugReportJob* pending = h.bugReport.get();
+        options.waitForCompleteReport = [pending] { WaitForCompletion(*pending, true); };
       }
-      return true;
-    };
-    choice = ShowInterimReportBox(box);
+      std::shared_ptr<SendJob> earlier = result.send;
+      result = ShowReportBox(shown, s, options);
+      if (!result.send) result.send = earlier;
+    }
+    h.send = result.send;
+    report.ReportSent = result.ReportSent();
+    choice = result.choice;
     decided = true;
   }
 
   // 9. After the box.
-  if (decided && choice == BoxChoice::Restart) Restart(report);
-  if (decided && choice == BoxChoice::Close) CloseProcess(report);
+  if (decided && choice == BoxChoice::Restart) Restart(h);
+  if (decided && choice == BoxChoice::Close) CloseProcess(h);
   if (report.CanContinue) {
-    FinalAutoStep(report, false);
+    FinalAutoStep(h, false);
     return;
   }
   EnterCriticalSection(&g.stateLock);
@@ -375,8 +473,8 @@ void Process(Job& job) {
   LeaveCriticalSection(&g.stateLock);
   if (DecideAfterBox(false, s.Number("AutoRestart"), s.Number("AutoClose"), history, NowSeconds()) ==
       AfterBox::Restart)
-    Restart(report);
-  CloseProcess(report);
+    Restart(h);
+  CloseProcess(h);
 }
 
 void ProcessGuarded(Job& job) {
@@ -467,6 +565,54 @@ void OnTerminate() {
   ExitProcess(1);
 }
 
+// ---- the raising thread's frames at a C++ throw ---------------------------
+//
+// A C++ exception reaches the interception points after its frames are
+// unwound. The 64-bit run time raises each throw as a structured exception
+// first, so a first-chance vectored handler still sees the thrower's intact
+// stack. (The 32-bit run time unwinds without one; there the report walks
+// the raising thread from the catch.)
+
+struct ThrowFrames {
+  const void* object;  // the run time's exception object (a rethrow keeps it)
+  std::uint32_t count;
+  std::uint64_t frames[128];
+};
+
+// Trivially destructible: no per-thread destructor to register.
+thread_local ThrowFrames t_throw = {};
+
+#if defined(__x86_64__)
+constexpr DWORD kCxxThrowCode = 0x20474343;
+// The unwind header's class of a C++ exception object of its own
+// ("GNUCC++" and 0); a dependent one (std::rethrow_exception) ends in 1.
+constexpr std::uint64_t kCxxPrimaryClass = 0x474E5543432B2B00ull;
+
+LONG WINAPI CaptureThrowFrames(EXCEPTION_POINTERS* info) {
+  const EXCEPTION_RECORD* record = info->ExceptionRecord;
+  if (record->ExceptionCode != kCxxThrowCode || !g.active) return EXCEPTION_CONTINUE_SEARCH;
+  if (record->NumberParameters < 1 || !record->ExceptionInformation[0]) return EXCEPTION_CONTINUE_SEARCH;
+  const void* object = reinterpret_cast<const void*>(record->ExceptionInformation[0]);
+  // Only a fresh throw: rethrowing an exception_ptr (as the handling's own
+  // rethrow-and-catch does) raises a dependent object from elsewhere, and
+  // "throw;" raises the same object again from the catch.
+  std::uint64_t objectClass = 0;
+  std::memcpy(&objectClass, object, sizeof objectClass);
+  if (objectClass != kCxxPrimaryClass) return EXCEPTION_CONTINUE_SEARCH;
+  if (object == t_throw.object && t_throw.count) return EXCEPTION_CONTINUE_SEARCH;
+  try {
+    const std::vector<std::uint64_t> frames = CaptureStackFrames(info->ContextRecord);
+    const std::size_t n = std::min<std::size_t>(frames.size(), sizeof t_throw.frames / sizeof t_throw.frames[0]);
+    for (std::size_t i = 0; i < n; ++i) t_throw.frames[i] = frames[i];
+    t_throw.count = static_cast<std::uint32_t>(n);
+    t_throw.object = object;
+  } catch (...) {
+    t_throw.count = 0;
+  }
+  return EXCEPTION_CONTINUE_SEARCH;
+}
+#endif
+
 bool LoadSettings() {
   HRSRC resource = FindResourceA(nullptr, kSettingsResource, MAKEINTRESOURCEA(10));  // RT_RCDATA
   std::string error;
@@ -488,7 +634,18 @@ bool LoadSettings() {
 
 }  // namespace
 
+std::wstring WidenText(const std::string& text) {
+  if (text.empty()) return std::wstring();
+  // The program's own texts are code page 936; ASCII passes unchanged.
+  const int length = MultiByteToWideChar(936, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+  std::wstring wide(static_cast<std::size_t>(length > 0 ? length : 0), L'\0');
+  if (length > 0) MultiByteToWideChar(936, 0, text.data(), static_cast<int>(text.size()), &wide[0], length);
+  return wide;
+}
+
 void ReportException(std::exception_ptr error, Interception point, bool canContinue) {
+  // The frames of this thread's last throw, before anything here throws.
+  ThrowFrames* thrown = t_throw.count ? &t_throw : nullptr;
   if (!error) return;
   if (!g.active) {
     if (canContinue) return;
@@ -518,6 +675,11 @@ void ReportException(std::exception_ptr error, Interception point, bool canConti
   job->codeAddress = __builtin_return_address(0);
   job->framePointer = __builtin_frame_address(0);
   job->stackPointer = &job;
+  if (thrown) {
+    job->raisingFrames.assign(thrown->frames, thrown->frames + thrown->count);
+    thrown->count = 0;
+    thrown->object = nullptr;
+  }
   job->done.Reset(CreateEventA(nullptr, TRUE, FALSE, nullptr));
 
   bool handedOff = false;
@@ -562,6 +724,8 @@ bool InstallCrashReporting() {
   if (!LoadSettings()) return false;
   if (!g.settings->IsOn("Enabled")) return false;
 
+  // Symbols and window classes now: the crash path initialises nothing.
+  PrepareBugReports();
   g.restarted = TakeOverFromOldInstance(g.history);
   g.reserve.reserve(8);
   ReserveMemory();
@@ -585,6 +749,9 @@ bool InstallCrashReporting() {
       [](std::exception_ptr error) { ReportException(error, Interception::ThreadObject, true); });
   InstallThreadHooks();
   InstallFaultRedirection();
+#if defined(__x86_64__)
+  AddVectoredExceptionHandler(1, &CaptureThrowFrames);
+#endif
   SetUnhandledExceptionFilter(&UnhandledFilter);
   std::set_terminate(&OnTerminate);
   std::atexit(&ShutdownCrashReporting);

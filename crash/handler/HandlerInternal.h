@@ -2,7 +2,6 @@
 // use outside crash/handler.
 #pragma once
 
-#include <functional>
 #include <string>
 
 #include "crash/handler/CrashReport.h"
@@ -57,35 +56,5 @@ void InstallThreadHooks();
 // At start: inherits the history when this is a restarted instance.
 bool TakeOverFromOldInstance(ExceptionTimeHistory& history);
 
-enum class BoxChoice { Continue, Restart, Close };
-
-struct ReportBoxRequest {
-  std::string title;         // expanded TitleBar
-  std::string message;       // ExceptMsg
-  std::string exceptionClass;
-  std::string exceptionMessage;
-  bool canContinue = true;
-  bool continueVisible = true, restartVisible = true, closeVisible = true;
-  std::string continueText, restartText, closeText;
-  // Fired for each button; false keeps the box open (a handler cancelled).
-  std::function<bool(BoxChoice)> onChoice;
-};
-
-// The box's window class and control ids, stable for tests that press its
-// buttons from outside.
-extern const wchar_t kReportBoxClass[];
-enum ReportBoxId : int {
-  kBoxMessageId = 100,
-  kBoxExceptionId = 101,
-  kBoxContinueId = 201,
-  kBoxRestartId = 202,
-  kBoxCloseId = 203,
-};
-
-// Runs the box's own message loop on the calling thread until a choice
-// closes it.
-BoxChoice ShowInterimReportBox(const ReportBoxRequest& request);
-// The plain box (one OK button): true means OK was pressed.
-void ShowPlainReportBox(const std::string& title, const std::string& message);
-
+// The program's own texts (code page 936) for the platform's wide calls.
 std::wstring WidenText(const std::string& text);

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -15,9 +16,11 @@ using namespace testing_support;
 
 namespace {
 
-constexpr wchar_t kBoxClass[] = L"QEXCrashReportBox";
-constexpr int kContinueId = 201, kRestartId = 202, kCloseId = 203;
-constexpr int kMessageId = 100, kExceptionId = 101;
+// The report box: buttons at 300 + their index (continue 4, restart 5,
+// close 6), the message, and the report text of the expanded box.
+constexpr wchar_t kBoxClass[] = L"QEXReportBox";
+constexpr int kContinueId = 304, kRestartId = 305, kCloseId = 306;
+constexpr int kMessageId = 320, kReportTextId = 322;
 constexpr UINT kEvent = WM_APP + 2;
 
 std::string TargetPath() { return PathFromEnv("QEX_CRASH_TARGET_EXE"); }
@@ -86,6 +89,46 @@ HWND WaitForBox(DWORD pid, int timeoutMs = 15000) {
 
 std::string Text(HWND box, int id) { return ToUtf8(WindowText(GetDlgItem(box, id))); }
 
+// One header field of a report text ("name   : value").
+std::string Field(const std::string& text, const std::string& name) {
+  std::istringstream lines(text);
+  for (std::string line; std::getline(lines, line);) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line.compare(0, name.size(), name) != 0) continue;
+    const std::size_t colon = line.find(": ", name.size());
+    if (colon == std::string::npos || line.find_first_not_of(' ', name.size()) != colon) continue;
+    return line.substr(colon + 2);
+  }
+  return std::string();
+}
+
+// The whole text of a control (the report's header is longer than the
+// common helper reads).
+std::string LongText(HWND window) {
+  DWORD_PTR length = 0;
+  SendMessageTimeoutW(window, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 2000, &length);
+  std::wstring text(length + 1, L'\0');
+  DWORD_PTR copied = 0;
+  SendMessageTimeoutW(window, WM_GETTEXT, length + 1, reinterpret_cast<LPARAM>(&text[0]), SMTO_ABORTIFHUNG, 2000,
+                      &copied);
+  text.resize(std::min<std::size_t>(copied, length));
+  return ToUtf8(text);
+}
+
+// "class: message" as the expanded box's general tab shows it.
+// Waits a little for the text to be filled in.
+std::string ShownException(HWND box) {
+  std::string shown;
+  WaitUntil(
+      [&] {
+        const std::string header = LongText(GetDlgItem(box, kReportTextId));
+        shown = Field(header, "exception class") + ": " + Field(header, "exception message");
+        return shown.size() > 2;
+      },
+      5000);
+  return shown;
+}
+
 void Press(HWND box, int id) {
   HWND button = GetDlgItem(box, id);
   ASSERT_NE(button, nullptr);
@@ -111,16 +154,44 @@ void ContinueAndCheckAlive(Target& target, HWND box) {
   EXPECT_TRUE(target.WaitForLines("event", 1, 5000));
 }
 
+std::string BugReportFile() {
+  const std::string exe = TargetPath();
+  return exe.substr(0, exe.find_last_of("\\/") + 1) + "bugreport.txt";
+}
+
+std::string FileText(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// The newest saved report of that exception class in the bug-report file
+// (the file is opened without sharing while a save runs).
+std::string LastSavedReport(const std::string& exceptionClass) {
+  std::string report;
+  WaitUntil(
+      [&] {
+        const std::string text = FileText(BugReportFile());
+        const std::size_t at = text.find("exception class    : " + exceptionClass);
+        if (at == std::string::npos) return false;
+        const std::size_t start = text.rfind("date/time", at);
+        report = text.substr(start == std::string::npos ? 0 : start);
+        return true;
+      },
+      15000);
+  return report;
+}
+
 }  // namespace
 
 TEST(CrashHandler, HandlerExceptionShowsBoxTimersRunAndLoopGoesOnAfterContinue) {
+  DeleteFileA(BugReportFile().c_str());
   Target target("throw");
   ASSERT_TRUE(target.Started());
   HWND box = WaitForBox(target.Pid());
   ASSERT_NE(box, nullptr);
   EXPECT_EQ(ToUtf8(WindowText(box)), "crash_handler_target.exe");
   EXPECT_EQ(Text(box, kMessageId), "An error occurred in the application.");
-  EXPECT_EQ(Text(box, kExceptionId), "EConvertError: 'abc' is not a valid integer value");
+  EXPECT_EQ(ShownException(box), "EConvertError: 'abc' is not a valid integer value");
   EXPECT_EQ(ToUtf8(WindowText(GetDlgItem(box, kContinueId))), "continue application");
   EXPECT_EQ(ToUtf8(WindowText(GetDlgItem(box, kRestartId))), "restart application");
   EXPECT_EQ(ToUtf8(WindowText(GetDlgItem(box, kCloseId))), "close application");
@@ -133,6 +204,14 @@ TEST(CrashHandler, HandlerExceptionShowsBoxTimersRunAndLoopGoesOnAfterContinue) 
                                        "message='abc' is not a valid integer value");
   EXPECT_EQ(target.Count("raised nothing"), 0u);  // the handler did not go on past the throw
   EXPECT_EQ(target.Process().Close(10000), 0);
+  const std::string report = LastSavedReport("EConvertError");
+  ASSERT_FALSE(report.empty()) << "not saved";
+#if defined(__x86_64__)
+  // The raising thread's stack as it was at the throw, though it was
+  // reported after unwinding.
+  const std::string raising = report.substr(0, report.find("\r\n\r\n", report.find("main thread (")));
+  EXPECT_NE(raising.find("Raise()"), std::string::npos) << raising;
+#endif
 }
 
 TEST(CrashHandler, HardwareFaultsInHandlersAreReportedWithContextAndContinue) {
@@ -147,7 +226,7 @@ TEST(CrashHandler, HardwareFaultsInHandlersAreReportedWithContextAndContinue) {
     ASSERT_TRUE(target.Started());
     HWND box = WaitForBox(target.Pid());
     ASSERT_NE(box, nullptr);
-    const std::string shown = Text(box, kExceptionId);
+    const std::string shown = ShownException(box);
     EXPECT_EQ(shown.rfind(std::string(c.cls) + ": " + c.message, 0), 0u) << shown;
     const std::string line = target.First("exception");
     EXPECT_EQ(line.rfind(std::string("exception n=1 class=") + c.cls + " context=yes continue=1", 0), 0u) << line;
@@ -197,7 +276,7 @@ TEST(CrashHandler, TwoThreadsRaisingAtOnceGetTwoBoxesOneAfterTheOther) {
           // Give a second box the chance to appear beside this one.
           Sleep(300);
           most = std::max(most, Boxes(target.Pid()).size());
-          shown.push_back(Text(box, kExceptionId));
+          shown.push_back(ShownException(box));
           last = box;
           Press(box, kContinueId);
         }
@@ -296,6 +375,33 @@ TEST(CrashHandler, RestartApplicationEndsWithTwoAndStartsTheSameCommandLineWithT
   EXPECT_EQ(code, 1u);
 }
 
+TEST(CrashHandler, ReportedFaultIsSavedBesideTheProgramAndTheSameFaultAgainCountsTwo) {
+  const std::string file = BugReportFile();
+  DeleteFileA(file.c_str());
+  const auto contents = [&] { return FileText(file); };
+  for (int round = 1; round <= 2; ++round) {
+    SCOPED_TRACE(round);
+    Target target("av");
+    ASSERT_TRUE(target.Started());
+    HWND box = WaitForBox(target.Pid());
+    ASSERT_NE(box, nullptr);
+    ContinueAndCheckAlive(target, box);
+    // Saved at the end of handling, once the report is complete.
+    std::string text;
+    EXPECT_TRUE(WaitUntil(
+        [&] {
+          text = contents();
+          return round == 1 ? !text.empty() : Field(text, "count") == "2";
+        },
+        15000));
+    EXPECT_EQ(Field(text, "exception class"), "EAccessViolation");
+    EXPECT_NE(text.find("WriteThroughNull"), std::string::npos) << text.substr(0, 4000);
+    EXPECT_NE(text.find("CrashTarget_win.cpp"), std::string::npos);
+    EXPECT_EQ(Field(text, "count"), round == 1 ? "" : "2");
+    EXPECT_EQ(target.Process().Close(10000), 0);
+  }
+}
+
 TEST(CrashHandler, ExceptionsThatCannotContinueShowContinueDisabled) {
   struct Case {
     const char* scenario;
@@ -307,7 +413,8 @@ TEST(CrashHandler, ExceptionsThatCannotContinueShowContinueDisabled) {
     ASSERT_TRUE(target.Started());
     HWND box = WaitForBox(target.Pid());
     ASSERT_NE(box, nullptr);
-    EXPECT_EQ(Text(box, kExceptionId).rfind(c.start, 0), 0u) << Text(box, kExceptionId);
+    const std::string shown = ShownException(box);
+    EXPECT_EQ(shown.rfind(c.start, 0), 0u) << shown;
     EXPECT_FALSE(IsWindowEnabled(GetDlgItem(box, kContinueId)));
     EXPECT_NE(target.First("exception").find("continue=0"), std::string::npos);
     // Pressing the disabled button does nothing; closing the box closes.

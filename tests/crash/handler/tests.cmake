@@ -12,6 +12,9 @@ if(WIN32)
     ${CMAKE_CURRENT_LIST_DIR}/CrashTarget_win.cpp ${CMAKE_CURRENT_BINARY_DIR}/CrashTarget.rc)
   target_link_libraries(crash_handler_target PRIVATE qex_crash_handler qex_toolkit_win)
   target_link_options(crash_handler_target PRIVATE -mwindows)
+  # Function names in the call stacks of its bug reports.
+  include(QexSymbols)
+  qex_embed_symbols(crash_handler_target SIZE 1048576)
 
   qex_add_wine_test(crash_handler_test
     SOURCES ${CMAKE_CURRENT_LIST_DIR}/CrashHandlerTest_win.cpp

@@ -1,0 +1,270 @@
+// The agent's raising paths end to end: an opening call that the platform
+// refuses at once raises out of the agent's handler and reaches crash
+// reporting. The unmodified agent under Wine, run from a copy in a
+// temporary folder so that what crash reporting writes beside the program
+// stays out of the build tree, observed from outside through its report box,
+// windows, traces and the registry.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "WineTestSupport_win.h"
+
+namespace ts = testing_support;
+
+namespace {
+
+const std::string kSettingsKey = "Software\\QEX\\JoystickAgent";
+const std::string kRunKey = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+const std::string kStaleRun = "\"C:\\old\\place.exe\" -min";
+// inet_addr gives 255.255.255.255 for it, and connect to that fails at once.
+const std::string kNoAddress = "not-an-address";
+// The report box: its buttons at 300 + their index (continue 4), the
+// message, and the report text of the box as it opens (expanded).
+constexpr wchar_t kBoxClass[] = L"QEXReportBox";
+constexpr int kContinueId = 304, kMessageId = 320, kReportTextId = 322;
+constexpr int kStartTimeout = 30000;
+constexpr int kBoxTimeout = 20000;
+
+std::wstring T(const char* utf8) { return ts::FromUtf8(utf8); }
+
+// The whole text of a control (a report is longer than the common helper
+// reads).
+std::string LongText(HWND window) {
+  DWORD_PTR length = 0;
+  SendMessageTimeoutW(window, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 2000, &length);
+  std::wstring text(length + 1, L'\0');
+  DWORD_PTR copied = 0;
+  SendMessageTimeoutW(window, WM_GETTEXT, length + 1, reinterpret_cast<LPARAM>(&text[0]), SMTO_ABORTIFHUNG, 2000,
+                      &copied);
+  text.resize(std::min<std::size_t>(copied, length));
+  return ts::ToUtf8(text);
+}
+
+// One header field of a report text ("name   : value").
+std::string Field(const std::string& text, const std::string& name) {
+  std::istringstream lines(text);
+  for (std::string line; std::getline(lines, line);) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line.compare(0, name.size(), name) != 0) continue;
+    const std::size_t colon = line.find(": ", name.size());
+    if (colon == std::string::npos || line.find_first_not_of(' ', name.size()) != colon) continue;
+    return line.substr(colon + 2);
+  }
+  return std::string();
+}
+
+class CrashAgentE2E : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(traces.Ok()) << "debug output reader";
+    ts::RegDeleteTree(kSettingsKey);
+    RemoveRunValue();
+    exe = dir.Path() + "\\QEXJoystick.exe";
+    ASSERT_TRUE(CopyFileA(ts::AgentPath().c_str(), exe.c_str(), FALSE)) << ts::AgentPath();
+  }
+  void TearDown() override {
+    if (agent.Running()) agent.Close(10000);
+    if (agent.Running()) agent.Kill();
+    ts::RegDeleteTree(kSettingsKey);
+    RemoveRunValue();
+  }
+
+  static void RemoveRunValue() {
+    HKEY run;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, kRunKey.c_str(), 0, KEY_ALL_ACCESS, &run) == ERROR_SUCCESS) {
+      RegDeleteValueA(run, "JoystickAgent");
+      RegCloseKey(run);
+    }
+  }
+
+  void Start(const std::string& arguments = std::string()) {
+    ASSERT_TRUE(agent.Start(exe, arguments, dir.Path())) << exe;
+    traces.FilterProcess(agent.Pid());
+  }
+  // The main window once it shows; its controls by their places.
+  void FindMainWindow() {
+    ASSERT_TRUE(ts::WaitUntil(
+        [&] {
+          const auto forms = ts::ProcessWindows(agent.Pid(), L"QEXForm");
+          main = forms.empty() ? nullptr : forms.front();
+          return main && IsWindowVisible(main);
+        },
+        kStartTimeout))
+        << "no main window shows";
+    address = ts::ChildAt(main, 328, 56);
+    version = ts::ChildAt(main, 416, 152);
+    autorun = ts::ChildAt(main, 335, 12);
+    config = ts::ChildAt(main, 424, 8);
+    ASSERT_TRUE(address && version && autorun && config);
+  }
+
+  std::vector<HWND> Boxes() const { return ts::ProcessWindows(agent.Pid(), kBoxClass); }
+  // A visible report box.
+  HWND WaitForBox(int timeoutMs) const {
+    HWND box = nullptr;
+    ts::WaitUntil(
+        [&] {
+          for (HWND b : Boxes())
+            if (IsWindowVisible(b)) box = b;
+          return box != nullptr;
+        },
+        timeoutMs);
+    return box;
+  }
+  static std::string Text(HWND box, int id) { return ts::ToUtf8(ts::WindowText(GetDlgItem(box, id))); }
+  // The box shows the socket error that the refused connect raised (the
+  // report text is filled in while the box is up).
+  static void ExpectRefusedConnect(HWND box) {
+    EXPECT_EQ(ts::ToUtf8(ts::WindowText(box)), "QEXJoystick.exe");
+    EXPECT_EQ(Text(box, kMessageId), "An error occurred in the application.");
+    std::string shown;
+    ts::WaitUntil(
+        [&] {
+          const std::string header = LongText(GetDlgItem(box, kReportTextId));
+          shown = Field(header, "exception class") + ": " + Field(header, "exception message");
+          return shown.size() > 2;
+        },
+        10000);
+    EXPECT_EQ(shown.rfind("ESocketError: Windows socket error: ", 0), 0u) << shown;
+    const std::string tail = "(10051), on API 'connect'";
+    EXPECT_TRUE(shown.size() >= tail.size() && shown.compare(shown.size() - tail.size(), tail.size(), tail) == 0)
+        << shown;
+  }
+  static bool Continue(HWND box) {
+    HWND button = GetDlgItem(box, kContinueId);
+    if (!button || !IsWindowEnabled(button)) return false;
+    PostMessageW(box, WM_COMMAND, MAKEWPARAM(kContinueId, BN_CLICKED), reinterpret_cast<LPARAM>(button));
+    return ts::WaitUntil([&] { return !IsWindow(box); }, 10000);
+  }
+
+  // The address prompt, opened the way a click does.
+  HWND OpenPrompt() {
+    PostMessageW(config, BM_CLICK, 0, 0);
+    return ts::WaitForDialog(agent.Pid(), T("设置"), 10000);
+  }
+  static HWND DialogChild(HWND dialog, const wchar_t* className, const std::wstring& text = std::wstring()) {
+    for (HWND c : ts::Children(dialog))
+      if (ts::ClassName(c) == className && (text.empty() || ts::WindowText(c) == text)) return c;
+    return nullptr;
+  }
+  // Enters `text` and presses OK; does not wait for the dialog to go, since
+  // the handler behind it may be held by a report box.
+  static void EnterInPrompt(HWND dialog, const std::string& text) {
+    const std::wstring wide = ts::FromUtf8(text);
+    SendMessageW(DialogChild(dialog, L"Edit"), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(wide.c_str()));
+    PostMessageW(DialogChild(dialog, L"Button", L"OK"), BM_CLICK, 0, 0);
+  }
+
+  std::string BugReportFile() const {
+    std::ifstream in(dir.Path() + "\\bugreport.txt", std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+  }
+
+  std::size_t TraceCount(const std::string& text, std::size_t from = 0) const {
+    const std::vector<std::string> lines = traces.Lines();
+    std::size_t n = 0;
+    for (std::size_t i = from; i < lines.size(); ++i)
+      if (ts::DebugOutputReader::Body(lines[i]).find(text) != std::string::npos) ++n;
+    return n;
+  }
+
+  ts::TempDir dir;
+  std::string exe;
+  ts::DebugOutputReader traces;
+  ts::ChildProcess agent;
+  HWND main = nullptr, address = nullptr, version = nullptr, autorun = nullptr, config = nullptr;
+};
+
+TEST_F(CrashAgentE2E, RefusedFirstAttemptInFormCreateIsReportedAndTheLaterStartStepsAreSkipped) {
+  ts::RegSetString(kSettingsKey, "Address", kNoAddress);
+  ts::RegSetString(kRunKey, "JoystickAgent", kStaleRun);
+  ASSERT_NO_FATAL_FAILURE(Start("-min"));
+  const HWND box = WaitForBox(kBoxTimeout);
+  ASSERT_NE(box, nullptr) << "no report box";
+  ExpectRefusedConnect(box);
+  EXPECT_EQ(Boxes().size(), 1u);
+  ASSERT_TRUE(Continue(box));
+
+  // The window is still created and shown: "-min" is never reached.
+  ASSERT_NO_FATAL_FAILURE(FindMainWindow());
+  EXPECT_FALSE(IsIconic(main));
+  EXPECT_EQ(ts::WindowText(address), ts::FromUtf8(kNoAddress));
+  EXPECT_EQ(ts::WindowText(version), L"v0.0.0.0");
+  EXPECT_NE(SendMessageW(autorun, BM_GETCHECK, 0, 0), BST_CHECKED);
+  EXPECT_EQ(ts::RegValue(kRunKey, "JoystickAgent"), kStaleRun) << "the autorun step ran";
+
+  // The raised attempt scheduled no retry: a quiet reconnect period.
+  Sleep(5000);
+  EXPECT_TRUE(Boxes().empty()) << "a retry raised again";
+  EXPECT_EQ(TraceCount("socket error"), 0u);
+
+  // The window answers: the prompt opens with the address in force.
+  const HWND prompt = OpenPrompt();
+  ASSERT_NE(prompt, nullptr) << "no address prompt";
+  EXPECT_EQ(ts::WindowText(DialogChild(prompt, L"Edit")), ts::FromUtf8(kNoAddress));
+  PostMessageW(DialogChild(prompt, L"Button", L"Cancel"), BM_CLICK, 0, 0);
+  ASSERT_TRUE(ts::WaitUntil([&] { return !IsWindow(prompt); }, 10000));
+
+  // The report was kept beside the program.
+  EXPECT_TRUE(ts::WaitUntil([&] { return BugReportFile().find("ESocketError") != std::string::npos; }, 10000))
+      << "no report in bugreport.txt";
+  EXPECT_EQ(agent.Close(15000), 0) << "closing the window ends the process cleanly";
+}
+
+TEST_F(CrashAgentE2E, RefusedAttemptsFromThePromptAndEveryReconnectTickAreReportedAndContinued) {
+  // Nobody listens on 127.0.0.1:18884: the reconnect timer runs.
+  ASSERT_NO_FATAL_FAILURE(Start());
+  ASSERT_NO_FATAL_FAILURE(FindMainWindow());
+  ASSERT_TRUE(ts::WaitUntil([&] { return TraceCount("socket error 10061") >= 2; }, 15000))
+      << TraceCount("socket error 10061") << " refusals traced";
+
+  // The prompt's OK opens at once to an address the platform refuses.
+  HWND prompt = OpenPrompt();
+  ASSERT_NE(prompt, nullptr) << "no address prompt";
+  EnterInPrompt(prompt, kNoAddress);
+  const HWND first = WaitForBox(kBoxTimeout);
+  ASSERT_NE(first, nullptr) << "no report box from the prompt";
+  ExpectRefusedConnect(first);
+  EXPECT_EQ(ts::RegValue(kSettingsKey, "Address"), kNoAddress) << "stored before the attempt";
+  EXPECT_EQ(ts::WindowText(address), ts::FromUtf8(kNoAddress));
+  ASSERT_TRUE(Continue(first));
+
+  // The timer stays enabled: a later tick raises again (the first box is
+  // gone, so any box now is a new one).
+  const HWND second = WaitForBox(kBoxTimeout);
+  ASSERT_NE(second, nullptr) << "no report box from the reconnect timer";
+  ExpectRefusedConnect(second);
+  EXPECT_EQ(Boxes().size(), 1u) << "two boxes at once";
+  ASSERT_TRUE(Continue(second));
+
+  // The agent runs on: the prompt opens and mends the address, while every
+  // tick until then is reported once more and continued.
+  prompt = OpenPrompt();
+  ASSERT_NE(prompt, nullptr) << "no address prompt after continue";
+  EXPECT_EQ(ts::WindowText(DialogChild(prompt, L"Edit")), ts::FromUtf8(kNoAddress));
+  const std::size_t mendedAt = traces.Lines().size();
+  EnterInPrompt(prompt, "127.0.0.1");
+  ASSERT_TRUE(ts::WaitUntil(
+      [&] {
+        for (HWND box : Boxes())
+          if (IsWindowVisible(box)) Continue(box);
+        return TraceCount("socket error 10061", mendedAt) >= 1 && Boxes().empty();
+      },
+      20000))
+      << "no refusal traced after the address was mended";
+  EXPECT_EQ(ts::RegValue(kSettingsKey, "Address"), "127.0.0.1");
+
+  // Back to plain retries: refusals traced, nothing raised.
+  ASSERT_TRUE(ts::WaitUntil([&] { return TraceCount("socket error 10061", mendedAt) >= 2; }, 15000));
+  EXPECT_TRUE(Boxes().empty());
+  EXPECT_EQ(agent.Close(15000), 0) << "closing the window ends the process cleanly";
+}
+
+}  // namespace
