@@ -1,5 +1,7 @@
 #include "bench/LoopbackPeer_win.h"
 
+#include "support/CriticalSection.h"
+
 #include <string>
 
 #include "tools/livehost/LiveHost.h"
@@ -8,16 +10,7 @@ namespace bench {
 
 namespace {
 
-class Locked {
- public:
-  explicit Locked(CRITICAL_SECTION& lock) : lock_(lock) { EnterCriticalSection(&lock_); }
-  ~Locked() { LeaveCriticalSection(&lock_); }
-  Locked(const Locked&) = delete;
-  Locked& operator=(const Locked&) = delete;
-
- private:
-  CRITICAL_SECTION& lock_;
-};
+using Locked = CriticalSectionLock;
 
 }  // namespace
 

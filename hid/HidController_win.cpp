@@ -66,6 +66,9 @@ THidDeviceController::~THidDeviceController() {
     device->SetController(nullptr);
     if (device->Claimed()) {
       device->MarkUnplugged();  // its holder's OnUnplug stops its read thread
+      // A holder that keeps the handler would leave its read thread running
+      // into the libraries unloaded below, and so into unmapped code.
+      device->StopReadThread();
     } else {
       delete device;
     }

@@ -32,31 +32,9 @@ constexpr int kBoxTimeout = 20000;
 
 std::wstring T(const char* utf8) { return ts::FromUtf8(utf8); }
 
-// The whole text of a control (a report is longer than the common helper
-// reads).
-std::string LongText(HWND window) {
-  DWORD_PTR length = 0;
-  SendMessageTimeoutW(window, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 2000, &length);
-  std::wstring text(length + 1, L'\0');
-  DWORD_PTR copied = 0;
-  SendMessageTimeoutW(window, WM_GETTEXT, length + 1, reinterpret_cast<LPARAM>(&text[0]), SMTO_ABORTIFHUNG, 2000,
-                      &copied);
-  text.resize(std::min<std::size_t>(copied, length));
-  return ts::ToUtf8(text);
-}
+std::string LongText(HWND window) { return ts::ToUtf8(ts::WindowText(window)); }
 
-// One header field of a report text ("name   : value").
-std::string Field(const std::string& text, const std::string& name) {
-  std::istringstream lines(text);
-  for (std::string line; std::getline(lines, line);) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    if (line.compare(0, name.size(), name) != 0) continue;
-    const std::size_t colon = line.find(": ", name.size());
-    if (colon == std::string::npos || line.find_first_not_of(' ', name.size()) != colon) continue;
-    return line.substr(colon + 2);
-  }
-  return std::string();
-}
+std::string Field(const std::string& text, const std::string& name) { return ts::ReportField(text, name); }
 
 class CrashAgentE2E : public ::testing::Test {
  protected:

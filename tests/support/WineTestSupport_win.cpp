@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <sstream>
 
 namespace testing_support {
 
@@ -263,11 +264,35 @@ HWND WaitForDialog(DWORD pid, const std::wstring& caption, int timeoutMs) {
 }
 
 std::wstring WindowText(HWND window) {
-  // WM_GETTEXT works across processes for any window, as assistive tools use it.
-  wchar_t text[1024] = {};
+  // WM_GETTEXT works across processes for any window, as assistive tools use
+  // it. The text may grow between asking its length and reading it (a report
+  // completing), so read into room to spare and again when it was filled.
   DWORD_PTR length = 0;
-  SendMessageTimeoutW(window, WM_GETTEXT, 1024, reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG, 2000, &length);
-  return std::wstring(text);
+  SendMessageTimeoutW(window, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 2000, &length);
+  std::size_t room = static_cast<std::size_t>(length) * 2 + 1024;
+  for (int attempt = 0; attempt < 8; ++attempt, room *= 2) {
+    std::wstring text(room, L'\0');
+    DWORD_PTR copied = 0;
+    SendMessageTimeoutW(window, WM_GETTEXT, room, reinterpret_cast<LPARAM>(&text[0]), SMTO_ABORTIFHUNG, 2000,
+                        &copied);
+    if (copied + 1 < room) {
+      text.resize(static_cast<std::size_t>(copied));
+      return text;
+    }
+  }
+  return std::wstring();
+}
+
+std::string ReportField(const std::string& text, const std::string& name) {
+  std::istringstream lines(text);
+  for (std::string line; std::getline(lines, line);) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line.compare(0, name.size(), name) != 0) continue;
+    const std::size_t colon = line.find(": ", name.size());
+    if (colon == std::string::npos || line.find_first_not_of(' ', name.size()) != colon) continue;
+    return line.substr(colon + 2);
+  }
+  return std::string();
 }
 
 std::wstring ClassName(HWND window) {

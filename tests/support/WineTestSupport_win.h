@@ -95,7 +95,9 @@ HWND WaitForMainWindow(DWORD pid, int timeoutMs);
 // The dialog of a process with the given caption (class "#32770").
 HWND FindDialog(DWORD pid, const std::wstring& caption);
 HWND WaitForDialog(DWORD pid, const std::wstring& caption, int timeoutMs);
-std::wstring WindowText(HWND window);
+std::wstring WindowText(HWND window);  // the whole text, however long
+// One header field of a bug report's text ("name   : value"), or "".
+std::string ReportField(const std::string& text, const std::string& name);
 std::wstring ClassName(HWND window);
 // Child windows of a window, in z-order.
 std::vector<HWND> Children(HWND parent);

@@ -1,5 +1,7 @@
 #include "tools/simconsole/SimConsole.h"
 
+#include "support/CriticalSection.h"
+
 #include <cstring>
 
 namespace simconsole {
@@ -10,16 +12,7 @@ constexpr int kInstances = 8;  // a client open fails while no instance waits
 constexpr DWORD kPipeBuffer = 65536;
 constexpr DWORD kDevNodesChanged = 0x0007;
 
-class Locked {
- public:
-  explicit Locked(CRITICAL_SECTION& lock) : lock_(lock) { EnterCriticalSection(&lock_); }
-  ~Locked() { LeaveCriticalSection(&lock_); }
-  Locked(const Locked&) = delete;
-  Locked& operator=(const Locked&) = delete;
-
- private:
-  CRITICAL_SECTION& lock_;
-};
+using Locked = CriticalSectionLock;
 
 class TableLocked {
  public:

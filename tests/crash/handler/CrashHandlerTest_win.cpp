@@ -89,31 +89,9 @@ HWND WaitForBox(DWORD pid, int timeoutMs = 15000) {
 
 std::string Text(HWND box, int id) { return ToUtf8(WindowText(GetDlgItem(box, id))); }
 
-// One header field of a report text ("name   : value").
-std::string Field(const std::string& text, const std::string& name) {
-  std::istringstream lines(text);
-  for (std::string line; std::getline(lines, line);) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    if (line.compare(0, name.size(), name) != 0) continue;
-    const std::size_t colon = line.find(": ", name.size());
-    if (colon == std::string::npos || line.find_first_not_of(' ', name.size()) != colon) continue;
-    return line.substr(colon + 2);
-  }
-  return std::string();
-}
+std::string Field(const std::string& text, const std::string& name) { return ReportField(text, name); }
 
-// The whole text of a control (the report's header is longer than the
-// common helper reads).
-std::string LongText(HWND window) {
-  DWORD_PTR length = 0;
-  SendMessageTimeoutW(window, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 2000, &length);
-  std::wstring text(length + 1, L'\0');
-  DWORD_PTR copied = 0;
-  SendMessageTimeoutW(window, WM_GETTEXT, length + 1, reinterpret_cast<LPARAM>(&text[0]), SMTO_ABORTIFHUNG, 2000,
-                      &copied);
-  text.resize(std::min<std::size_t>(copied, length));
-  return ToUtf8(text);
-}
+std::string LongText(HWND window) { return ToUtf8(WindowText(window)); }
 
 // "class: message" as the expanded box's general tab shows it.
 // Waits a little for the text to be filled in.
@@ -121,9 +99,12 @@ std::string ShownException(HWND box) {
   std::string shown;
   WaitUntil(
       [&] {
+        // The header is complete when two reads in a row agree.
         const std::string header = LongText(GetDlgItem(box, kReportTextId));
-        shown = Field(header, "exception class") + ": " + Field(header, "exception message");
-        return shown.size() > 2;
+        const std::string now = Field(header, "exception class") + ": " + Field(header, "exception message");
+        const bool settled = now.size() > 2 && now == shown;
+        shown = now;
+        return settled;
       },
       5000);
   return shown;
