@@ -334,8 +334,8 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "cannot set up the simulated console or the listener on 127.0.0.1:18884\n");
     return 1;
   }
-  simconsole::DeviceSpec spec;  // the console: 33-byte input reports
-  const DWORD serial = console.Plug(spec, false);
+  simconsole::DeviceProfile profile;  // the console: 33-byte input reports
+  const DWORD serial = console.Plug(profile, false);
   if (!serial) {
     std::fprintf(stderr, "cannot plug the simulated console\n");
     return 1;

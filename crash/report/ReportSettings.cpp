@@ -9,7 +9,7 @@ constexpr SettingKind B = SettingKind::OnOff;
 constexpr SettingKind N = SettingKind::Number;
 constexpr SettingKind T = SettingKind::Text;
 
-const std::vector<SettingSpec> kKnown = {
+const std::vector<SettingDefinition> kKnown = {
     {"Enabled", B}, {"NoSettings", B}, {"CheckFreeze", B}, {"FreezeTimeout", N},
     {"ReportLeaks", B}, {"CrashOnBuffer", B}, {"CrashOnUnderrun", B}, {"WindowsLogo", B},
     {"AutoSave", B}, {"AutoSaveIfNotSent", B}, {"AutoSend", B}, {"AutoSendBox", B}, {"AutoClip", B},
@@ -99,14 +99,14 @@ bool ParseNumber(const std::string& raw, std::int64_t* out) {
 
 }  // namespace
 
-const std::vector<SettingSpec>& ReportSettings::Known() { return kKnown; }
+const std::vector<SettingDefinition>& ReportSettings::Known() { return kKnown; }
 
 ReportSettings::ReportSettings() {
   values_.reserve(kKnown.size());
-  for (const SettingSpec& spec : kKnown) {
+  for (const SettingDefinition& definition : kKnown) {
     Value value;
-    value.name = spec.name;
-    value.kind = spec.kind;
+    value.name = definition.name;
+    value.kind = definition.kind;
     values_.push_back(value);
   }
 }

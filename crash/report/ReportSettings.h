@@ -24,7 +24,7 @@ QEX_DECLARE_EXCEPTION(EReportSettingsError, Exception);
 
 enum class SettingKind { OnOff, Number, Text };
 
-struct SettingSpec {
+struct SettingDefinition {
   const char* name;
   SettingKind kind;
 };
@@ -32,7 +32,7 @@ struct SettingSpec {
 class ReportSettings {
  public:
   // Every known setting, in the block's order.
-  static const std::vector<SettingSpec>& Known();
+  static const std::vector<SettingDefinition>& Known();
 
   // Throws EReportSettingsError "Internal error: Invalid settings resource
   // (<detail>)." when the block does not parse.

@@ -11,7 +11,7 @@
 #include "tools/simconsole/SimConsole.h"
 
 namespace ts = testing_support;
-using simconsole::DeviceSpec;
+using simconsole::DeviceProfile;
 using simconsole::Report;
 using simconsole::TSimConsole;
 
@@ -115,11 +115,11 @@ class LivePeer {
   std::vector<std::pair<ULONGLONG, std::string>> chunks_;
 };
 
-DeviceSpec ConsoleSpec(const wchar_t* product = L"QEX PROPRE CONTROLLER", WORD inputLength = 33) {
-  DeviceSpec spec;
-  spec.product = product;
-  spec.inputLength = inputLength;
-  return spec;
+DeviceProfile ConsoleProfile(const wchar_t* product = L"QEX PROPRE CONTROLLER", WORD inputLength = 33) {
+  DeviceProfile profile;
+  profile.product = product;
+  profile.inputLength = inputLength;
+  return profile;
 }
 
 Report Payload(std::uint8_t id, std::size_t size) {
@@ -160,8 +160,8 @@ class ConsoleBridge : public ::testing::Test {
     return ts::WaitUntil([&] { return ts::WindowText(send) == want; }, timeoutMs);
   }
   // Plugs a console and waits until the agent reads from it.
-  DWORD PlugInUse(const DeviceSpec& spec = ConsoleSpec()) {
-    const DWORD serial = console.Plug(spec);
+  DWORD PlugInUse(const DeviceProfile& profile = ConsoleProfile()) {
+    const DWORD serial = console.Plug(profile);
     EXPECT_TRUE(JoyShows("已连接"));
     EXPECT_TRUE(console.WaitForSteadyHandle(serial, 10000));
     return serial;
@@ -181,7 +181,7 @@ class ConsoleBridge : public ::testing::Test {
 };
 
 TEST_F(ConsoleBridge, ConsolePluggedAtStartIsTakenIntoUse) {
-  const DWORD serial = console.Plug(ConsoleSpec(), false);
+  const DWORD serial = console.Plug(ConsoleProfile(), false);
   Start();
   EXPECT_TRUE(JoyShows("已连接"));
   EXPECT_GE(traces.WaitForLine("HidDev=QEX PROPRE CONTROLLER vid=1155, pid=22352", 5000), 0);
@@ -202,7 +202,7 @@ TEST_F(ConsoleBridge, InputReportsAreTracedCountedAndOnlyIdZeroRelayed) {
 
 TEST_F(ConsoleBridge, AnEmptyPayloadIsCounted) {
   Start();
-  const DWORD serial = PlugInUse(ConsoleSpec(L"QEX PROPRE CONTROLLER", 1));
+  const DWORD serial = PlugInUse(ConsoleProfile(L"QEX PROPRE CONTROLLER", 1));
   ASSERT_GE(console.SendInput(serial, Report{0x00}), 1);
   EXPECT_GE(traces.WaitForLine("HidControllerDeviceData=0", 5000), 0);
   EXPECT_TRUE(SendCountIs(1));
@@ -210,14 +210,14 @@ TEST_F(ConsoleBridge, AnEmptyPayloadIsCounted) {
 
 TEST_F(ConsoleBridge, PayloadsUpTo1025BytesRelayAndLargerOnesBringUpTheErrorBox) {
   Start();
-  const DWORD fits = PlugInUse(ConsoleSpec(L"QEX PROPRE CONTROLLER", 1026));
+  const DWORD fits = PlugInUse(ConsoleProfile(L"QEX PROPRE CONTROLLER", 1026));
   ASSERT_GE(console.SendInput(fits, Payload(0, 1025)), 1);
   EXPECT_GE(traces.WaitForLine("HidControllerDeviceData=1025", 5000), 0);
   EXPECT_TRUE(SendCountIs(1));
   console.Unplug(fits);
   ASSERT_TRUE(JoyShows("已断开"));
 
-  const DWORD large = PlugInUse(ConsoleSpec(L"QEX PROPRE CONTROLLER", 1027));
+  const DWORD large = PlugInUse(ConsoleProfile(L"QEX PROPRE CONTROLLER", 1027));
   ASSERT_GE(console.SendInput(large, Payload(0, 1026)), 1);
   EXPECT_GE(traces.WaitForLine("HidControllerDeviceData=1026", 5000), 0);
   DismissBox("错误");
@@ -233,7 +233,7 @@ TEST_F(ConsoleBridge, ConsoleNamesMatchWholeAndFoldOnlyAsciiCase) {
                {L"X QEX PROPRE CONTROLLER", false}, {L"Keyboard", false}};
   for (const Case& c : cases) {
     const std::size_t from = traces.Lines().size();
-    const DWORD serial = console.Plug(ConsoleSpec(c.product));
+    const DWORD serial = console.Plug(ConsoleProfile(c.product));
     const std::string name = ts::ToUtf8(c.product);
     EXPECT_GE(traces.WaitForLine("HidDev=" + name + " vid=1155, pid=22352", 10000, from), 0) << name;
     EXPECT_TRUE(JoyShows(c.console ? "已连接" : "已断开", c.console ? 10000 : 500)) << name;
@@ -250,7 +250,7 @@ TEST_F(ConsoleBridge, ConsoleNamesMatchWholeAndFoldOnlyAsciiCase) {
 TEST_F(ConsoleBridge, ASecondConsoleWarnsAndUnpluggingItReleasesTheFirst) {
   Start();
   const DWORD first = PlugInUse();
-  const DWORD second = console.Plug(ConsoleSpec(L"MRV-4000"));
+  const DWORD second = console.Plug(ConsoleProfile(L"MRV-4000"));
   DismissBox("警告");
   EXPECT_TRUE(JoyShows("已连接"));
   EXPECT_TRUE(ts::WaitUntil([&] { return console.OpenHandles(second) == 0; }, 3000))
@@ -269,7 +269,7 @@ TEST_F(ConsoleBridge, ASecondConsoleWarnsAndUnpluggingItReleasesTheFirst) {
   EXPECT_EQ(traces.Count("HidControllerDeviceData="), data);
   EXPECT_TRUE(SendCountIs(1, 100));
 
-  const DWORD again = PlugInUse(ConsoleSpec());
+  const DWORD again = PlugInUse(ConsoleProfile());
   ASSERT_GE(console.SendInput(again, Payload(0, 32)), 1);
   EXPECT_TRUE(SendCountIs(2));
 }

@@ -10,17 +10,17 @@
 #include "tests/hid/HidSimFixture.h"
 
 using namespace hidtest;
-using simconsole::DeviceSpec;
+using simconsole::DeviceProfile;
 using simconsole::Report;
 using simconsole::TSimConsole;
 
 namespace hidtest {
 
-DeviceSpec Console(const wchar_t* product, WORD inputLength) {
-  DeviceSpec spec;
-  spec.product = product;
-  spec.inputLength = inputLength;
-  return spec;
+DeviceProfile Console(const wchar_t* product, WORD inputLength) {
+  DeviceProfile profile;
+  profile.product = product;
+  profile.inputLength = inputLength;
+  return profile;
 }
 
 }  // namespace hidtest
@@ -233,7 +233,7 @@ TEST_F(HidSim, ThreadSleepTimeAcceptsTenToTenThousand) {
 }
 
 TEST_F(HidSim, ProductNameIsCachedAndAnEmptyCacheClosesTheMainHandle) {
-  DeviceSpec mute = Console();
+  DeviceProfile mute = Console();
   mute.productReadable = false;
   const DWORD a = console.Plug(Console(), false);
   const DWORD m = console.Plug(mute, false);

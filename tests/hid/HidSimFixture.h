@@ -78,6 +78,6 @@ struct Recorder {
   THidDataErrorEvent DataErrorEvent() { return THidDataErrorEvent::Bind<&Recorder::DataError>(this); }
 };
 
-simconsole::DeviceSpec Console(const wchar_t* product = L"QEX PROPRE CONTROLLER", WORD inputLength = 33);
+simconsole::DeviceProfile Console(const wchar_t* product = L"QEX PROPRE CONTROLLER", WORD inputLength = 33);
 
 }  // namespace hidtest

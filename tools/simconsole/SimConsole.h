@@ -18,7 +18,7 @@
 
 namespace simconsole {
 
-struct DeviceSpec {
+struct DeviceProfile {
   WORD vendorId = 0x0483;
   WORD productId = 0x5750;
   WORD versionNumber = 0x0100;
@@ -44,7 +44,7 @@ class TSimConsole {
 
   // Starts serving the device, lists it, then broadcasts the change unless
   // `broadcast` is false. Returns its serial number (0 on failure).
-  DWORD Plug(const DeviceSpec& spec, bool broadcast = true);
+  DWORD Plug(const DeviceProfile& profile, bool broadcast = true);
   // Unlists it and closes its pipes (open handles break), then broadcasts.
   void Unplug(DWORD serial, bool broadcast = true);
   // SendMessageTimeout(HWND_BROADCAST, WM_DEVICECHANGE, DBT_DEVNODES_CHANGED).

@@ -175,7 +175,7 @@ TSimConsole::~TSimConsole() {
   if (mutex_) CloseHandle(mutex_);
 }
 
-DWORD TSimConsole::Plug(const DeviceSpec& spec, bool broadcast) {
+DWORD TSimConsole::Plug(const DeviceProfile& profile, bool broadcast) {
   if (!table_) return 0;
   DeviceEntry* slot = nullptr;
   DWORD serial = 0;
@@ -212,18 +212,18 @@ DWORD TSimConsole::Plug(const DeviceSpec& spec, bool broadcast) {
 
   {
     TableLocked guard(mutex_);
-    slot->vendorId = spec.vendorId;
-    slot->productId = spec.productId;
-    slot->versionNumber = spec.versionNumber;
-    slot->inputLength = spec.inputLength;
-    slot->outputLength = spec.outputLength;
-    slot->featureLength = spec.featureLength;
-    slot->productReadable = spec.productReadable;
-    slot->attributesReadable = spec.attributesReadable;
-    const std::size_t chars = spec.product.size() < static_cast<std::size_t>(kProductChars)
-                                  ? spec.product.size()
+    slot->vendorId = profile.vendorId;
+    slot->productId = profile.productId;
+    slot->versionNumber = profile.versionNumber;
+    slot->inputLength = profile.inputLength;
+    slot->outputLength = profile.outputLength;
+    slot->featureLength = profile.featureLength;
+    slot->productReadable = profile.productReadable;
+    slot->attributesReadable = profile.attributesReadable;
+    const std::size_t chars = profile.product.size() < static_cast<std::size_t>(kProductChars)
+                                  ? profile.product.size()
                                   : static_cast<std::size_t>(kProductChars);
-    std::memcpy(slot->product, spec.product.data(), chars * sizeof(WCHAR));
+    std::memcpy(slot->product, profile.product.data(), chars * sizeof(WCHAR));
     slot->product[chars] = 0;
     slot->present = 1;
   }

@@ -58,15 +58,15 @@ std::wstring Widen(const std::string& text) {
 }
 
 int Run(int argc, char** argv) {
-  DeviceSpec spec;
+  DeviceProfile profile;
   for (int i = 2; i + 1 < argc; i += 2) {
     const std::string key = argv[i];
     const std::string value = argv[i + 1];
-    if (key == "--product") spec.product = Widen(value);
-    else if (key == "--vid") spec.vendorId = static_cast<WORD>(std::strtoul(value.c_str(), nullptr, 0));
-    else if (key == "--pid") spec.productId = static_cast<WORD>(std::strtoul(value.c_str(), nullptr, 0));
-    else if (key == "--in") spec.inputLength = static_cast<WORD>(std::strtoul(value.c_str(), nullptr, 0));
-    else if (key == "--out") spec.outputLength = static_cast<WORD>(std::strtoul(value.c_str(), nullptr, 0));
+    if (key == "--product") profile.product = Widen(value);
+    else if (key == "--vid") profile.vendorId = static_cast<WORD>(std::strtoul(value.c_str(), nullptr, 0));
+    else if (key == "--pid") profile.productId = static_cast<WORD>(std::strtoul(value.c_str(), nullptr, 0));
+    else if (key == "--in") profile.inputLength = static_cast<WORD>(std::strtoul(value.c_str(), nullptr, 0));
+    else if (key == "--out") profile.outputLength = static_cast<WORD>(std::strtoul(value.c_str(), nullptr, 0));
     else {
       std::fprintf(stderr, "unknown option %s\n", key.c_str());
       return 2;
@@ -77,7 +77,7 @@ int Run(int argc, char** argv) {
     std::fprintf(stderr, "the device table cannot be created\n");
     return 1;
   }
-  DWORD serial = console.Plug(spec);
+  DWORD serial = console.Plug(profile);
   std::printf("plugged %s\n", console.DevicePath(serial).c_str());
   std::fflush(stdout);
   std::string line;
@@ -91,7 +91,7 @@ int Run(int argc, char** argv) {
       std::printf("unplugged\n");
     } else if (line == "plug") {
       if (serial) console.Unplug(serial);
-      serial = console.Plug(spec);
+      serial = console.Plug(profile);
       std::printf("plugged %s\n", console.DevicePath(serial).c_str());
     } else if (line == "outputs") {
       for (const Report& report : console.OutputReports(serial)) std::printf("%s\n", Hex(report).c_str());

@@ -245,7 +245,7 @@ def compilation_dirs(image):
                     raise Failure("abbreviation not found")
                 _tag, a = uleb(abbrev, a)
                 a += 1
-                specs = []
+                attribute_forms = []
                 while True:
                     attribute, a = uleb(abbrev, a)
                     form, a = uleb(abbrev, a)
@@ -254,11 +254,11 @@ def compilation_dirs(image):
                         constant, a = sleb(abbrev, a)
                     if attribute == 0 and form == 0:
                         break
-                    specs.append((attribute, form, constant))
+                    attribute_forms.append((attribute, form, constant))
                 if this_code == code:
                     break
             comp_dir = stmt_list = None
-            for attribute, form, constant in specs:
+            for attribute, form, constant in attribute_forms:
                 value = None
                 if form == 0x16:  # indirect
                     form, cursor = uleb(info, cursor)

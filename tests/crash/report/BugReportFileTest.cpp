@@ -47,13 +47,13 @@ TEST_F(BugReportFileTest, FirstSaveWritesTheReportAndABlankLine) {
 }
 
 TEST_F(BugReportFileTest, TheSameFaultThreeTimesIsStoredOnceWithCountThree) {
-  const std::string other = MakeReport(ReportSpec{"$aaaaaaaa, $bbbbbbbb, $cccccccc"});
+  const std::string other = MakeReport(ReportShape{"$aaaaaaaa, $bbbbbbbb, $cccccccc"});
   Save(other);
   for (int second = 1; second <= 3; ++second) {
-    ReportSpec spec;
-    spec.second = second;
-    spec.crc = second == 3 ? "$1a2b3c4d, $5e6f7a8b, $00000000" : spec.crc;  // the third CRC does not count
-    const BugReportSaveResult result = Save(MakeReport(spec));
+    ReportShape shape;
+    shape.second = second;
+    shape.crc = second == 3 ? "$1a2b3c4d, $5e6f7a8b, $00000000" : shape.crc;  // the third CRC does not count
+    const BugReportSaveResult result = Save(MakeReport(shape));
     EXPECT_EQ(result.duplicate, second > 1);
     EXPECT_EQ(result.count, static_cast<std::uint64_t>(second));
   }
@@ -61,7 +61,7 @@ TEST_F(BugReportFileTest, TheSameFaultThreeTimesIsStoredOnceWithCountThree) {
   EXPECT_EQ(CountOf(content, "callstack crc"), 2u);
   EXPECT_EQ(content.rfind(other + "\r\n\r\n", 0), 0u) << "the other fault stays first";
   // The stored copy is the newest, at the end, with "count" right after "callstack crc".
-  ReportSpec last;
+  ReportShape last;
   last.second = 3;
   last.crc = "$1a2b3c4d, $5e6f7a8b, $00000000";
   const std::string expected = InsertHeaderLine(MakeReport(last), "callstack crc", "count", "3") + "\r\n\r\n";
@@ -73,7 +73,7 @@ TEST_F(BugReportFileTest, TheSameFaultThreeTimesIsStoredOnceWithCountThree) {
 
 TEST_F(BugReportFileTest, ADifferentSecondCrcIsNoDuplicate) {
   Save(MakeReport());
-  const BugReportSaveResult result = Save(MakeReport(ReportSpec{"$1a2b3c4d, $00000001, $9c0d1e2f"}));
+  const BugReportSaveResult result = Save(MakeReport(ReportShape{"$1a2b3c4d, $00000001, $9c0d1e2f"}));
   EXPECT_FALSE(result.duplicate);
   EXPECT_EQ(CountOf(Content(), "\r\ncount "), 0u);
   EXPECT_EQ(CountOf(Content(), "callstack crc"), 2u);
@@ -81,31 +81,31 @@ TEST_F(BugReportFileTest, ADifferentSecondCrcIsNoDuplicate) {
 
 TEST_F(BugReportFileTest, OtherProgramClassOrVersionIsNoDuplicate) {
   Save(MakeReport());
-  ReportSpec spec;
-  spec.exception_class = "EConvertError";
-  EXPECT_FALSE(Save(MakeReport(spec)).duplicate);
-  spec = ReportSpec();
-  spec.version = "1.0.0.1";
-  EXPECT_FALSE(Save(MakeReport(spec)).duplicate);
-  spec = ReportSpec();
-  spec.executable = "Other.exe";
-  EXPECT_FALSE(Save(MakeReport(spec)).duplicate);
+  ReportShape shape;
+  shape.exception_class = "EConvertError";
+  EXPECT_FALSE(Save(MakeReport(shape)).duplicate);
+  shape = ReportShape();
+  shape.version = "1.0.0.1";
+  EXPECT_FALSE(Save(MakeReport(shape)).duplicate);
+  shape = ReportShape();
+  shape.executable = "Other.exe";
+  EXPECT_FALSE(Save(MakeReport(shape)).duplicate);
   // Without a version the file times decide.
-  spec = ReportSpec();
-  spec.version = "";
-  EXPECT_FALSE(Save(MakeReport(spec)).duplicate);
-  EXPECT_TRUE(Save(MakeReport(spec)).duplicate);
-  spec.exec_time = "2025-01-01 00:00\r\n";
-  EXPECT_FALSE(Save(MakeReport(spec)).duplicate);
+  shape = ReportShape();
+  shape.version = "";
+  EXPECT_FALSE(Save(MakeReport(shape)).duplicate);
+  EXPECT_TRUE(Save(MakeReport(shape)).duplicate);
+  shape.exec_time = "2025-01-01 00:00\r\n";
+  EXPECT_FALSE(Save(MakeReport(shape)).duplicate);
 }
 
 TEST_F(BugReportFileTest, APendingCrcIsNeverADuplicate) {
-  ReportSpec spec;
-  spec.crc = "will be calculated soon";
-  Save(MakeReport(spec));
-  EXPECT_FALSE(Save(MakeReport(spec)).duplicate);
+  ReportShape shape;
+  shape.crc = "will be calculated soon";
+  Save(MakeReport(shape));
+  EXPECT_FALSE(Save(MakeReport(shape)).duplicate);
   EXPECT_EQ(CountOf(Content(), "date/time    "), 2u);
-  EXPECT_EQ(DuplicateKey(MakeReport(spec), {}), "");
+  EXPECT_EQ(DuplicateKey(MakeReport(shape), {}), "");
   EXPECT_EQ(DuplicateKey(MakeReport(), {}), "$1a2b3c4d, $5e6f7a8b");
 }
 
@@ -113,10 +113,10 @@ TEST_F(BugReportFileTest, OverTheLimitTheOldestWholeReportsGoUntilUnder75000) {
   std::string expected_tail;
   std::vector<std::string> reports;
   for (int i = 0; i < 40; ++i) {
-    ReportSpec spec;
-    spec.crc = FormatCallstackCrc(static_cast<std::uint32_t>(i), 1, 2);
-    spec.filler = 2900;
-    reports.push_back(MakeReport(spec));
+    ReportShape shape;
+    shape.crc = FormatCallstackCrc(static_cast<std::uint32_t>(i), 1, 2);
+    shape.filler = 2900;
+    reports.push_back(MakeReport(shape));
   }
   std::size_t size = 0;
   std::size_t i = 0;
@@ -142,17 +142,17 @@ TEST_F(BugReportFileTest, OverTheLimitTheOldestWholeReportsGoUntilUnder75000) {
 }
 
 TEST_F(BugReportFileTest, ASingleLargerReportStays) {
-  ReportSpec big;
+  ReportShape big;
   big.filler = 120000;
   Save(MakeReport(big));
-  const BugReportSaveResult result = Save(MakeReport(ReportSpec{"$00000009, $00000008, $00000007"}));
+  const BugReportSaveResult result = Save(MakeReport(ReportShape{"$00000009, $00000008, $00000007"}));
   EXPECT_EQ(result.dropped, 0u);
-  EXPECT_EQ(Content(), MakeReport(big) + "\r\n\r\n" + MakeReport(ReportSpec{"$00000009, $00000008, $00000007"}) +
+  EXPECT_EQ(Content(), MakeReport(big) + "\r\n\r\n" + MakeReport(ReportShape{"$00000009, $00000008, $00000007"}) +
                            "\r\n\r\n");
 }
 
 TEST_F(BugReportFileTest, WithoutAppendingTheFileHoldsOnlyTheNewReport) {
-  Save(MakeReport(ReportSpec{"$00000009, $00000008, $00000007"}));
+  Save(MakeReport(ReportShape{"$00000009, $00000008, $00000007"}));
   BugReportSaveOptions options;
   options.append = false;
   Save(MakeReport(), options);
@@ -161,7 +161,7 @@ TEST_F(BugReportFileTest, WithoutAppendingTheFileHoldsOnlyTheNewReport) {
 
 TEST_F(BugReportFileTest, DamagedFilesNeverLoseTheNewReport) {
   const std::string report = MakeReport();
-  const std::string stored = MakeReport(ReportSpec{"$1a2b3c4d, $5e6f7a8b, $11111111"});
+  const std::string stored = MakeReport(ReportShape{"$1a2b3c4d, $5e6f7a8b, $11111111"});
   const std::string damaged[] = {
       stored.substr(0, stored.size() / 2),                                  // truncated
       std::string("\xff\xfe\x00garbage\x80\x81", 12) + stored,              // not UTF-8 in front
@@ -191,7 +191,7 @@ TEST_F(BugReportFileTest, DamagedFilesNeverLoseTheNewReport) {
 TEST_F(BugReportFileTest, AKeyInASectionOfAnotherReportIsNoDuplicate) {
   // A stored report that quotes the key in a section but has another crc.
   const std::string stored = RenderReportText(
-      ReportHeader(ReportSpec{"$99999999, $99999999, $99999999"}), {{"error details", "seen: $1a2b3c4d, $5e6f7a8b"}});
+      ReportHeader(ReportShape{"$99999999, $99999999, $99999999"}), {{"error details", "seen: $1a2b3c4d, $5e6f7a8b"}});
   WriteFileBytes(path_, stored + "\r\n\r\n");
   EXPECT_FALSE(Save(MakeReport()).duplicate);
   EXPECT_EQ(Content().rfind(stored + "\r\n\r\n", 0), 0u);
@@ -203,9 +203,9 @@ TEST_F(BugReportFileTest, ABadCountCountsAsOne) {
 }
 
 TEST_F(BugReportFileTest, InvalidUtf8InTheNewReportIsReplaced) {
-  ReportSpec spec;
-  spec.executable = "bad\xff.exe";
-  const BugReportSaveResult result = Save(MakeReport(spec));
+  ReportShape shape;
+  shape.executable = "bad\xff.exe";
+  const BugReportSaveResult result = Save(MakeReport(shape));
   EXPECT_EQ(HeaderField(Content(), "executable"), "bad\xEF\xBF\xBD.exe");
   EXPECT_EQ(result.written + "\r\n\r\n", Content());
 }

@@ -10,7 +10,7 @@
 #include "crash/report/HeaderFields.h"
 #include "crash/report/ReportText.h"
 
-struct ReportSpec {
+struct ReportShape {
   std::string crc = "$1a2b3c4d, $5e6f7a8b, $9c0d1e2f";
   std::string exception_class = "EAccessViolation";
   std::string version = "1.0.0.0";
@@ -20,22 +20,22 @@ struct ReportSpec {
   std::size_t filler = 0;    // bytes of an extra section, for size tests
 };
 
-inline Fields ReportHeader(const ReportSpec& spec) {
+inline Fields ReportHeader(const ReportShape& shape) {
   using namespace header_field;
   LocalTime t;
-  t.year = 2024, t.month = 5, t.day = 6, t.hour = 10, t.minute = 11, t.second = spec.second, t.millisecond = 7;
+  t.year = 2024, t.month = 5, t.day = 6, t.hour = 10, t.minute = 11, t.second = shape.second, t.millisecond = 7;
   Fields header = {
       {kDateTime, FormatReportDateTime(t)},
       {kComputerName, "DESK-01"},
       {kUserName, FormatUserName("operator", true)},
       {kOperatingSystem, FormatOperatingSystem("Windows 10 (10.0)", 19045)},
-      {kExecutable, spec.executable},
-      {kExecDateTime, spec.exec_time},
-      {kVersion, spec.version},
+      {kExecutable, shape.executable},
+      {kExecDateTime, shape.exec_time},
+      {kVersion, shape.version},
       {kExwatchVersion, kExwatchVersionText},
-      {kCallstackCrc, spec.crc},
+      {kCallstackCrc, shape.crc},
       {kExceptionNumber, "1"},
-      {kExceptionClass, spec.exception_class},
+      {kExceptionClass, shape.exception_class},
       {kExceptionMessage, "Access violation at address 00401234"},
   };
   Fields cleaned;
@@ -44,16 +44,16 @@ inline Fields ReportHeader(const ReportSpec& spec) {
   return cleaned;
 }
 
-inline std::string MakeReport(const ReportSpec& spec = ReportSpec()) {
+inline std::string MakeReport(const ReportShape& shape = ReportShape()) {
   Fields sections = {{"main thread ($1f4)", "00401234 +34 QEXJoystick.exe frmMains.cpp 120 +4 TfrmMain::ClientRead\r\n"
                                             "00405678 +10 QEXJoystick.exe toolkit.cpp 33 +1 Dispatch"}};
-  if (spec.filler > 0) {
+  if (shape.filler > 0) {
     std::string filler;
-    while (filler.size() < spec.filler) filler += "0123456789abcdef0123456789abcdef0123456789abcdef0123456789\r\n";
-    filler.resize(spec.filler);
+    while (filler.size() < shape.filler) filler += "0123456789abcdef0123456789abcdef0123456789abcdef0123456789\r\n";
+    filler.resize(shape.filler);
     sections.emplace_back("stack dump", filler);
   }
-  return RenderReportText(ReportHeader(spec), sections);
+  return RenderReportText(ReportHeader(shape), sections);
 }
 
 inline std::string ReadFileBytes(const std::string& path) {

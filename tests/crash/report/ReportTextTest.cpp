@@ -29,7 +29,7 @@ TEST(ReportText, SectionLinesAreTrimmedAndEmptyLinesBecomeDots) {
 }
 
 TEST(ReportText, NoThreeLineBreaksInARowInsideAReport) {
-  const std::string text = MakeReport(ReportSpec{}) + RenderReportText({{"a", "b"}}, {{"s", "\r\n\r\n\r\n"}});
+  const std::string text = MakeReport(ReportShape{}) + RenderReportText({{"a", "b"}}, {{"s", "\r\n\r\n\r\n"}});
   EXPECT_EQ(text.find("\r\n\r\n\r\n"), std::string::npos);
   EXPECT_EQ(text.find("\n\n"), std::string::npos);
 }

@@ -53,7 +53,7 @@ TEST(ReportSettings, TheShippedBlockHoldsEverySettingWithItsValue) {
   EXPECT_EQ(s.Text("BugTrDescr"), "error details: \r\n%errorDetails%");
   EXPECT_EQ(s.Text("OkBtnTxt"), "&OK");
   EXPECT_EQ(s.Text("SendFailMsg"), "Sorry, sending the bug report didn't work.");
-  for (const SettingSpec& spec : ReportSettings::Known()) EXPECT_TRUE(s.Has(spec.name)) << spec.name;
+  for (const SettingDefinition& definition : ReportSettings::Known()) EXPECT_TRUE(s.Has(definition.name)) << definition.name;
 }
 
 TEST(ReportSettings, LookupOfTheWrongKindOrAnUnknownNameThrows) {
