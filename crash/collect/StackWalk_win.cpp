@@ -87,6 +87,24 @@ void WalkStack(const CONTEXT& start, RawStack& stack) {
 
 std::uint64_t InstructionPointerOf(const CONTEXT& context) { return context.Eip; }
 
+namespace {
+
+// True when the bytes before `address` end in a call instruction: direct
+// (E8 rel32) or indirect (FF /2 through a register or memory operand).
+bool FollowsCall(std::uintptr_t address) {
+  unsigned char code[7];
+  if (address < sizeof code || !ReadOwnMemory(address - sizeof code, code, sizeof code)) return false;
+  if (code[2] == 0xE8) return true;
+  // FF with ModRM reg field 2, the instruction being 2, 3, 4, 6 or 7 bytes long.
+  for (int length : {2, 3, 4, 6, 7}) {
+    const unsigned char* at = code + sizeof code - length;
+    if (at[0] == 0xFF && ((at[1] >> 3) & 7) == 2) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
 // Frame pointers: every frame of our code starts with push ebp / mov ebp,
 // esp, so [ebp] is the caller's frame and [ebp+4] the return address.
 void WalkStack(const CONTEXT& start, RawStack& stack) {
@@ -94,6 +112,15 @@ void WalkStack(const CONTEXT& start, RawStack& stack) {
   if (start.Eip) Push(stack, start.Eip);
   std::uintptr_t low = 0, high = 0;
   if (!StackRangeOf(start.Esp, &low, &high) && !StackRangeOf(start.Ebp, &low, &high)) return;
+  // Stopped before its frame was built (a frameless leaf, a call through a
+  // bad pointer, a system call stub): the caller's return address is on top
+  // of the stack, not in the frame chain.
+  std::uintptr_t top = 0, chained[2] = {0, 0};
+  if (start.Esp >= low && start.Esp + 4 <= high && ReadOwnMemory(start.Esp, &top, sizeof top) && top != 0 &&
+      top != start.Eip && FollowsCall(top)) {
+    const bool chainReadable = start.Ebp >= low && start.Ebp + 8 <= high && ReadOwnMemory(start.Ebp, chained, sizeof chained);
+    if (!chainReadable || chained[1] != top) Push(stack, top);
+  }
   std::uintptr_t frame = start.Ebp;
   while (stack.count < RawStack::kMaxFrames) {
     if (frame == 0 || frame < low || frame + 8 > high || (frame & 3) != 0) break;

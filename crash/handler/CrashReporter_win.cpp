@@ -20,6 +20,7 @@
 #include "crash/box/AssistantForms.h"
 #include "crash/box/ReportBox.h"
 #include "crash/collect/BugReportCollector.h"
+#include "crash/collect/ThrowFrames.h"
 #include "crash/handler/HandlerInternal.h"
 #include "crash/handler/HardwareFaults.h"
 #include "crash/report/BugReportFile.h"
@@ -570,17 +571,7 @@ void OnTerminate() {
 // A C++ exception reaches the interception points after its frames are
 // unwound. The 64-bit run time raises each throw as a structured exception
 // first, so a first-chance vectored handler still sees the thrower's intact
-// stack. (The 32-bit run time unwinds without one; there the report walks
-// the raising thread from the catch.)
-
-struct ThrowFrames {
-  const void* object;  // the run time's exception object (a rethrow keeps it)
-  std::uint32_t count;
-  std::uint64_t frames[128];
-};
-
-// Trivially destructible: no per-thread destructor to register.
-thread_local ThrowFrames t_throw = {};
+// stack; the 32-bit one is caught at the throw call itself (ThrowFrames).
 
 #if defined(__x86_64__)
 constexpr DWORD kCxxThrowCode = 0x20474343;
@@ -599,16 +590,9 @@ LONG WINAPI CaptureThrowFrames(EXCEPTION_POINTERS* info) {
   std::uint64_t objectClass = 0;
   std::memcpy(&objectClass, object, sizeof objectClass);
   if (objectClass != kCxxPrimaryClass) return EXCEPTION_CONTINUE_SEARCH;
-  if (object == t_throw.object && t_throw.count) return EXCEPTION_CONTINUE_SEARCH;
-  try {
-    const std::vector<std::uint64_t> frames = CaptureStackFrames(info->ContextRecord);
-    const std::size_t n = std::min<std::size_t>(frames.size(), sizeof t_throw.frames / sizeof t_throw.frames[0]);
-    for (std::size_t i = 0; i < n; ++i) t_throw.frames[i] = frames[i];
-    t_throw.count = static_cast<std::uint32_t>(n);
-    t_throw.object = object;
-  } catch (...) {
-    t_throw.count = 0;
-  }
+  const ThrowFrames& last = LastThrowOfThisThread();
+  if (object == last.object && last.count) return EXCEPTION_CONTINUE_SEARCH;
+  RecordThrowFrames(object, info->ContextRecord);
   return EXCEPTION_CONTINUE_SEARCH;
 }
 #endif
@@ -645,7 +629,7 @@ std::wstring WidenText(const std::string& text) {
 
 void ReportException(std::exception_ptr error, Interception point, bool canContinue) {
   // The frames of this thread's last throw, before anything here throws.
-  ThrowFrames* thrown = t_throw.count ? &t_throw : nullptr;
+  ThrowFrames* thrown = LastThrowOfThisThread().count ? &LastThrowOfThisThread() : nullptr;
   if (!error) return;
   if (!g.active) {
     if (canContinue) return;

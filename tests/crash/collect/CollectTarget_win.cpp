@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "crash/collect/BugReportCollector.h"
+#include "crash/collect/ThrowFrames.h"
 #include "crash/handler/HardwareFaults.h"
 #include "crash/report/ReportSettings.h"
 #include "support/Win32.h"
@@ -29,7 +30,6 @@ namespace {
 ReportSettings* g_settings = nullptr;
 DWORD g_skippedThread = 0;
 // The context of the last C++ throw, captured where the exception is raised.
-std::vector<std::uint64_t> g_throwFrames;
 
 std::string OwnFolder() {
   char path[MAX_PATH];
@@ -96,12 +96,11 @@ int ReportAndSave(ExceptionInfo info) {
 // ---- the C++ exception
 
 LONG CALLBACK CaptureThrowContext(EXCEPTION_POINTERS* pointers) {
-  // GCC's x86_64 unwinder raises every C++ throw as this exception.
-  if (pointers->ExceptionRecord->ExceptionCode == 0x20474343) {
-    g_throwFrames = CaptureStackFrames(pointers->ContextRecord);
-    if (std::getenv("QEX_COLLECT_DEBUG"))
-      for (auto f : g_throwFrames) std::fprintf(stderr, "frame %llx\n", (unsigned long long)f);
-  }
+  // GCC's x86_64 unwinder raises every C++ throw as this exception; the
+  // 32-bit one records its throws by itself.
+  if (pointers->ExceptionRecord->ExceptionCode == 0x20474343)
+    RecordThrowFrames(reinterpret_cast<const void*>(pointers->ExceptionRecord->ExceptionInformation[0]),
+                      pointers->ContextRecord);
   return EXCEPTION_CONTINUE_SEARCH;
 }
 
@@ -133,8 +132,10 @@ __attribute__((noinline)) int RunCppException() {
     info.exceptionMessage = e.what();
     // No processor context: the throw is no processor fault. The code
     // address is the throw's call in our code.
-    info.raisingFrames = g_throwFrames;
-    for (std::uint64_t frame : g_throwFrames) {
+    const ThrowFrames& thrown = LastThrowOfThisThread();
+    const std::vector<std::uint64_t> throwFrames(thrown.frames, thrown.frames + thrown.count);
+    info.raisingFrames = throwFrames;
+    for (std::uint64_t frame : throwFrames) {
       HMODULE module = nullptr;
       if (::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
                                reinterpret_cast<LPCWSTR>(frame), &module) &&
@@ -176,6 +177,8 @@ volatile int* g_nowhere = nullptr;
 
 __attribute__((noinline)) void WriteThroughNull(int value) { *g_nowhere = value; }
 
+// The faulting store comes before any frame of its own (the compiler sees
+// the null pointer): the caller is found from the top of the stack.
 __attribute__((noinline)) void CallThatFaults() { WriteThroughNull(42); }
 
 }  // namespace

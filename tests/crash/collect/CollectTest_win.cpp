@@ -166,7 +166,7 @@ TEST(BugReportCollect, SameAccessViolationTwiceIsCountedOnce) {
   // The faulting frame is the first line.
   EXPECT_LT(main.find("WriteThroughNull(int)"), main.find("\r\n"));
   ASSERT_TRUE(ReadSection(first, "cpu registers", &registers));
-  EXPECT_NE(registers.find("RIP"), std::string::npos);
+  EXPECT_NE(registers.find(sizeof(void*) == 8 ? "RIP" : "EIP"), std::string::npos);
   EXPECT_NE(registers.find("EFL"), std::string::npos);
   ASSERT_TRUE(ReadSection(first, "stack dump", &dump));
   EXPECT_GE(std::count(dump.begin(), dump.end(), '\n'), 8);
