@@ -3,9 +3,11 @@
 #   qex_add_native_test(name SOURCES ... [LIBS ...])
 #       A portable GoogleTest program: runs natively (under the sanitizers)
 #       and, in the Windows builds, under Wine as well.
-#   qex_add_wine_test(name SOURCES ... [LIBS ...] [ENV ...])
+#   qex_add_wine_test(name [E2E] SOURCES ... [LIBS ...] [ENV ...])
 #       A GoogleTest program of the Win32 edge: Windows builds only, run
-#       under Wine in the build tree's own prefix.
+#       under Wine in the build tree's own prefix. E2E marks a test of the
+#       program's behaviour that does not depend on the pointer size (label
+#       e2e): the test command runs those on one Windows target only.
 #   qex_add_fuzzer(name SOURCES ... [LIBS ...])
 #       A libFuzzer target (native clang builds only), run for
 #       QEX_FUZZ_SECONDS by the test command.
@@ -39,11 +41,15 @@ function(qex_add_native_test name)
 endfunction()
 
 function(qex_add_wine_test name)
+  cmake_parse_arguments(W "E2E" "" "" ${ARGN})
   if(WIN32)
-    _qex_test_target(${name} ${ARGN})
+    _qex_test_target(${name} ${W_UNPARSED_ARGUMENTS})
     target_sources(${name} PRIVATE ${CMAKE_SOURCE_DIR}/tests/support/gtest_main.cpp)
     target_link_libraries(${name} PRIVATE qex_test_support_win)
     set_property(TEST ${name} APPEND PROPERTY LABELS wine)
+    if(W_E2E)
+      set_property(TEST ${name} APPEND PROPERTY LABELS e2e)
+    endif()
   endif()
 endfunction()
 

@@ -1,7 +1,7 @@
 # The console bridge end to end: the unmodified agent with the simulated
 # console (included from tests/hid/tests.cmake, which sets up the doubles).
 if(WIN32)
-  qex_add_wine_test(console_e2e_test
+  qex_add_wine_test(console_e2e_test E2E
     SOURCES ${CMAKE_CURRENT_LIST_DIR}/console_e2e_win.cpp
     LIBS qex_simconsole ws2_32
     ENV "QEX_AGENT_EXE=$<TARGET_FILE:QEXJoystick>;WINEDLLOVERRIDES=hid,setupapi=n"

@@ -1,7 +1,7 @@
 # The agent's raising paths reaching crash reporting, end to end. The agent
 # dials port 18884 and shares the registry settings with the other agent
 # tests, so it takes their lock.
-qex_add_wine_test(crash_agent_e2e_test
+qex_add_wine_test(crash_agent_e2e_test E2E
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/crash_agent_e2e_win.cpp
   ENV "QEX_AGENT_EXE=$<TARGET_FILE:QEXJoystick>"
   TIMEOUT 300)

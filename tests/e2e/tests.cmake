@@ -1,4 +1,4 @@
-qex_add_wine_test(shell_e2e_test
+qex_add_wine_test(shell_e2e_test E2E
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/shell_e2e_win.cpp
   ENV "QEX_AGENT_EXE=$<TARGET_FILE:QEXJoystick>"
   TIMEOUT 600)

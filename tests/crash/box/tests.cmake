@@ -22,7 +22,7 @@ if(WIN32)
   target_include_directories(crash_box_mailto_recorder PRIVATE ${CMAKE_SOURCE_DIR})
   target_link_libraries(crash_box_mailto_recorder PRIVATE shell32)
 
-  qex_add_wine_test(crash_box_test
+  qex_add_wine_test(crash_box_test E2E
     SOURCES ${CMAKE_CURRENT_LIST_DIR}/ReportBoxTest_win.cpp
     LIBS qex_crash_box comctl32
     ENV "QEX_BOX_TARGET_EXE=$<TARGET_FILE:crash_box_target>"
