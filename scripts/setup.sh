@@ -8,7 +8,7 @@ PACKAGES=(
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
   mingw-w64-tools libz-mingw-w64-dev
   wine wine32:i386 wine64
-  xvfb x11-apps x11-utils xdotool imagemagick fonts-wqy-microhei
+  xvfb x11-apps x11-utils xdotool imagemagick fonts-wqy-microhei fonts-dejavu-core
   python3 python3-pil
 )
 

@@ -22,8 +22,12 @@ qex_stop_servers() {
   if [[ -n "${QEX_XVFB_PID:-}" ]]; then kill "$QEX_XVFB_PID" 2>/dev/null || true; fi
 }
 trap qex_stop_servers EXIT
-qex_keep_server() {
+qex_keep_server() {  # PREFIX WINE
   WINEPREFIX="$1" "$WINESERVER" -p </dev/null >/dev/null 2>&1
+  # The prefix's services start with the first program and stay with the
+  # server: start them here, so they hold none of a test's output pipes
+  # (ctest would wait for them).
+  WINEPREFIX="$1" "$2" wineboot </dev/null >/dev/null 2>&1
   qex_servers+=("$1")
 }
 
@@ -40,7 +44,7 @@ if qex_can_run_win32; then
   rm -rf "$ROOT/build/win32/wineprefix"
   qex_make_prefix "$ROOT/build/win32/wineprefix" win32
   qex_start_display
-  qex_keep_server "$ROOT/build/win32/wineprefix"
+  qex_keep_server "$ROOT/build/win32/wineprefix" "$WINE32"
   QEX_WINE="$WINE32" QEX_WINEPREFIX="$ROOT/build/win32/wineprefix" \
     ctest --test-dir build/win32 --output-on-failure || status=1
   WINEPREFIX="$ROOT/build/win32/wineprefix" "$WINESERVER" -k 2>/dev/null || true
@@ -55,7 +59,7 @@ cmake --build --preset win64 -j"$jobs" >/dev/null
 rm -rf "$ROOT/build/win64/wineprefix"
 qex_make_prefix "$ROOT/build/win64/wineprefix" win64
 qex_start_display
-qex_keep_server "$ROOT/build/win64/wineprefix"
+qex_keep_server "$ROOT/build/win64/wineprefix" "$WINE64"
 # The end-to-end tests of the program's behaviour ran on the release target
 # already where it can run; the rest covers what differs with the pointer size.
 only=()

@@ -27,7 +27,8 @@ qex_make_prefix() {
   WINEPREFIX="$dir" WINEARCH="$arch" WINEDLLOVERRIDES="mscoree,mshtml=" "$WINE" wineboot -i >/dev/null 2>&1
   WINEPREFIX="$dir" "$WINESERVER" -w
   local reg="$dir/qex-settings.reg"
-  # Chinese glyphs for the window font and the dialog fonts; no debugger on a
+  # Chinese glyphs for the window font and the dialog fonts, a monospace face
+  # for the report text (the prefix has no "Courier New"); no debugger on a
   # crash (the process just ends).
   cat >"$reg" <<'REG'
 Windows Registry Editor Version 5.00
@@ -35,6 +36,7 @@ Windows Registry Editor Version 5.00
 [HKEY_LOCAL_MACHINE\Software\Microsoft\Windows NT\CurrentVersion\FontSubstitutes]
 "微软雅黑"="WenQuanYi Micro Hei"
 "Microsoft YaHei"="WenQuanYi Micro Hei"
+"Courier New"="DejaVu Sans Mono"
 
 [HKEY_LOCAL_MACHINE\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink]
 "Tahoma"=hex(7):77,00,71,00,79,00,2d,00,6d,00,69,00,63,00,72,00,6f,00,68,00,65,00,69,00,2e,00,74,00,74,00,63,00,2c,00,57,00,65,00,6e,00,51,00,75,00,61,00,6e,00,59,00,69,00,20,00,4d,00,69,00,63,00,72,00,6f,00,20,00,48,00,65,00,69,00,00,00,00,00

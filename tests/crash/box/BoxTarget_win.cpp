@@ -154,6 +154,9 @@ int wmain(int argc, wchar_t** argv) {
     options.exceptionClass = "EAccessViolation";
     options.exceptionMessage = "Access violation at address 00401000. Read of address 00000000.";
     options.canContinue = GetEnvironmentVariableW(L"QEX_BOX_CANNOT_CONTINUE", nullptr, 0) == 0;
+    // The show configuration of the exception's filter (2 and 3: the plain box).
+    wchar_t config[8] = {};
+    if (GetEnvironmentVariableW(L"QEX_BOX_SHOW_CONFIG", config, 8)) options.showConfig = _wtoi(config);
     options.screenshot = CaptureScreen();
     options.tempFolder = folder + L"\\tmp";
     options.bugReportFile = folder + L"\\bugreport.txt";

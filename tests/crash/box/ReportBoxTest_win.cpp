@@ -5,6 +5,7 @@
 // registered for the "mailto" protocol.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <fstream>
 #include <sstream>
 
@@ -81,6 +82,61 @@ void PressKey(HWND window, WPARAM key) {
   PostMessageW(target, WM_KEYUP, key, 0xC0000001);
 }
 
+// A key combination through the platform's input, as typed: the box checks
+// the real state of Ctrl, which posted messages leave untouched.
+bool TypeChord(HWND window, WORD modifier, WORD key) {
+  SetForegroundWindow(window);
+  if (!WaitUntil([&] { return GetForegroundWindow() == window; }, 5000)) return false;
+  INPUT input[4] = {};
+  for (INPUT& i : input) i.type = INPUT_KEYBOARD;
+  input[0].ki.wVk = modifier;
+  input[1].ki.wVk = key;
+  input[2].ki.wVk = key;
+  input[2].ki.dwFlags = KEYEVENTF_KEYUP;
+  input[3].ki.wVk = modifier;
+  input[3].ki.dwFlags = KEYEVENTF_KEYUP;
+  return SendInput(4, input, sizeof(INPUT)) == 4;
+}
+
+std::wstring ClipboardText() {
+  std::wstring text;
+  if (!OpenClipboard(nullptr)) return text;
+  if (HANDLE data = GetClipboardData(CF_UNICODETEXT)) {
+    if (const auto* chars = static_cast<const wchar_t*>(GlobalLock(data))) {
+      text = chars;
+      GlobalUnlock(data);
+    }
+  }
+  CloseClipboard();
+  return text;
+}
+
+void ClearClipboard() {
+  if (!OpenClipboard(nullptr)) return;
+  EmptyClipboard();
+  CloseClipboard();
+}
+
+// The text of a message box: its static control (id 0xFFFF).
+std::wstring MessageBoxText(HWND dialog) { return WindowText(GetDlgItem(dialog, 0xFFFF)); }
+
+std::uint32_t BigEndian32(const std::string& bytes, std::size_t at) {
+  return static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[at])) << 24 |
+         static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[at + 1])) << 16 |
+         static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[at + 2])) << 8 |
+         static_cast<unsigned char>(bytes[at + 3]);
+}
+
+// The data of a PNG chunk by type, or "" when there is none.
+std::string PngChunk(const std::string& png, const char* type) {
+  for (std::size_t at = 8; at + 8 <= png.size();) {
+    const std::uint32_t length = BigEndian32(png, at);
+    if (png.compare(at + 4, 4, type) == 0) return png.substr(at + 8, length);
+    at += 12 + length;
+  }
+  return std::string();
+}
+
 void Click(HWND parent, int id) {
   PostMessageW(parent, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(parent, id)));
 }
@@ -145,9 +201,9 @@ class ReportBoxTest : public ::testing::Test {
     return ReadText(dir_.Path() + "\\result.txt");
   }
 
-  // Fills the contact page and goes through the details and screenshot
-  // pages with "Continue".
-  void CompleteAssistant(HWND assistant, const std::wstring& name, const std::wstring& email, bool remember) {
+  // Fills the contact page and the details page and stops on the
+  // screenshot page.
+  void ReachScreenshotPage(HWND assistant, const std::wstring& name, const std::wstring& email, bool remember) {
     ASSERT_TRUE(assistant);
     SetText(Item(assistant, 1), name);
     SetText(Item(assistant, 3), email);
@@ -165,6 +221,12 @@ class ReportBoxTest : public ::testing::Test {
     ASSERT_TRUE(WaitUntil(
         [&] { return WindowText(GetDlgItem(assistant, kAssistTitleId)) == L"Screenshot Configuration"; }, 5000));
     EXPECT_EQ(SendMessageW(Item(assistant, 0), BM_GETCHECK, 0, 0), BST_CHECKED);
+  }
+
+  // The whole assistant with "Continue", the screenshot attached.
+  void CompleteAssistant(HWND assistant, const std::wstring& name, const std::wstring& email, bool remember) {
+    ReachScreenshotPage(assistant, name, email, remember);
+    if (HasFatalFailure()) return;
     Click(assistant, kAssistContinueId);
     ASSERT_TRUE(WaitUntil([&] { return !IsWindow(assistant); }, 5000));
   }
@@ -380,6 +442,197 @@ TEST_F(ReportBoxTest, WithoutMapiTheMailtoHandlerGetsThePercentEncodedReportAndT
   EXPECT_NE(log.find("%0D%0A"), std::string::npos);
   EXPECT_NE(log.find("EAccessViolation"), std::string::npos);
   EXPECT_NE(log.find("error%20details"), std::string::npos);
+}
+
+TEST_F(ReportBoxTest, F1AsksTheHandlersForHelpAndCtrlCCopiesTheWholeReport) {
+  ASSERT_TRUE(StartTarget());
+  HWND box = Box();
+  ASSERT_TRUE(box);
+  ASSERT_TRUE(WaitUntil([&] { return FocusOf(box) == GetDlgItem(box, kBoxButtonBaseId + bbSend); }, 5000));
+  PressKey(box, VK_F1);
+  // The report completes a moment after the box shows: copy once it has.
+  ASSERT_TRUE(WaitUntil([&] { return WindowText(GetDlgItem(box, kBoxReportTextId)).find(L"$0a1b2c3d") != std::wstring::npos; },
+                        10000));
+  ClearClipboard();
+  ASSERT_TRUE(TypeChord(box, VK_CONTROL, 'C'));
+  std::wstring copied;
+  EXPECT_TRUE(WaitUntil([&] { return !(copied = ClipboardText()).empty(); }, 5000));
+  // The whole report, not just the page shown: header and every section.
+  EXPECT_NE(copied.find(L"exception class"), std::wstring::npos) << ToUtf8(copied);
+  EXPECT_NE(copied.find(L"TfrmMain.tmrKeepLiveTimer"), std::wstring::npos);
+  EXPECT_NE(copied.find(L"cpu registers"), std::wstring::npos);
+  EXPECT_NE(copied.find(L"<-- fault"), std::wstring::npos);
+  EXPECT_TRUE(IsWindow(box));  // neither key closes the box
+  PressKey(box, VK_ESCAPE);
+  const std::string result = Result();
+  EXPECT_NE(result.find("choice=continue sent=0 saved=1 sendStarted=0 actions=10,11,"), std::string::npos) << result;
+  // The saved report is what was copied.
+  const std::string file = ReadText(bugReportFile_);
+  const std::string copiedUtf8 = ToUtf8(copied);
+  EXPECT_NE(file.find(copiedUtf8.substr(0, copiedUtf8.find("\r\n"))), std::string::npos);
+}
+
+TEST_F(ReportBoxTest, ThePlainBoxShowsTheMessageWithOkAndCopiesTheMessage) {
+  SetEnvironmentVariableA("QEX_BOX_SHOW_CONFIG", "3");
+  const bool started = StartTarget();
+  SetEnvironmentVariableA("QEX_BOX_SHOW_CONFIG", nullptr);
+  ASSERT_TRUE(started);
+  HWND box = Box();
+  ASSERT_TRUE(box);
+  EXPECT_EQ(WindowText(box), L"crash_box_target");  // the file name without extension
+  EXPECT_EQ(WindowText(GetDlgItem(box, kBoxMessageId)),
+            L"Access violation at address 00401000. Read of address 00000000.");
+  HWND ok = GetDlgItem(box, kPlainOkId);
+  ASSERT_TRUE(ok);
+  EXPECT_EQ(WindowText(ok), L"&OK");
+  RECT button = {};
+  GetWindowRect(ok, &button);
+  EXPECT_EQ(button.bottom - button.top, 23);
+  EXPECT_FALSE(GetDlgItem(box, kPlainDetailsId));
+  EXPECT_FALSE(GetDlgItem(box, kBoxTabsId));
+  for (int i = 0; i < 7; ++i) EXPECT_FALSE(GetDlgItem(box, kBoxButtonBaseId + i)) << i;
+  EXPECT_FALSE(GetWindowLongW(box, GWL_STYLE) & WS_THICKFRAME);
+  EXPECT_TRUE(WaitUntil([&] { return FocusOf(box) == ok; }, 5000));
+
+  ClearClipboard();
+  ASSERT_TRUE(TypeChord(box, VK_CONTROL, 'C'));
+  std::wstring copied;
+  EXPECT_TRUE(WaitUntil([&] { return !(copied = ClipboardText()).empty(); }, 5000));
+  EXPECT_EQ(copied, L"Access violation at address 00401000. Read of address 00000000.");
+
+  PressKey(box, VK_RETURN);  // OK continues
+  const std::string result = Result();
+  EXPECT_NE(result.find("choice=continue sent=0"), std::string::npos) << result;
+  EXPECT_EQ(result.find("actions=0,"), std::string::npos);
+}
+
+TEST_F(ReportBoxTest, ThePlainBoxOkClosesWhenTheExceptionCannotContinue) {
+  SetEnvironmentVariableA("QEX_BOX_SHOW_CONFIG", "3");
+  SetEnvironmentVariableA("QEX_BOX_CANNOT_CONTINUE", "1");
+  const bool started = StartTarget();
+  SetEnvironmentVariableA("QEX_BOX_SHOW_CONFIG", nullptr);
+  SetEnvironmentVariableA("QEX_BOX_CANNOT_CONTINUE", nullptr);
+  ASSERT_TRUE(started);
+  HWND box = Box();
+  ASSERT_TRUE(box);
+  Click(box, kPlainOkId);
+  const std::string result = Result();
+  EXPECT_NE(result.find("choice=close"), std::string::npos) << result;
+}
+
+TEST_F(ReportBoxTest, DetailsReopensThePlainBoxExpandedWithTheReport) {
+  SetEnvironmentVariableA("QEX_BOX_SHOW_CONFIG", "2");
+  const bool started = StartTarget();
+  SetEnvironmentVariableA("QEX_BOX_SHOW_CONFIG", nullptr);
+  ASSERT_TRUE(started);
+  HWND plain = Box();
+  ASSERT_TRUE(plain);
+  HWND details = GetDlgItem(plain, kPlainDetailsId);
+  ASSERT_TRUE(details);
+  EXPECT_EQ(WindowText(details), L"&Details");
+  EXPECT_TRUE(GetDlgItem(plain, kPlainOkId));
+  Click(plain, kPlainDetailsId);
+  ASSERT_TRUE(WaitUntil([&] { return !IsWindow(plain); }, 5000));
+  HWND box = Box();
+  ASSERT_TRUE(box);
+  EXPECT_EQ(WindowText(box), L"crash_box_target.exe");
+  EXPECT_TRUE(GetDlgItem(box, kBoxTabsId));
+  EXPECT_TRUE(GetDlgItem(box, kBoxButtonBaseId + bbSend));
+  EXPECT_FALSE(GetDlgItem(box, kBoxButtonBaseId + bbShow));
+  EXPECT_NE(WindowText(GetDlgItem(box, kBoxReportTextId)).find(L"exception class"), std::wstring::npos);
+  PressKey(box, VK_ESCAPE);
+  const std::string result = Result();
+  EXPECT_NE(result.find("box=1 choice=continue"), std::string::npos) << result;
+  EXPECT_EQ(result.find("box=2"), std::string::npos);  // one exception, one line
+}
+
+TEST_F(ReportBoxTest, WhenNoRouteWorksTheUserIsToldAndTheReportIsSaved) {
+  SetEnvironmentVariableA("QEX_MAPI_RESULT", "2");  // MAPI_E_FAILURE
+  // The "mailto" handler names a program that does not exist.
+  WriteDefault(HKEY_CLASSES_ROOT, kMailtoKey, L"\"C:\\no such folder\\mailer.exe\" \"%1\"", REG_SZ);
+  ASSERT_TRUE(StartTarget());
+  HWND box = Box();
+  ASSERT_TRUE(box);
+  PressKey(box, VK_RETURN);
+  CompleteAssistant(Assistant(), L"", L"tess@example.org", false);
+  HWND sorry = nullptr;
+  EXPECT_TRUE(WaitUntil(
+      [&] {
+        for (HWND w : ProcessWindows(target_.Pid(), L"#32770"))
+          if (IsWindowVisible(w) && MessageBoxText(w) == L"Sorry, sending the bug report didn't work.") sorry = w;
+        return sorry != nullptr;
+      },
+      15000));
+  // Restored for the tests after this one.
+  const std::string recorder = PathFromEnv("QEX_MAILTO_RECORDER_EXE");
+  WriteDefault(HKEY_CLASSES_ROOT, kMailtoKey,
+               L"\"%QEX_BOX_TOOLS%\\" + FromUtf8(recorder.substr(recorder.find_last_of('\\') + 1)) + L"\" \"%1\"",
+               REG_EXPAND_SZ);
+  ASSERT_TRUE(sorry);
+  EXPECT_EQ(WindowText(sorry), L"Error");  // the default caption
+  PostMessageW(sorry, WM_COMMAND, IDOK, 0);
+  ASSERT_TRUE(WaitUntil([&] { return !IsWindow(sorry); }, 5000));
+  EXPECT_TRUE(FileExists(mapiLog_));
+  EXPECT_FALSE(FileExists(mailtoLog_));
+  PressKey(box, VK_ESCAPE);
+  const std::string result = Result();
+  EXPECT_NE(result.find("sent=0 saved=1 sendStarted=1"), std::string::npos) << result;
+  EXPECT_TRUE(FileExists(bugReportFile_));
+}
+
+TEST_F(ReportBoxTest, TheScreenshotEditedInTheImageEditorIsTheOneAttached) {
+  // The user's image editor: the ".bmp" edit verb of the classes root.
+  std::wstring oldBmp;
+  DWORD oldBmpType = REG_SZ;
+  const bool hadBmp = ReadDefault(HKEY_CLASSES_ROOT, L".bmp", &oldBmp, &oldBmpType);
+  WriteDefault(HKEY_CLASSES_ROOT, L".bmp", L"QexTest.EditedBitmap", REG_SZ);
+  WriteDefault(HKEY_CLASSES_ROOT, L"QexTest.EditedBitmap\\shell\\edit\\command",
+               L"\"" + FromUtf8(PathFromEnv("QEX_IMAGE_EDITOR_EXE")) + L"\" \"%1\"", REG_SZ);
+  const std::string editLog = dir_.Path() + "\\edit.log";
+  SetEnvironmentVariableA("QEX_EDIT_LOG", editLog.c_str());
+  struct Restore {
+    bool had;
+    std::wstring value;
+    DWORD type;
+    ~Restore() {
+      if (had) WriteDefault(HKEY_CLASSES_ROOT, L".bmp", value, type);
+      else RegDeleteKeyW(HKEY_CLASSES_ROOT, L".bmp");
+      for (const wchar_t* key : {L"QexTest.EditedBitmap\\shell\\edit\\command", L"QexTest.EditedBitmap\\shell\\edit",
+                                 L"QexTest.EditedBitmap\\shell", L"QexTest.EditedBitmap"})
+        RegDeleteKeyW(HKEY_CLASSES_ROOT, key);
+    }
+  } restore{hadBmp, oldBmp, oldBmpType};
+
+  ASSERT_TRUE(StartTarget());
+  HWND box = Box();
+  ASSERT_TRUE(box);
+  PressKey(box, VK_RETURN);
+  HWND assistant = Assistant();
+  ReachScreenshotPage(assistant, L"", L"tess@example.org", false);
+  EXPECT_EQ(WindowText(Item(assistant, 2)), L"(click to edit image)");
+  HWND image = Item(assistant, 1);
+  ASSERT_TRUE(image);
+  PostMessageW(assistant, WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(image), STN_CLICKED), reinterpret_cast<LPARAM>(image));
+  const std::string bitmap = dir_.Path() + "\\tmp\\screenShot.bmp";
+  ASSERT_TRUE(WaitUntil([&] { return ReadText(editLog).find("edit=") != std::string::npos; }, 15000));
+  EXPECT_NE(ReadText(editLog).find("screenShot.bmp"), std::string::npos) << ReadText(editLog);
+  // The page notices the changed file within a few of its 250 ms ticks;
+  // give it ample time before leaving the page.
+  Sleep(2000);
+  Click(assistant, kAssistContinueId);
+  ASSERT_TRUE(WaitUntil([&] { return !IsWindow(assistant); }, 5000));
+  EXPECT_FALSE(FileExists(bitmap));  // deleted on leaving the page
+  ASSERT_TRUE(WaitUntil([&] { return FileExists(mapiLog_); }, 10000));
+  PressKey(box, VK_ESCAPE);
+  EXPECT_NE(Result().find("sent=1"), std::string::npos);
+
+  // The attachment is the edited picture: 64x48, its one colour.
+  const std::string png = ReadText(dir_.Path() + "\\attached-screenshot.png");
+  const std::string header = PngChunk(png, "IHDR");
+  ASSERT_EQ(header.size(), 13u);
+  EXPECT_EQ(BigEndian32(header, 0), 64u);
+  EXPECT_EQ(BigEndian32(header, 4), 48u);
+  EXPECT_EQ(PngChunk(png, "PLTE"), std::string("\x12\x34\x56", 3));
 }
 
 }  // namespace

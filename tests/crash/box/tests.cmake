@@ -22,14 +22,20 @@ if(WIN32)
   target_include_directories(crash_box_mailto_recorder PRIVATE ${CMAKE_SOURCE_DIR})
   target_link_libraries(crash_box_mailto_recorder PRIVATE shell32)
 
+  add_executable(crash_box_image_editor ${CMAKE_CURRENT_LIST_DIR}/ImageEditor_win.cpp)
+  target_include_directories(crash_box_image_editor PRIVATE ${CMAKE_SOURCE_DIR})
+  target_link_options(crash_box_image_editor PRIVATE -municode)
+
   qex_add_wine_test(crash_box_test E2E
     SOURCES ${CMAKE_CURRENT_LIST_DIR}/ReportBoxTest_win.cpp
     LIBS qex_crash_box comctl32
     ENV "QEX_BOX_TARGET_EXE=$<TARGET_FILE:crash_box_target>"
         "QEX_MAPI_DOUBLE_DLL=$<TARGET_FILE:crash_box_mapi_double>"
         "QEX_MAILTO_RECORDER_EXE=$<TARGET_FILE:crash_box_mailto_recorder>"
+        "QEX_IMAGE_EDITOR_EXE=$<TARGET_FILE:crash_box_image_editor>"
         "WINEDLLOVERRIDES=mapi32=n")
-  add_dependencies(crash_box_test crash_box_target crash_box_mapi_double crash_box_mailto_recorder)
+  add_dependencies(crash_box_test crash_box_target crash_box_mapi_double crash_box_mailto_recorder
+                   crash_box_image_editor)
 
   # The screenshot decoded by an independent decoder (PIL).
   find_program(QEX_BOX_PIL_PYTHON NAMES python3 PATHS /usr/bin NO_DEFAULT_PATH)
