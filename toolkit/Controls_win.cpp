@@ -105,6 +105,9 @@ TControl::~TControl() {
 }
 
 void TControl::SetCaption(const std::string& caption) {
+  // The status labels are set again with every relayed report; only a
+  // changed text costs a repaint.
+  if (handle_ && caption == caption_) return;
   caption_ = caption;
   SetWindowTextW(handle_, WidenCp936(caption).c_str());
 }
