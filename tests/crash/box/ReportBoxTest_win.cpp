@@ -399,6 +399,62 @@ TEST_F(ReportBoxTest, MapiSuccessSendsTheAttachmentsDeletesTheFileAndSkipsTheFin
   EXPECT_EQ(next.Wait(20000), 0);
 }
 
+TEST_F(ReportBoxTest, TheNextSendOfTheRunIsPresetFromTheFormCacheAndSkipLeavesThePageOut) {
+  auto calls = [&] {
+    const std::string log = ReadText(mapiLog_);
+    std::size_t n = 0;
+    for (std::size_t at = log.find("call flags"); at != std::string::npos; at = log.find("call flags", at + 1)) ++n;
+    return n;
+  };
+  ASSERT_TRUE(StartTarget(2));
+  HWND box = Box();
+  ASSERT_TRUE(box);
+  PressKey(box, VK_RETURN);
+  HWND assistant = Assistant();
+  ReachScreenshotPage(assistant, L"Tess Tester", L"tess@example.org", false);
+  SendMessageW(Item(assistant, 0), BM_SETCHECK, BST_UNCHECKED, 0);
+  Click(assistant, kAssistContinueId);
+  ASSERT_TRUE(WaitUntil([&] { return !IsWindow(assistant); }, 5000));
+  ASSERT_TRUE(WaitUntil([&] { return calls() == 1; }, 10000));
+  EXPECT_NE(ReadText(mapiLog_).find("files=1\n"), std::string::npos);  // no screenshot
+  PressKey(box, VK_ESCAPE);
+  ASSERT_TRUE(WaitUntil([&] { return !IsWindow(box); }, 5000));
+
+  // The second exception of the run: every page comes up as it was left,
+  // though nothing was remembered in the registry.
+  HWND second = Box();
+  ASSERT_TRUE(second);
+  PressKey(second, VK_RETURN);
+  assistant = Assistant();
+  ASSERT_TRUE(assistant);
+  EXPECT_FALSE(RegValueExists(kContactKey, "RememberEmail"));
+  EXPECT_EQ(WindowText(Item(assistant, 1)), L"Tess Tester");
+  EXPECT_EQ(WindowText(Item(assistant, 3)), L"tess@example.org");
+  ASSERT_TRUE(WaitUntil([&] { return IsWindowEnabled(GetDlgItem(assistant, kAssistContinueId)) != FALSE; }, 5000));
+  Click(assistant, kAssistContinueId);
+  ASSERT_TRUE(WaitUntil([&] { return WindowText(GetDlgItem(assistant, kAssistTitleId)) == L"Error Details"; }, 5000));
+  EXPECT_EQ(WindowText(Item(assistant, 1)), L"it happened while pressing a key");
+  EXPECT_TRUE(IsWindowEnabled(GetDlgItem(assistant, kAssistSkipId)));
+  Click(assistant, kAssistSkipId);
+  ASSERT_TRUE(WaitUntil(
+      [&] { return WindowText(GetDlgItem(assistant, kAssistTitleId)) == L"Screenshot Configuration"; }, 5000));
+  EXPECT_EQ(SendMessageW(Item(assistant, 0), BM_GETCHECK, 0, 0), BST_UNCHECKED);
+  Click(assistant, kAssistContinueId);
+  ASSERT_TRUE(WaitUntil([&] { return !IsWindow(assistant); }, 5000));
+  ASSERT_TRUE(WaitUntil([&] { return calls() == 2; }, 10000));
+  PressKey(second, VK_ESCAPE);
+  const std::string result = Result();
+  EXPECT_NE(result.find("box=1 choice=continue sent=1"), std::string::npos) << result;
+  EXPECT_NE(result.find("box=2 choice=continue sent=1"), std::string::npos) << result;
+
+  // The second attachment: the second report alone (the file went out with
+  // the first), with the contact but without the skipped description.
+  const std::string attached = ReadText(dir_.Path() + "\\attached-bugreport.txt");
+  EXPECT_EQ(ReportField(attached, "exception number"), "2") << attached;
+  EXPECT_EQ(ReportField(attached, "contact name"), "Tess Tester");
+  EXPECT_EQ(attached.find("error details"), std::string::npos);
+}
+
 TEST_F(ReportBoxTest, TheUsersCancelInTheMailClientShowsNoErrorAndStartsNoMailto) {
   SetEnvironmentVariableA("QEX_MAPI_RESULT", "1");  // MAPI_USER_ABORT
   ASSERT_TRUE(StartTarget());
