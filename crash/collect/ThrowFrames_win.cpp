@@ -23,9 +23,7 @@ void Keep(const void* object, const RawStack& walked) {
 ThrowFrames& LastThrowOfThisThread() { return t_throw; }
 
 void RecordThrowFrames(const void* object, const void* context) {
-  CONTEXT copy;
-  std::memcpy(&copy, context, sizeof copy);
-  WalkStack(copy, t_walk);  // allocation-free
+  WalkStack(*static_cast<const CONTEXT*>(context), t_walk);  // allocation-free
   Keep(object, t_walk);
 }
 
@@ -43,8 +41,7 @@ extern "C" __attribute__((noinline)) void __wrap___cxa_throw(void* object, void*
   context.Eip = reinterpret_cast<DWORD>(__builtin_return_address(0));
   context.Ebp = frame[0];  // the thrower's frame
   context.Esp = reinterpret_cast<DWORD>(frame);
-  WalkStack(context, t_walk);
-  Keep(object, t_walk);
+  RecordThrowFrames(object, &context);
   __real___cxa_throw(object, type, destroy);
 }
 #endif

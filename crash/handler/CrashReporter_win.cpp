@@ -629,7 +629,8 @@ std::wstring WidenText(const std::string& text) {
 
 void ReportException(std::exception_ptr error, Interception point, bool canContinue) {
   // The frames of this thread's last throw, before anything here throws.
-  ThrowFrames* thrown = LastThrowOfThisThread().count ? &LastThrowOfThisThread() : nullptr;
+  ThrowFrames& last = LastThrowOfThisThread();
+  ThrowFrames* thrown = last.count ? &last : nullptr;
   if (!error) return;
   if (!g.active) {
     if (canContinue) return;

@@ -158,11 +158,16 @@ class ReportBoxTest : public ::testing::Test {
     const std::string dll = PathFromEnv("QEX_MAPI_DOUBLE_DLL");
     ASSERT_TRUE(CopyFileA(dll.c_str(), WideToUtf8Local(mapi).c_str(), FALSE)) << dll;
     hadMailto_ = ReadDefault(HKEY_CLASSES_ROOT, kMailtoKey, &oldMailto_, &oldMailtoType_);
+    RegisterMailtoRecorder();
+  }
+
+  // The recorder as the "mailto" handler, with an environment variable in
+  // its path: the handler's command is expanded.
+  static void RegisterMailtoRecorder() {
     const std::string recorder = PathFromEnv("QEX_MAILTO_RECORDER_EXE");
     const std::string folder = recorder.substr(0, recorder.find_last_of('\\'));
     const std::string file = recorder.substr(recorder.find_last_of('\\') + 1);
     SetEnvironmentVariableA("QEX_BOX_TOOLS", folder.c_str());
-    // An environment variable in the path: the handler's command is expanded.
     WriteDefault(HKEY_CLASSES_ROOT, kMailtoKey, L"\"%QEX_BOX_TOOLS%\\" + FromUtf8(file) + L"\" \"%1\"", REG_EXPAND_SZ);
   }
 
@@ -186,6 +191,9 @@ class ReportBoxTest : public ::testing::Test {
     SetEnvironmentVariableA("QEX_MAPI_LOG", mapiLog_.c_str());
     SetEnvironmentVariableA("QEX_MAILTO_LOG", mailtoLog_.c_str());
     SetEnvironmentVariableA("QEX_MAPI_RESULT", "0");
+    // The full box for an exception that can continue, unless a test says otherwise.
+    SetEnvironmentVariableA("QEX_BOX_SHOW_CONFIG", nullptr);
+    SetEnvironmentVariableA("QEX_BOX_CANNOT_CONTINUE", nullptr);
     // An older report already in the file.
     std::ofstream(bugReportFile_, std::ios::binary) << "date/time : 2024-01-01, 00:00:00, 1ms\r\nolder report\r\n\r\n";
   }
@@ -530,9 +538,7 @@ TEST_F(ReportBoxTest, F1AsksTheHandlersForHelpAndCtrlCCopiesTheWholeReport) {
 
 TEST_F(ReportBoxTest, ThePlainBoxShowsTheMessageWithOkAndCopiesTheMessage) {
   SetEnvironmentVariableA("QEX_BOX_SHOW_CONFIG", "3");
-  const bool started = StartTarget();
-  SetEnvironmentVariableA("QEX_BOX_SHOW_CONFIG", nullptr);
-  ASSERT_TRUE(started);
+  ASSERT_TRUE(StartTarget());
   HWND box = Box();
   ASSERT_TRUE(box);
   EXPECT_EQ(WindowText(box), L"crash_box_target");  // the file name without extension
@@ -565,10 +571,7 @@ TEST_F(ReportBoxTest, ThePlainBoxShowsTheMessageWithOkAndCopiesTheMessage) {
 TEST_F(ReportBoxTest, ThePlainBoxOkClosesWhenTheExceptionCannotContinue) {
   SetEnvironmentVariableA("QEX_BOX_SHOW_CONFIG", "3");
   SetEnvironmentVariableA("QEX_BOX_CANNOT_CONTINUE", "1");
-  const bool started = StartTarget();
-  SetEnvironmentVariableA("QEX_BOX_SHOW_CONFIG", nullptr);
-  SetEnvironmentVariableA("QEX_BOX_CANNOT_CONTINUE", nullptr);
-  ASSERT_TRUE(started);
+  ASSERT_TRUE(StartTarget());
   HWND box = Box();
   ASSERT_TRUE(box);
   Click(box, kPlainOkId);
@@ -578,9 +581,7 @@ TEST_F(ReportBoxTest, ThePlainBoxOkClosesWhenTheExceptionCannotContinue) {
 
 TEST_F(ReportBoxTest, DetailsReopensThePlainBoxExpandedWithTheReport) {
   SetEnvironmentVariableA("QEX_BOX_SHOW_CONFIG", "2");
-  const bool started = StartTarget();
-  SetEnvironmentVariableA("QEX_BOX_SHOW_CONFIG", nullptr);
-  ASSERT_TRUE(started);
+  ASSERT_TRUE(StartTarget());
   HWND plain = Box();
   ASSERT_TRUE(plain);
   HWND details = GetDlgItem(plain, kPlainDetailsId);
@@ -619,11 +620,7 @@ TEST_F(ReportBoxTest, WhenNoRouteWorksTheUserIsToldAndTheReportIsSaved) {
         return sorry != nullptr;
       },
       15000));
-  // Restored for the tests after this one.
-  const std::string recorder = PathFromEnv("QEX_MAILTO_RECORDER_EXE");
-  WriteDefault(HKEY_CLASSES_ROOT, kMailtoKey,
-               L"\"%QEX_BOX_TOOLS%\\" + FromUtf8(recorder.substr(recorder.find_last_of('\\') + 1)) + L"\" \"%1\"",
-               REG_EXPAND_SZ);
+  RegisterMailtoRecorder();  // again, for the tests after this one
   ASSERT_TRUE(sorry);
   EXPECT_EQ(WindowText(sorry), L"Error");  // the default caption
   PostMessageW(sorry, WM_COMMAND, IDOK, 0);
