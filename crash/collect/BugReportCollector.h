@@ -84,6 +84,8 @@ class BugReportJob {
   // Set by SaveBugReport(BugReportJob&, ...) on success.
   bool Saved() const;
   void MarkSaved();
+  // The completion thread, 0 when the report was completed on the caller.
+  std::uint32_t CompletionThreadId() const;
 
   State& Internal() { return *state_; }
 
@@ -123,6 +125,10 @@ bool SaveBugReport(BugReportJob& job, const ReportSettings& settings, std::strin
 // whose stack is still intact, e.g. a first-chance exception's in a
 // vectored handler). Nothing but the returned vector is allocated.
 std::vector<std::uint64_t> CaptureStackFrames(const void* context);
+
+// The "operating system" text of a report: name, version and build; empty
+// when the platform does not say.
+std::string OperatingSystemText();
 
 // Local time now, with milliseconds (the "date/time" of a report).
 LocalTime CurrentLocalTime();
