@@ -4,7 +4,8 @@
 // frames of the throw that made the exception, whichever thread reports it.
 //
 // Every executable linked with this library routes its throws through the
-// recorder (linked with --wrap=__cxa_throw). Records live in a fixed ring
+// recorder (linked with --wrap=__cxa_throw), and frees of exception objects
+// too, which end their records. Records live in a fixed ring
 // shared by all threads: nothing is allocated per thread, so a throw on a
 // fresh thread short of memory is still recorded.
 #pragma once
@@ -12,10 +13,15 @@
 #include <cstddef>
 #include <cstdint>
 #include <exception>
+#include <typeinfo>
 
 // The thrown object behind an exception_ptr (what the throw recorded), or
 // null.
 const void* ThrownObjectOf(const std::exception_ptr& error);
+
+// Records the caller's stack for an exception that is raised without a
+// throw expression (std::rethrow_exception of a new exception_ptr).
+void RecordRaise(const std::exception_ptr& error);
 
 // Copies the frames recorded at the throw of `object` (newest first; the
 // first is the throw's call instruction in the thrower, every other one a

@@ -40,6 +40,20 @@ void Record(const void* object, const std::type_info* type, const CONTEXT& throw
   ::InterlockedExchange(&record.sequence, even + 2);
 }
 
+// The object is freed: its address may come back for another exception
+// that is never thrown (std::make_exception_ptr).
+void Forget(const void* object) {
+  for (ThrowRecord& record : g_records) {
+    const LONG even = record.sequence & ~1L;
+    if (record.object != object || ::InterlockedCompareExchange(&record.sequence, even + 1, even) != even) continue;
+    if (record.object == object) {
+      record.object = nullptr;
+      record.stack.count = 0;
+    }
+    ::InterlockedExchange(&record.sequence, even + 2);
+  }
+}
+
 }  // namespace
 
 const void* ThrownObjectOf(const std::exception_ptr& error) {
@@ -66,32 +80,52 @@ std::size_t FindThrowFrames(const void* object, const std::type_info* type, std:
   return 0;
 }
 
+namespace {
+
+// The context of the caller of the function this is inlined into, taken
+// before anything is unwound. False when it cannot be had.
+__attribute__((always_inline)) inline bool CallerContext(CONTEXT& context) {
+  std::memset(&context, 0, sizeof context);
+#if defined(__x86_64__)
+  ::RtlCaptureContext(&context);
+  // One unwind step from here gives the caller's context.
+  DWORD64 imageBase = 0;
+  PRUNTIME_FUNCTION function = ::RtlLookupFunctionEntry(context.Rip, &imageBase, nullptr);
+  if (!function) return false;
+  void* handlerData = nullptr;
+  DWORD64 establisher = 0;
+  ::RtlVirtualUnwind(UNW_FLAG_NHANDLER, imageBase, context.Rip, function, &context, &handlerData, &establisher,
+                     nullptr);
+#else
+  const auto* frame = static_cast<const DWORD*>(__builtin_frame_address(0));
+  context.Eip = reinterpret_cast<DWORD>(__builtin_return_address(0));
+  context.Ebp = frame[0];                            // the caller's frame
+  context.Esp = reinterpret_cast<DWORD>(frame + 2);  // the caller's stack pointer after the call
+#endif
+  return true;
+}
+
+}  // namespace
+
+__attribute__((noinline)) void RecordRaise(const std::exception_ptr& error) {
+  CONTEXT context;
+  if (error && CallerContext(context)) Record(ThrownObjectOf(error), error.__cxa_exception_type(), context);
+}
+
 // The run time unwinds a throw's frames before any interception point sees
-// it, so the recorder walks them here, from the thrower's context, before
-// anything is unwound.
+// it, so the recorder walks them here, from the thrower's context.
 extern "C" void __real___cxa_throw(void* object, std::type_info* type, void (*destroy)(void*));
 
 extern "C" __attribute__((noinline)) void __wrap___cxa_throw(void* object, std::type_info* type,
                                                              void (*destroy)(void*)) {
   CONTEXT context;
-  std::memset(&context, 0, sizeof context);
-#if defined(__x86_64__)
-  ::RtlCaptureContext(&context);
-  // One unwind step from here gives the thrower's context.
-  DWORD64 imageBase = 0;
-  if (PRUNTIME_FUNCTION function = ::RtlLookupFunctionEntry(context.Rip, &imageBase, nullptr)) {
-    void* handlerData = nullptr;
-    DWORD64 establisher = 0;
-    ::RtlVirtualUnwind(UNW_FLAG_NHANDLER, imageBase, context.Rip, function, &context, &handlerData, &establisher,
-                       nullptr);
-    Record(object, type, context);
-  }
-#else
-  const auto* frame = static_cast<const DWORD*>(__builtin_frame_address(0));
-  context.Eip = reinterpret_cast<DWORD>(__builtin_return_address(0));
-  context.Ebp = frame[0];  // the thrower's frame
-  context.Esp = reinterpret_cast<DWORD>(frame + 2);  // the thrower's stack pointer after the call
-  Record(object, type, context);
-#endif
+  if (CallerContext(context)) Record(object, type, context);
   __real___cxa_throw(object, type, destroy);
+}
+
+extern "C" void __real___cxa_free_exception(void* object);
+
+extern "C" void __wrap___cxa_free_exception(void* object) {
+  Forget(object);
+  __real___cxa_free_exception(object);
 }

@@ -377,9 +377,20 @@ ExceptionInfo MakeExceptionInfo(const CrashReport& report, const Job& job) {
   info.codeAddress = report.CodeAddress;
   info.threadId = report.ThreadId;
   info.context = report.Context;
-  // A fault's context stands for its stack; frames taken at an earlier
-  // throw of that thread do not belong to it.
-  if (!report.Context) info.raisingFrames = job.raisingFrames;
+  if (!report.Context) {
+    info.raisingFrames = job.raisingFrames;
+  } else if (!job.raisingFrames.empty()) {
+    // A redirected fault is thrown from a call that the fault seems to
+    // make (its return address is the fault address + 1). Its stack is
+    // unwound and reused by the time it is reported, so the frames from the
+    // fault on are taken from that throw's record.
+    const std::uint64_t fault = report.CodeAddress;
+    const auto call = std::find(job.raisingFrames.begin() + 1, job.raisingFrames.end(), fault + 1);
+    if (call != job.raisingFrames.end()) {
+      info.raisingFrames.push_back(fault);
+      info.raisingFrames.insert(info.raisingFrames.end(), call + 1, job.raisingFrames.end());
+    }
+  }
   info.stackPointer = report.StackPointer;
   info.framePointer = report.FramePointer;
   info.time = report.Time;

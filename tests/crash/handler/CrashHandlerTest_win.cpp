@@ -403,6 +403,11 @@ TEST(CrashHandler, ReportedFaultIsSavedBesideTheProgramAndTheSameFaultAgainCount
     EXPECT_NE(text.find("CrashTarget_win.cpp"), std::string::npos);
     EXPECT_EQ(Field(text, "count"), round == 1 ? "" : "2");
     ExpectTopFrame(text, "(anonymous namespace)::WriteThroughNull(int volatile*)", "fault site");
+    // Below it the frames that led there, down to main, though the fault's
+    // stack was unwound and reused before it was reported.
+    const std::string stack = rl::Section(text, "main thread (");
+    EXPECT_NE(stack.find("TApplication::Run()"), std::string::npos) << stack;
+    EXPECT_NE(stack.find(" main\r\n"), std::string::npos) << stack;
     EXPECT_EQ(target.Process().Close(10000), 0);
   }
 }
