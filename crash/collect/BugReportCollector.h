@@ -56,8 +56,8 @@ struct ExceptionInfo {
   // (32-bit build) or, when it is not the calling thread, from where it
   // waits; the calling thread is walked from here.
   std::shared_ptr<const std::vector<unsigned char>> context;
-  // The raising thread's code addresses, newest first, taken at the raise
-  // while its stack was intact (CaptureStackFrames). A C++ exception is
+  // The raising thread's code addresses, newest first, recorded at the
+  // throw while its stack was intact (ThrowFrames.h). A C++ exception is
   // caught after its frames are unwound, so its stack can only be walked at
   // the throw; when set, these frames stand for the raising thread and the
   // context serves the register, stack dump and disassembly sections only.
