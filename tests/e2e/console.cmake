@@ -10,6 +10,8 @@ if(WIN32 AND CMAKE_SIZEOF_VOID_P EQUAL 8)
     TIMEOUT 1200)
   if(TARGET console_e2e_test)
     add_dependencies(console_e2e_test QEXJoystick qexsimhid_driver)
-    set_tests_properties(console_e2e_test PROPERTIES RESOURCE_LOCK "simhid;port18884")
+    # Not while the HID library doubles stand in the system folder.
+    set_tests_properties(console_e2e_test PROPERTIES RESOURCE_LOCK "simhid;simconsole;port18884"
+                         DEPENDS simconsole_uninstall)
   endif()
 endif()

@@ -11,6 +11,9 @@ if(WIN32)
   # table per prefix).
   add_test(NAME simconsole_install COMMAND simconsole install)
   set_tests_properties(simconsole_install PROPERTIES FIXTURES_SETUP simconsole RESOURCE_LOCK simconsole)
+  # The platform's own libraries come back for the tests on the real stack.
+  add_test(NAME simconsole_uninstall COMMAND simconsole uninstall)
+  set_tests_properties(simconsole_uninstall PROPERTIES FIXTURES_CLEANUP simconsole RESOURCE_LOCK simconsole)
 
   set(QEX_SIM_ENV "WINEDLLOVERRIDES=hid,setupapi=n")
   qex_add_wine_test(hid_controller_test

@@ -69,6 +69,8 @@ class TSimConsole {
   // Copies the doubles from the folder of this program into the system
   // folder (run inside the prefix the tests use).
   static bool InstallDoubles(std::string* error);
+  // Puts the platform's own HID.dll and SetupApi.dll back.
+  static bool RemoveDoubles(std::string* error);
 
  private:
   struct Device;

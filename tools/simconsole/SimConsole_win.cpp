@@ -352,20 +352,57 @@ DeviceEntry* TSimConsole::Entry(DWORD serial) const {
   return nullptr;
 }
 
+namespace {
+
+std::string SystemFolder() {
+  char system[MAX_PATH];
+  const UINT length = GetSystemDirectoryA(system, MAX_PATH);
+  return length == 0 || length >= MAX_PATH ? std::string() : std::string(system, length);
+}
+
+constexpr const char* kReplaced[] = {"hid.dll", "setupapi.dll"};
+constexpr const char* kSaved = ".qexsave";
+
+}  // namespace
+
 bool TSimConsole::InstallDoubles(std::string* error) {
   char self[MAX_PATH];
   const DWORD length = GetModuleFileNameA(nullptr, self, MAX_PATH);
   if (length == 0 || length >= MAX_PATH) return false;
   std::string folder(self, length);
   folder.erase(folder.find_last_of("\\/") + 1);
-  char system[MAX_PATH];
-  const UINT systemLength = GetSystemDirectoryA(system, MAX_PATH);
-  if (systemLength == 0 || systemLength >= MAX_PATH) return false;
+  const std::string system = SystemFolder();
+  if (system.empty()) return false;
+  // The platform's own files are kept, so that RemoveDoubles can put them
+  // back for the programs that run on the real stack.
+  for (const char* name : kReplaced) {
+    const std::string file = system + "\\" + name;
+    const std::string saved = file + kSaved;
+    if (GetFileAttributesA(saved.c_str()) == INVALID_FILE_ATTRIBUTES && !CopyFileA(file.c_str(), saved.c_str(), TRUE)) {
+      if (error) *error = "cannot keep " + file + " (error " + std::to_string(GetLastError()) + ")";
+      return false;
+    }
+  }
   for (const char* name : {"hid.dll", "setupapi.dll", "qexsim_hid_lacking.dll", "qexsim_setupapi_lacking.dll"}) {
     const std::string from = folder + name;
-    const std::string to = std::string(system, systemLength) + "\\" + name;
+    const std::string to = system + "\\" + name;
     if (!CopyFileA(from.c_str(), to.c_str(), FALSE)) {
       if (error) *error = "cannot copy " + from + " to " + to + " (error " + std::to_string(GetLastError()) + ")";
+      return false;
+    }
+  }
+  return true;
+}
+
+bool TSimConsole::RemoveDoubles(std::string* error) {
+  const std::string system = SystemFolder();
+  if (system.empty()) return false;
+  for (const char* name : kReplaced) {
+    const std::string file = system + "\\" + name;
+    const std::string saved = file + kSaved;
+    if (GetFileAttributesA(saved.c_str()) == INVALID_FILE_ATTRIBUTES) continue;
+    if (!CopyFileA(saved.c_str(), file.c_str(), FALSE) || !DeleteFileA(saved.c_str())) {
+      if (error) *error = "cannot put " + file + " back (error " + std::to_string(GetLastError()) + ")";
       return false;
     }
   }

@@ -4,6 +4,8 @@
 //       copies the simulated HID.dll and SetupApi.dll beside this program
 //       into the system folder of the current Wine prefix (then run the
 //       agent with WINEDLLOVERRIDES="hid,setupapi=n").
+//   simconsole uninstall
+//       puts the platform's own HID.dll and SetupApi.dll back.
 //   simconsole run [--product TEXT] [--vid N] [--pid N] [--in N] [--out N]
 //       plugs one console and reads commands from standard input:
 //         send HEX     input report (report ID first), e.g. "send 00 01 02"
@@ -115,7 +117,15 @@ int main(int argc, char** argv) {
     }
     return 0;
   }
+  if (command == "uninstall") {
+    std::string error;
+    if (!TSimConsole::RemoveDoubles(&error)) {
+      std::fprintf(stderr, "%s\n", error.c_str());
+      return 1;
+    }
+    return 0;
+  }
   if (command == "run") return Run(argc, argv);
-  std::fprintf(stderr, "usage: simconsole install | run [--product TEXT] [--vid N] [--pid N] [--in N] [--out N]\n");
+  std::fprintf(stderr, "usage: simconsole install | uninstall | run [--product TEXT] [--vid N] [--pid N] [--in N] [--out N]\n");
   return 2;
 }

@@ -83,8 +83,8 @@ typedef struct {
   HANDLE commands;        /* pipe connection the harness commands on */
   HANDLE output;          /* pipe connection output reports go to */
   HANDLE reader;          /* thread reading the commands */
-  KMUTEX lock;            /* the queues, the pending requests, the flags */
-  KMUTEX outputLock;      /* one frame at a time on the output connection */
+  volatile LONG lock;       /* the queues, the pending requests, the flags */
+  volatile LONG outputLock; /* one frame at a time on the output connection */
   BOOLEAN removed;
   BOOLEAN stallWrites;
   UCHAR descriptor[64];
@@ -113,8 +113,19 @@ static void ZeroBytes(void* to, ULONG count) {
   while (count--) *t++ = 0;
 }
 
-static void Lock(PKMUTEX mutex) { KeWaitForSingleObject(mutex, Executive, KernelMode, FALSE, NULL); }
-static void Unlock(PKMUTEX mutex) { KeReleaseMutex(mutex, FALSE); }
+/* A plain lock of our own: the platform's mutex objects, taken by the class
+ * driver's read thread and our command reader at once, left a waiter
+ * blocked for good under Wine. Held only for a few instructions or one
+ * frame's write. */
+static void Lock(volatile LONG* lock) {
+  int spins = 0;
+  while (InterlockedCompareExchange(lock, 1, 0) != 0) {
+    LARGE_INTEGER pause;
+    pause.QuadPart = ++spins < 100 ? 0 : -10000LL; /* then 1 ms */
+    KeDelayExecutionThread(KernelMode, FALSE, &pause);
+  }
+}
+static void Unlock(volatile LONG* lock) { InterlockedExchange(lock, 0); }
 
 /* --- the pipe ------------------------------------------------------------ */
 
@@ -650,8 +661,6 @@ static NTSTATUS NTAPI AddDevice(PDRIVER_OBJECT driver, PDEVICE_OBJECT fdo) {
   NTSTATUS status;
   (void)driver;
   ZeroBytes(device, sizeof *device);
-  KeInitializeMutex(&device->lock, 0);
-  KeInitializeMutex(&device->outputLock, 0);
   device->slot = SlotOf(ext->PhysicalDeviceObject);
   DbgPrint("qexsimhid: adding slot %d\n", device->slot);
   if (!device->slot) return STATUS_NO_SUCH_DEVICE;
