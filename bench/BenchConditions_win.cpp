@@ -100,6 +100,15 @@ bool TDebugViewer::Start(std::string* error) {
   return true;
 }
 
+double TDebugViewer::CpuMs() const {
+  FILETIME created, exited, kernel, user;
+  if (!thread_ || !GetThreadTimes(thread_, &created, &exited, &kernel, &user)) return 0;
+  const auto value = [](const FILETIME& t) {
+    return static_cast<double>((static_cast<ULONGLONG>(t.dwHighDateTime) << 32) | t.dwLowDateTime);
+  };
+  return (value(kernel) + value(user)) / 10000;
+}
+
 DWORD WINAPI TDebugViewer::ThreadProc(void* self) {
   static_cast<TDebugViewer*>(self)->Run();
   return 0;

@@ -31,6 +31,8 @@ class TDebugViewer {
   ~TDebugViewer();
   bool Start(std::string* error);
   std::uint64_t Lines() const { return static_cast<std::uint64_t>(lines_); }
+  // CPU time of the viewer's thread so far, in ms; 0 when not started.
+  double CpuMs() const;
 
  private:
   static DWORD WINAPI ThreadProc(void* self);

@@ -140,6 +140,7 @@ struct Measurement {
   double writeP50Us = 0, writeP99Us = 0;
   double cpuMs = 0;         // relay's CPU time over the run and its drain
   std::vector<double> systemCpuMs;  // the same for each of TSystemCpu's processes
+  double viewerCpuMs = 0;           // the debug-output viewer's, when attached
   double wallMs = 0;
   double peakWorkingSetKiB = kNone;  // agent only
   double workingSetKiB = kNone;
@@ -191,8 +192,9 @@ class TAgentProcess {
 
 class TBench {
  public:
-  TBench(const Options& options, TSimConsole& console, DWORD serial, TLoopbackPeer& peer, const TSystemCpu& system)
-      : options_(options), console_(console), serial_(serial), peer_(peer), system_(system) {}
+  TBench(const Options& options, TSimConsole& console, DWORD serial, TLoopbackPeer& peer, const TSystemCpu& system,
+         const TDebugViewer& viewer)
+      : options_(options), console_(console), serial_(serial), peer_(peer), system_(system), viewer_(viewer) {}
 
   Measurement Baseline(int rate) {
     Measurement m;
@@ -246,6 +248,7 @@ class TBench {
     const std::size_t damagedBefore = peer_.Damaged();
     const ULONGLONG cpuBefore = cpuTime();
     const std::vector<double> systemBefore = system_.SampleMs();
+    const double viewerBefore = viewer_.CpuMs();
     const ULONGLONG wallBefore = GetTickCount64();
     Sending sending = SendReports(console_, serial_, tag, rate, options_.seconds * 1000);
     std::size_t taken = 0;
@@ -253,6 +256,7 @@ class TBench {
     Drain(peer_, tag, taken);
     m.cpuMs = static_cast<double>(cpuTime() - cpuBefore) / 10000;
     const std::vector<double> systemAfter = system_.SampleMs();
+    m.viewerCpuMs = viewer_.CpuMs() - viewerBefore;
     for (std::size_t i = 0; i < systemAfter.size(); ++i)
       m.systemCpuMs.push_back(systemBefore[i] < 0 || systemAfter[i] < 0 ? kNone : systemAfter[i] - systemBefore[i]);
     m.wallMs = static_cast<double>(GetTickCount64() - wallBefore);
@@ -268,6 +272,7 @@ class TBench {
   DWORD serial_;
   TLoopbackPeer& peer_;
   const TSystemCpu& system_;
+  const TDebugViewer& viewer_;
   std::uint8_t nextTag_ = 1;
 };
 
@@ -347,12 +352,14 @@ double PerReportUs(double ms, const RunResult& r) {
   return ms * 1000 / static_cast<double>(r.taken);
 }
 
-void PrintCpuRow(int rate, const char* relay, const Measurement& m) {
+void PrintCpuRow(int rate, const char* relay, const Measurement& m, bool viewer) {
   if (!m.failure.empty()) return;
   std::printf("| %d | %s | %s |", rate, relay, Cell(m.cpuMs).c_str());
   for (double ms : m.systemCpuMs) std::printf(" %s |", Cell(ms).c_str());
   const double total = TotalCpuMs(m);
-  std::printf(" %s | %s |\n", Cell(total).c_str(), Cell(PerReportUs(total, m.result), "%.1f").c_str());
+  std::printf(" %s | %s |", Cell(total).c_str(), Cell(PerReportUs(total, m.result), "%.1f").c_str());
+  if (viewer) std::printf(" %s |", Cell(m.viewerCpuMs).c_str());
+  std::printf("\n");
 }
 
 struct Verdict {
@@ -403,7 +410,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   const TSystemCpu system;
-  TBench bench(options, console, serial, peer, system);
+  TBench bench(options, console, serial, peer, system, viewer);
 
   struct Row {
     int rate;
@@ -443,12 +450,12 @@ int main(int argc, char** argv) {
               "harness's own writes and reads are in wineserver's share for both relays.\n\n");
   std::printf("| rate/s | relay | relay ms |");
   for (const std::string& name : system.Names()) std::printf(" %s ms |", name.c_str());
-  std::printf(" total ms | total µs/report |\n|---|---|---|");
+  std::printf(" total ms | total µs/report |%s\n|---|---|---|", options.viewer ? " viewer ms (not in total) |" : "");
   for (std::size_t i = 0; i < system.Names().size(); ++i) std::printf("---|");
-  std::printf("---|---|\n");
+  std::printf("---|---|%s\n", options.viewer ? "---|" : "");
   for (const Row& row : rows) {
-    PrintCpuRow(row.rate, "baseline", row.baseline);
-    PrintCpuRow(row.rate, "agent", row.agent);
+    PrintCpuRow(row.rate, "baseline", row.baseline, options.viewer);
+    PrintCpuRow(row.rate, "agent", row.agent, options.viewer);
   }
 
   std::printf("\n| rate/s | p50 agent/baseline | p99 agent/baseline | p99 agent-baseline µs | max agent/baseline | CPU agent/baseline | CPU all processes agent/baseline |%s\n",
