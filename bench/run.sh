@@ -3,6 +3,7 @@
 # benchmark in a build folder of its own, makes a Wine prefix with the
 # doubles in its system folder and runs the benchmark.
 #   bench/run.sh [relay_bench options]   e.g. --seconds 20 --rates 1000 --load 1
+# QEX_BENCH_AGENT runs another build of the agent (an earlier one, to compare).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${QEX_BENCH_BUILD:-$root/build/bench64}
@@ -32,6 +33,6 @@ echo "date: $(date -u '+%Y-%m-%d %H:%M UTC'); load before: $(cut -d' ' -f1-3 /pr
 status=0
 WINEPREFIX="$prefix" WINEDLLOVERRIDES="hid,setupapi=n" QEX_BENCH_CPU_PIDS="$cpu_pids" \
   "$WINE64" "$build/bench/relay_bench.exe" \
-  "$build/app/QEXJoystick.exe" "$@" || status=$?
+  "${QEX_BENCH_AGENT:-$build/app/QEXJoystick.exe}" "$@" || status=$?
 echo "load after: $(cut -d' ' -f1-3 /proc/loadavg)"
 exit $status
