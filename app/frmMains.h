@@ -92,6 +92,16 @@ class TfrmMain : public TForm {
   void RecvGraceTimer(TObject* Sender);
   TLinkReceiver FLinkReceiver;
   TTimer* FRecvGraceTimer = nullptr;  // owned by the window, made on first need
+
+  // Relayed reports refresh the labels at most every 50 ms; a trailing
+  // refresh makes them exact once the reports stop.
+  void UpdateStatusThrottled();
+  void StatusTimer(TObject* Sender);
+  TTimer* FStatusTimer = nullptr;  // owned by the window, made on first need
+  std::uint64_t FStatusTick = 0;   // GetTickCount64 of the last refresh
+
+  // A stopped timer owned by the window.
+  TTimer* NewStoppedTimer(unsigned interval, TNotifyEvent onTimer);
 };
 
 // The agent's own message: FHidBuffer holds a report to relay.

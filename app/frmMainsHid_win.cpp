@@ -60,7 +60,7 @@ void TfrmMain::WMHidData() {
   }
   ++FSendCount;
   SendHidData(FHidBuffer, static_cast<std::size_t>(FHidBufferLen));
-  UpdateStatus();
+  UpdateStatusThrottled();
 }
 
 void TfrmMain::HidControllerDeviceUnplug(THidDevice* HidDev) {

@@ -81,12 +81,8 @@ void TfrmMain::RestartRecvGrace() {
     if (FRecvGraceTimer) FRecvGraceTimer->SetEnabled(false);
     return;
   }
-  if (!FRecvGraceTimer) {
-    FRecvGraceTimer = new TTimer(this);
-    FRecvGraceTimer->SetEnabled(false);
-    FRecvGraceTimer->SetInterval(kRecvGraceMs);
-    FRecvGraceTimer->OnTimer = TNotifyEvent::Bind<&TfrmMain::RecvGraceTimer>(this);
-  }
+  if (!FRecvGraceTimer)
+    FRecvGraceTimer = NewStoppedTimer(kRecvGraceMs, TNotifyEvent::Bind<&TfrmMain::RecvGraceTimer>(this));
   // Disabling first restarts the count: the grace runs from the last read.
   FRecvGraceTimer->SetEnabled(false);
   FRecvGraceTimer->SetEnabled(true);

@@ -13,6 +13,9 @@ constexpr char kAddressValue[] = "Address";
 constexpr char kRunKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 constexpr char kRunValue[] = "JoystickAgent";
 constexpr char kDefaultAddress[] = "127.0.0.1";
+// A label repaint per report costs the X server and wineserver more than the
+// relay itself at a thousand reports a second; nobody reads faster than this.
+constexpr unsigned kStatusIntervalMs = 50;
 
 }  // namespace
 
@@ -116,10 +119,38 @@ void TfrmMain::UpdateStatus() {
   // Teardown reports the console's unplug while components go; the labels
   // may already be gone then.
   if (!lblJoyStatus || !lblNetStatus || !lblSend || !lblRecv || !Client) return;
+  // Any refresh stands for a trailing one that was due.
+  FStatusTick = GetTickCount64();
+  if (FStatusTimer) FStatusTimer->SetEnabled(false);
   lblJoyStatus->SetCaption(JoyStatusText(FHidDevice != nullptr));
   lblNetStatus->SetCaption(NetStatusText(Client->Active()));
   lblSend->SetCaption(SendCountText(FSendCount));
   lblRecv->SetCaption(RecvCountText(FRecvCount));
+}
+
+void TfrmMain::UpdateStatusThrottled() {
+  const std::uint64_t since = GetTickCount64() - FStatusTick;
+  // Checked on every report rather than left to the timer alone: timer
+  // messages wait while the queue holds others, as under a steady stream.
+  if (since >= kStatusIntervalMs) {
+    UpdateStatus();
+    return;
+  }
+  if (!FStatusTimer)
+    FStatusTimer = NewStoppedTimer(kStatusIntervalMs, TNotifyEvent::Bind<&TfrmMain::StatusTimer>(this));
+  if (FStatusTimer->Enabled()) return;  // the trailing refresh is due already
+  FStatusTimer->SetInterval(kStatusIntervalMs - static_cast<unsigned>(since));
+  FStatusTimer->SetEnabled(true);
+}
+
+void TfrmMain::StatusTimer(TObject* Sender) { UpdateStatus(); }
+
+TTimer* TfrmMain::NewStoppedTimer(unsigned interval, TNotifyEvent onTimer) {
+  TTimer* timer = new TTimer(this);
+  timer->SetEnabled(false);
+  timer->SetInterval(interval);
+  timer->OnTimer = onTimer;
+  return timer;
 }
 
 void TfrmMain::AppMinimize(TObject* Sender) {

@@ -1,5 +1,8 @@
 // Debug trace: one time-stamped line per call to the debugger output.
-// Always on; callable from any thread (no state).
+// Always on; callable from any thread. The caller never waits for a viewer:
+// lines go out in the order of the calls from a thread of their own, through
+// a bounded queue (when it is full, lines are dropped and their number is
+// traced in their place). Exit waits a little for the queued lines.
 #pragma once
 
 #include <string>

@@ -1,11 +1,23 @@
 #include "support/Debugs.h"
 
 #include <cstdarg>
+#include <cstdlib>
 
+#include "support/CriticalSection.h"
+#include "support/ScopedHandle.h"
 #include "support/Text.h"
+#include "support/TraceQueue.h"
 #include "support/Win32.h"
 
 namespace {
+
+// With a viewer attached every OutputDebugStringA waits for it to take the
+// previous line, so lines go out from a thread of their own. About two
+// seconds of the relay's lines at 1000 reports a second.
+constexpr std::size_t kQueueLines = 4096;
+constexpr std::size_t kQueueBytes = 4 * 1024 * 1024;
+// How long exit waits for the lines still queued to go out.
+constexpr DWORD kExitFlushMs = 3000;
 
 std::string TimeSeparator() {
   char separator[8] = {};
@@ -15,13 +27,94 @@ std::string TimeSeparator() {
   return separator;
 }
 
+std::string TimePrefix() {
+  SYSTEMTIME now;
+  GetLocalTime(&now);
+  return FormatTracePrefix(now.wHour, now.wMinute, now.wSecond, TimeSeparator());
+}
+
+// Owns the queue and the thread that drains it. Created on the first trace
+// and never destroyed: a trace may still come from another thread, or from a
+// destructor, after exit has flushed; such a line is written directly.
+class TTraceWriter {
+ public:
+  static TTraceWriter* Instance() {
+    static TTraceWriter* const writer = new TTraceWriter();
+    return writer;
+  }
+
+  void Write(std::string line) {
+    if (!thread_ || stopping_) {
+      OutputDebugStringA(line.c_str());
+      return;
+    }
+    {
+      CriticalSectionLock hold(lock_);
+      queue_.Push(std::move(line));
+    }
+    // A condition variable, not an event: waking it costs no round trip to
+    // the wineserver (Wine) or the kernel when nobody waits.
+    WakeConditionVariable(&work_);
+  }
+
+  // Lets the thread finish what is queued, within a bound: a viewer that
+  // stopped reading must not hold up the end of the process. Takes no lock,
+  // since the process may be ending with the thread stopped inside it.
+  void Flush() {
+    if (!thread_) return;
+    InterlockedExchange(&stopping_, 1);
+    WakeConditionVariable(&work_);
+    WaitForSingleObject(thread_.Get(), kExitFlushMs);
+  }
+
+ private:
+  TTraceWriter() : queue_(kQueueLines, kQueueBytes) {
+    InitializeCriticalSection(&lock_);
+    InitializeConditionVariable(&work_);
+    thread_.Reset(CreateThread(nullptr, 0, &TTraceWriter::ThreadProc, this, 0, nullptr));
+    if (thread_) std::atexit(&TTraceWriter::FlushAtExit);
+  }
+
+  static void FlushAtExit() { Instance()->Flush(); }
+
+  static DWORD WINAPI ThreadProc(void* self) {
+    static_cast<TTraceWriter*>(self)->Drain();
+    return 0;
+  }
+
+  void Drain() {
+    for (;;) {
+      std::string line;
+      std::size_t dropped = 0;
+      bool taken;
+      {
+        CriticalSectionLock hold(lock_);
+        taken = queue_.Pop(line, dropped);
+        // Flush wakes without the lock, so its wake may come just before
+        // this wait: the time-out bounds that case.
+        if (!taken && !stopping_) SleepConditionVariableCS(&work_, &lock_, 100);
+      }
+      if (taken) {
+        if (dropped > 0) line = TimePrefix() + DroppedTraceText(dropped);
+        OutputDebugStringA(line.c_str());
+      } else if (stopping_) {
+        return;
+      }
+    }
+  }
+
+  CRITICAL_SECTION lock_;
+  TTraceQueue queue_;
+  CONDITION_VARIABLE work_;  // lines were queued, or exit is near
+  ScopedHandle<KernelHandleTraits> thread_;
+  volatile LONG stopping_ = 0;
+};
+
 }  // namespace
 
 void Trace(const std::string& text) {
-  SYSTEMTIME now;
-  GetLocalTime(&now);
-  const std::string line = FormatTracePrefix(now.wHour, now.wMinute, now.wSecond, TimeSeparator()) + text;
-  OutputDebugStringA(line.c_str());
+  // The time stamp is the caller's, taken now, not when the line goes out.
+  TTraceWriter::Instance()->Write(TimePrefix() + text);
 }
 
 void TraceFmt(const char* format, ...) {

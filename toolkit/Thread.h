@@ -49,6 +49,7 @@ class TThread {
   static DWORD WINAPI ThreadProc(void* self);
 
   HANDLE handle_ = nullptr;
+  HANDLE syncDone_ = nullptr;  // auto-reset: the main thread ran a hand-over
   DWORD threadId_ = 0;
   volatile bool terminated_ = false;
   volatile bool finished_ = false;

@@ -83,6 +83,7 @@ TThread::~TThread() {
     }
     CloseHandle(handle_);
   }
+  if (syncDone_) CloseHandle(syncDone_);
 }
 
 void TThread::Start() {
@@ -116,13 +117,16 @@ void TThread::Synchronize(const std::function<void()>& call) {
     call();
     return;
   }
-  SyncRequest request{&call, nullptr, CreateEventA(nullptr, TRUE, FALSE, nullptr)};
+  // One event for all of this thread's hand-overs (only the thread itself
+  // calls this, one at a time): creating and closing one per call cost two
+  // wineserver round trips per console report.
+  if (!syncDone_) syncDone_ = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+  SyncRequest request{&call, nullptr, syncDone_};
   EnterCriticalSection(&SyncLock());
   SyncQueue().push_back(&request);
   LeaveCriticalSection(&SyncLock());
   if (g_wakeWindow) PostMessageA(g_wakeWindow, g_wakeMessage, 0, 0);
   WaitForSingleObject(request.done, INFINITE);
-  CloseHandle(request.done);
   if (request.error) std::rethrow_exception(request.error);
 }
 

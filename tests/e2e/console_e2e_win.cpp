@@ -403,6 +403,24 @@ TEST_F(ConsoleBridge, AnUnplugWhileOversizeBoxesAreOpenDoesNotDeadlock) {
   }
   EXPECT_TRUE(Responsive());
   EXPECT_TRUE(JoyShows("已断开"));
+TEST_F(ConsoleBridge, TheSendCountShowsWhileReportsFlowAndIsExactOnceTheyStop) {
+  Start();
+  const DWORD serial = PlugInUse();
+  constexpr int kReports = 200;
+  std::vector<std::wstring> seen;
+  for (int i = 0; i < kReports; ++i) {
+    ASSERT_TRUE(console.SendInput(serial, Payload(0, 32)));
+    const std::wstring text = ts::WindowText(send);
+    if (seen.empty() || seen.back() != text) seen.push_back(text);
+    Sleep(5);
+  }
+  // The last report is followed by no other: only a trailing refresh shows it.
+  EXPECT_TRUE(SendCountIs(kReports));
+  const std::wstring first = ts::FromUtf8("发送: 0 次");
+  const std::wstring last = ts::FromUtf8("发送: " + std::to_string(kReports) + " 次");
+  std::size_t between = 0;
+  for (const std::wstring& text : seen) between += text != first && text != last ? 1 : 0;
+  EXPECT_GE(between, 2u) << "the count did not move while the reports flowed (a second or more)";
 }
 
 TEST_F(ConsoleBridge, ClosingTheWindowWithAConsoleInUseEndsCleanly) {

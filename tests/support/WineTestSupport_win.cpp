@@ -104,6 +104,8 @@ void DebugOutputReader::Run() {
       times_.push_back(GetTickCount64());
       LeaveCriticalSection(&lock_);
     }
+    if (delayMs_) Sleep(delayMs_);
+    while (held_ && !stop_) Sleep(5);
     SetEvent(bufferReady_);
   }
 }

@@ -50,6 +50,11 @@ class DebugOutputReader {
   static std::string Body(const std::string& line);
   // Local arrival time of each line, in GetTickCount64 milliseconds.
   std::vector<std::uint64_t> Times() const;
+  // A slow viewer: it takes each line this long before it is ready for the
+  // next one.
+  void SetDelayPerLine(DWORD ms) { delayMs_ = ms; }
+  // A stuck viewer: while held it takes no further line.
+  void Hold(bool held) { held_ = held; }
 
  private:
   static DWORD WINAPI ThreadProc(void* self);
@@ -60,6 +65,8 @@ class DebugOutputReader {
   volatile bool stop_ = false;
   bool ok_ = false;
   volatile DWORD pid_ = 0;
+  volatile DWORD delayMs_ = 0;
+  volatile bool held_ = false;
   mutable CRITICAL_SECTION lock_;
   std::vector<std::string> lines_;
   std::vector<std::uint64_t> times_;
