@@ -25,6 +25,8 @@ bool TBaselineRelay::Start(std::string* error) {
     *error = "CreateFileA " + path_ + " failed (error " + std::to_string(GetLastError()) + ")";
     return false;
   }
+  // As many buffered reports as the agent's read handle keeps.
+  HidD_SetNumInputBuffers(device_, 512);
   socket_ = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
   if (socket_ == INVALID_SOCKET) {
     *error = "socket failed (error " + std::to_string(WSAGetLastError()) + ")";

@@ -28,6 +28,10 @@ cleanup() {
   if [[ -n "${QEX_XVFB_PID:-}" ]]; then kill "$QEX_XVFB_PID" 2>/dev/null || true; fi
 }
 trap cleanup EXIT INT TERM
+# The prefix's services (device installation, the driver host) are up before
+# the simulated console is plugged in.
+"$WINESERVER" -p
+"$WINE" wineboot </dev/null >/dev/null 2>&1
 
 # The live host: prints what the agent sends (recv messages, status
 # requests, keep-alives) and sends it a send message every 5 seconds.
@@ -36,10 +40,10 @@ trap cleanup EXIT INT TERM
 ) | "$WINE" "$BUILD/tools/livehost/livehost.exe" 2>&1 | sed -u 's/^/[live host] /' &
 pids+=($!)
 
-# Without a real console: the simulated one, plugged in, sending an input
-# report every 2 seconds and listing the reports the agent wrote to it.
-"$WINE" "$BUILD/tools/simconsole/simconsole.exe" install
-export WINEDLLOVERRIDES="hid,setupapi=n"
+# Without a real console: the simulated one (our HID minidriver under the
+# platform's own HID stack), plugged in, sending an input report every 2
+# seconds and listing the reports the agent wrote to it.
+"$WINE" "$BUILD/tools/simhid/simhid.exe" install "Z:$BUILD/tools/simhid/qexsimhid.sys"
 (
   n=0
   while sleep 2; do
@@ -47,7 +51,7 @@ export WINEDLLOVERRIDES="hid,setupapi=n"
     n=$((n + 1))
     if ((n % 5 == 0)); then echo outputs; fi
   done
-) | "$WINE" "$BUILD/tools/simconsole/simconsole.exe" run --product "QEX PROPRE CONTROLLER" 2>&1 |
+) | "$WINE" "$BUILD/tools/simhid/simhid.exe" run --product "QEX PROPRE CONTROLLER" 2>&1 |
   sed -u 's/^/[console] /' &
 pids+=($!)
 
