@@ -403,6 +403,8 @@ TEST_F(ConsoleBridge, AnUnplugWhileOversizeBoxesAreOpenDoesNotDeadlock) {
   }
   EXPECT_TRUE(Responsive());
   EXPECT_TRUE(JoyShows("已断开"));
+}
+
 TEST_F(ConsoleBridge, TheSendCountShowsWhileReportsFlowAndIsExactOnceTheyStop) {
   Start();
   const DWORD serial = PlugInUse();

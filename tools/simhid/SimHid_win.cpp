@@ -237,9 +237,10 @@ struct TSimHid::Slot {
         }
       }
       if (commands) {
+        // A replugged device may have connected anew meanwhile.
         CriticalSectionLock writing(writeLock);
         CriticalSectionLock guard(lock);
-        commandPipe = INVALID_HANDLE_VALUE;
+        if (commandPipe == pipe) commandPipe = INVALID_HANDLE_VALUE;
       }
       DisconnectNamedPipe(pipe);
     }
