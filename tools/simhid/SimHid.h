@@ -83,6 +83,8 @@ class TSimHid {
   struct Slot;
   Slot* Find(DWORD serial) const;
   bool Start(Slot& slot);
+  // Registers the slot's root device and installs our driver on it.
+  bool AddDevice(Slot& slot);
   bool WaitForInterface(Slot& slot, bool present, int timeoutMs);
 
   std::string infPath_;

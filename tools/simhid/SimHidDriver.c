@@ -493,7 +493,13 @@ static NTSTATUS NTAPI InternalControl(PDEVICE_OBJECT object, PIRP irp) {
       const ULONG size = device->config.inputLength;
       Lock(&device->lock);
       if (device->removed) {
+        LARGE_INTEGER pause;
         Unlock(&device->lock);
+        /* The class driver asks again at once after a failed read; under
+         * Wine its read thread can then reach the device while it is being
+         * deleted. A gone device answers slowly, as hardware does. */
+        pause.QuadPart = -200000LL; /* 20 ms */
+        KeDelayExecutionThread(KernelMode, FALSE, &pause);
         status = STATUS_DEVICE_NOT_CONNECTED;
         break;
       }

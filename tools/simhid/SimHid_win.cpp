@@ -17,6 +17,7 @@ constexpr GUID kHidClassGuid = {0x745a17a0, 0x74d3, 0x11d0, {0xb6, 0xfe, 0x00, 0
 constexpr GUID kHidInterface = {0x4D1E55B2, 0xF16F, 0x11CF, {0x88, 0xCB, 0x00, 0x11, 0x11, 0x00, 0x00, 0x30}};
 constexpr DWORD kDevNodesChanged = 0x0007;
 constexpr int kWaitMs = 20000;
+constexpr int kFirstConnectMs = 10000;
 // Connections a slot's pipe serves at once: the driver's two, and room for
 // the next device's while the last one's are being closed.
 constexpr int kInstances = 4;
@@ -310,6 +311,26 @@ bool TSimHid::Start(Slot& slot) {
     }
   }
 
+  bool connected = AddDevice(slot) && WaitForSingleObject(slot.configured, kFirstConnectMs) == WAIT_OBJECT_0;
+  if (!connected) {
+    // The first driver load of a fresh prefix's session can fail to start
+    // the device; adding it again starts it.
+    connected = AddDevice(slot) && WaitForSingleObject(slot.configured, kWaitMs) == WAIT_OBJECT_0;
+  }
+  if (!connected) {
+    if (lastError_.empty()) lastError_ = "the driver of slot " + std::to_string(slot.number) + " never connected";
+    return false;
+  }
+  if (!WaitForInterface(slot, true, kWaitMs)) {
+    lastError_ = "the HID interface of slot " + std::to_string(slot.number) + " never appeared";
+    return false;
+  }
+  slot.plugged = true;
+  return true;
+}
+
+bool TSimHid::AddDevice(Slot& slot) {
+  lastError_.clear();
   // A test that died leaves its devices behind.
   if (!RemoveInstance(static_cast<int>(slot.number), &lastError_)) return false;
   const std::wstring instance = InstanceId(static_cast<int>(slot.number));
@@ -344,15 +365,6 @@ bool TSimHid::Start(Slot& slot) {
     lastError_ = LastErrorText("UpdateDriverForPlugAndPlayDevices");
     return false;
   }
-  if (WaitForSingleObject(slot.configured, kWaitMs) != WAIT_OBJECT_0) {
-    lastError_ = "the driver of slot " + std::to_string(slot.number) + " never connected";
-    return false;
-  }
-  if (!WaitForInterface(slot, true, kWaitMs)) {
-    lastError_ = "the HID interface of slot " + std::to_string(slot.number) + " never appeared";
-    return false;
-  }
-  slot.plugged = true;
   return true;
 }
 
