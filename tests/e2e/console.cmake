@@ -11,3 +11,17 @@ if(WIN32)
     set_tests_properties(console_e2e_test PROPERTIES FIXTURES_REQUIRED simconsole RESOURCE_LOCK simconsole)
   endif()
 endif()
+
+# Whole messages through a live host that reads slowly or not at all.
+if(WIN32)
+  qex_add_wine_test(link_flow_e2e_test E2E
+    SOURCES ${CMAKE_CURRENT_LIST_DIR}/link_flow_e2e_win.cpp
+    LIBS qex_simconsole ws2_32
+    ENV "QEX_AGENT_EXE=$<TARGET_FILE:QEXJoystick>;WINEDLLOVERRIDES=hid,setupapi=n"
+    TIMEOUT 900)
+  if(TARGET link_flow_e2e_test)
+    add_dependencies(link_flow_e2e_test QEXJoystick)
+    set_tests_properties(link_flow_e2e_test PROPERTIES FIXTURES_REQUIRED simconsole
+      RESOURCE_LOCK "simconsole;qex_agent_port_18884")
+  endif()
+endif()
