@@ -270,6 +270,8 @@ class LinkFlow : public ::testing::Test {
     for (std::size_t k = 1; k < stream.reports.size(); ++k)
       ASSERT_LT(stream.reports[k - 1], stream.reports[k]) << "out of order or twice at message " << k;
     const std::uint32_t dropped = DroppedReports();
+    std::printf("%u reports sent, held back from report %u on, %u received whole, %u dropped\n", sent, heldAt,
+                static_cast<unsigned>(stream.reports.size()), dropped);
     EXPECT_GT(dropped, 0u);
     EXPECT_EQ(stream.reports.size() + dropped, sent)
         << stream.reports.size() << " received, " << dropped << " dropped";
