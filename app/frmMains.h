@@ -88,8 +88,9 @@ class TfrmMain : public TForm {
   TPacketCounter FRecvCount;
 
   // Receiving from the live host: the stream receiver keeps an unfinished
-  // send message across reads; the grace timer completes a last code line
-  // that arrived without its line end once the peer has gone quiet.
+  // send message across reads; once the peer has been quiet for the grace
+  // period, the grace timer completes a last code line that arrived without
+  // its line end and drops a first line that got no second one.
   void HandleSendMessage(const std::string& code);
   void RestartRecvGrace();
   void RecvGraceTimer(TObject* Sender);

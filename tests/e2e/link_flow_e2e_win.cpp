@@ -30,16 +30,7 @@ class PacedPeer {
     WSADATA data;
     WSAStartup(MAKEWORD(2, 2), &data);
     InitializeCriticalSection(&lock_);
-    listener_ = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    BOOL reuse = TRUE;
-    setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&reuse), sizeof reuse);
-    int small = 4096;  // inherited by the accepted connection
-    setsockopt(listener_, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&small), sizeof small);
-    sockaddr_in address = {};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(18884);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ok_ = bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 && listen(listener_, 4) == 0;
+    listener_ = ts::ListenOnLoopback(18884, 4096);
   }
   ~PacedPeer() {
     stop_ = true;
@@ -48,11 +39,11 @@ class PacedPeer {
       CloseHandle(thread_);
     }
     if (client_ != INVALID_SOCKET) closesocket(client_);
-    closesocket(listener_);
+    if (listener_ != INVALID_SOCKET) closesocket(listener_);
     DeleteCriticalSection(&lock_);
     WSACleanup();
   }
-  bool Ok() const { return ok_; }
+  bool Ok() const { return listener_ != INVALID_SOCKET; }
 
   // Waits for the agent's connection and starts reading it.
   bool Accept(int timeoutMs) {
@@ -124,7 +115,6 @@ class PacedPeer {
   SOCKET client_ = INVALID_SOCKET;
   HANDLE thread_ = nullptr;
   volatile bool stop_ = false;
-  bool ok_ = false;
   CRITICAL_SECTION lock_;
   int chunk_ = 65536;
   int pauseMs_ = 0;
