@@ -78,8 +78,23 @@ bool TfrmMain::WriteHidReport(const Bytes& bytes) {
   report.push_back(0x00);  // report ID 0
   report.insert(report.end(), bytes.begin(), bytes.end());
   if (!FHidDevice) return false;
+  // A HID write must be exactly the console's output report: a shorter one
+  // is refused by the platform, a longer one would be cut.
+  HIDP_CAPS caps;
+  FHidDevice->Caps(caps);
+  const std::size_t length = caps.OutputReportByteLength;
+  if (length > 0 && report.size() > length) {
+    TraceFmt("WriteHidReport: %d bytes do not fit the output report of %d bytes", static_cast<int>(report.size()),
+             static_cast<int>(length));
+    return false;
+  }
+  if (length > 0) report.resize(length, 0x00);
   unsigned written = 0;
-  return FHidDevice->WriteReport(report.data(), static_cast<unsigned>(report.size()), &written);
+  if (!FHidDevice->WriteReport(report.data(), static_cast<unsigned>(report.size()), &written)) {
+    TraceFmt("WriteHidReport failed: error %d", static_cast<int>(GetLastError()));
+    return false;
+  }
+  return true;
 }
 
 void TfrmMain::btn1Click(TObject* Sender) {

@@ -88,6 +88,10 @@ class THidDeviceController : public TComponent {
   std::int32_t FUnpluggedDeviceCount = 0;
   bool FInDeviceChange = false;
   std::uint32_t FChangeParam = 0;
+  // A notification that came while a change was being handled (a handler's
+  // modal box): the change is handled again once the running one ends.
+  bool FChangePending = false;
+  std::uint32_t FPendingParam = 0;
   std::unique_ptr<THiddenWindow> FNotifyWindow;
   bool FHidLoaded = false;
   bool FLoading = false;

@@ -78,10 +78,21 @@ THidDeviceController::~THidDeviceController() {
 }
 
 LRESULT THidDeviceController::NotifyWindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
-  if (message == WM_DEVICECHANGE && wParam == kDevNodesChanged && !FInDeviceChange) {
-    FChangeParam = static_cast<std::uint32_t>(lParam);
-    ScopedFlag inChange(FInDeviceChange);
-    DeviceChange();
+  if (message == WM_DEVICECHANGE && wParam == kDevNodesChanged) {
+    if (FInDeviceChange) {
+      // Dropping it would miss an unplug or a replug for good.
+      FChangePending = true;
+      FPendingParam = static_cast<std::uint32_t>(lParam);
+    } else {
+      FChangeParam = static_cast<std::uint32_t>(lParam);
+      ScopedFlag inChange(FInDeviceChange);
+      DeviceChange();
+      while (FChangePending) {
+        FChangePending = false;
+        FChangeParam = FPendingParam;
+        DeviceChange();
+      }
+    }
   }
   return FNotifyWindow ? FNotifyWindow->Default(message, wParam, lParam)
                        : DefWindowProcA(nullptr, message, wParam, lParam);
@@ -135,7 +146,9 @@ void THidDeviceController::DeviceChange() {
     if (i >= FDevices.size()) continue;
     THidDevice* device = FDevices[i];
     bool stillPresent = false;
-    if (device->Plugged()) {
+    // A device unplugged and plugged in again between two changes has the
+    // same DeviceID, but the handles of the old object are dead: it is gone.
+    if (device->Plugged() && device->HandlesAnswer()) {
       for (std::size_t n = present.size(); n-- > 0;) {
         if (present[n]->PnPInfo().DeviceID == device->PnPInfo().DeviceID) {
           stillPresent = true;

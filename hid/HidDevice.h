@@ -91,9 +91,18 @@ class THidDevice : public TObject {
   // Values outside 10..10000 ms are ignored.
   void SetThreadSleepTime(std::int32_t milliseconds);
 
-  // Synchronous write of one whole report (report ID first) on MainHandle,
-  // which stays open afterwards.
+  // Writes one whole report (report ID first) on MainHandle, which stays
+  // open afterwards. Waits at most WriteTimeoutMs for the device to take it:
+  // a device that stops taking reports must not freeze the main thread.
+  // While such a write is still held by the device, further writes fail at
+  // once (ERROR_BUSY). On failure the thread's last error tells why
+  // (ERROR_TIMEOUT when the device did not take the report in time).
   bool WriteReport(const void* buffer, unsigned count, unsigned* written);
+  static constexpr DWORD WriteTimeoutMs = 200;
+
+  // False when an open handle of the device no longer answers (the device
+  // was removed since it was opened); true when none is open.
+  bool HandlesAnswer();
 
   // Closes both handles, clears Plugged and fires OnUnplug once.
   void MarkUnplugged();
@@ -121,6 +130,8 @@ class THidDevice : public TObject {
   void StartReadThread();
   void StopReadThread();
   void CloseReadHandleLocked();
+  void RetireReadThread();
+  void ReapRetiredThread();
 
   THidDeviceController* FController = nullptr;
   volatile bool FPlugged = true;
@@ -139,6 +150,13 @@ class THidDevice : public TObject {
   THidDataEvent FOnData;
   bool FReadWriteAccess = false;
   THidDeviceReadThread* FReadThread = nullptr;
+  // A read thread stopped from inside its own hand-over: it ends once the
+  // hand-over returns, and is joined later.
+  THidDeviceReadThread* FRetiredThread = nullptr;
+  // The write the device still holds after its time-out: the platform may
+  // use its record and bytes until it ends, so they outlive a time-out.
+  struct PendingWrite;
+  PendingWrite* FWrite = nullptr;
   // Guards FReadHandle, FReadOverlap and FReadPending between the main thread
   // (which closes the handle on unplug) and the read thread (which starts
   // reads on it), so no read is ever started on a closed or reused handle.
@@ -157,6 +175,8 @@ class THidDeviceReadThread : public TThread {
   THidDevice* const Device;
   std::uint32_t BytesRead = 0;
   std::vector<std::uint8_t> Report;
+  // True while DeliverData runs on the main thread.
+  bool Delivering() const { return FDelivering; }
 
  protected:
   void Execute() override;
@@ -168,4 +188,6 @@ class THidDeviceReadThread : public TThread {
   // The completion routine of every read: tells the thread that the
   // platform no longer writes into Report.
   static void CALLBACK ReadDone(DWORD error, DWORD bytes, LPOVERLAPPED overlapped);
+
+  bool FDelivering = false;
 };

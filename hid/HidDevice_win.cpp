@@ -29,7 +29,22 @@ class LockScope {
   CRITICAL_SECTION& lock_;
 };
 
+// The most input reports a HID handle may buffer on the platform; a read
+// handle keeps the default of 32 otherwise, which a main-thread stall of
+// 32 ms loses reports to at 1000 reports a second.
+constexpr ULONG kMaxInputBuffers = 512;
+
 }  // namespace
+
+struct THidDevice::PendingWrite {
+  OVERLAPPED overlapped = {};
+  std::vector<std::uint8_t> bytes;
+  PendingWrite() { overlapped.hEvent = CreateEventA(nullptr, TRUE, TRUE, nullptr); }
+  ~PendingWrite() {
+    if (overlapped.hEvent) CloseHandle(overlapped.hEvent);
+  }
+  bool Done() const { return WaitForSingleObject(overlapped.hEvent, 0) == WAIT_OBJECT_0; }
+};
 
 THidDevice::THidDevice(std::unique_ptr<THidPnPInfo> pnpInfo, THidDeviceController* controller)
     : FController(controller), FPnPInfo(std::move(pnpInfo)) {
@@ -55,9 +70,14 @@ THidDevice::~THidDevice() {
   const THidDataEvent data = FOnData;
   const THidPlugEvent unplug = OnUnplug;
   SetOnData(THidDataEvent());  // stops the read thread
+  ReapRetiredThread();
   OnUnplug = THidPlugEvent();
   CloseMainHandle();
   CloseReadHandle();
+  // A write the device never finished keeps its record: the platform may
+  // still complete it into that memory.
+  if (FWrite && FWrite->Done()) delete FWrite;
+  FWrite = nullptr;
   if (FPreparsedData && HidApi.HidD_FreePreparsedData) HidApi.HidD_FreePreparsedData(FPreparsedData);
   FPreparsedData = nullptr;
 
@@ -101,11 +121,14 @@ THidDevice::~THidDevice() {
 
 bool THidDevice::OpenForQueryOrReadWrite() {
   const char* path = FPnPInfo->DevicePath.c_str();
+  // Overlapped, so that a write can be bounded in time; the HID queries
+  // on it still complete before they return.
   FMainHandle = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                            OPEN_EXISTING, 0, nullptr);
+                            OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
   FReadWriteAccess = FMainHandle != INVALID_HANDLE_VALUE;
   if (!FReadWriteAccess) {
-    FMainHandle = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+    FMainHandle = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_OVERLAPPED, nullptr);
   }
   return FMainHandle != INVALID_HANDLE_VALUE;
 }
@@ -124,6 +147,9 @@ bool THidDevice::OpenMainHandle() {
 }
 
 void THidDevice::CloseMainHandle() {
+  // A write the device still holds stays with the old handle; its record is
+  // left to the platform so that the next handle can write again.
+  if (FWrite && !FWrite->Done()) FWrite = nullptr;
   if (FMainHandle != INVALID_HANDLE_VALUE) CloseHandle(FMainHandle);
   FMainHandle = INVALID_HANDLE_VALUE;
   FMainBufferCount = 0;
@@ -135,7 +161,10 @@ bool THidDevice::OpenReadHandle() {
   if (FReadHandle == INVALID_HANDLE_VALUE) {
     FReadHandle = CreateFileA(FPnPInfo->DevicePath.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                               nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
-    if (FReadHandle != INVALID_HANDLE_VALUE) ApplyBufferCount(FReadHandle, FReadBufferCount);
+    if (FReadHandle != INVALID_HANDLE_VALUE) {
+      if (FClaimed && FReadBufferCount == 0) FReadBufferCount = kMaxInputBuffers;
+      ApplyBufferCount(FReadHandle, FReadBufferCount);
+    }
   }
   return FReadHandle != INVALID_HANDLE_VALUE;
 }
@@ -205,10 +234,51 @@ void THidDevice::SetThreadSleepTime(std::int32_t milliseconds) {
 bool THidDevice::WriteReport(const void* buffer, unsigned count, unsigned* written) {
   if (written) *written = 0;
   if (!OpenMainHandle()) return false;
+  if (FWrite && !FWrite->Done()) {
+    SetLastError(ERROR_BUSY);
+    return false;
+  }
+  if (!FWrite) FWrite = new PendingWrite;
+  const auto* bytes = static_cast<const std::uint8_t*>(buffer);
+  FWrite->bytes.assign(bytes, bytes + count);
+  OVERLAPPED& overlapped = FWrite->overlapped;
+  const HANDLE event = overlapped.hEvent;
+  ZeroMemory(&overlapped, sizeof overlapped);
+  overlapped.hEvent = event;
+  ResetEvent(event);
+  if (!WriteFile(FMainHandle, FWrite->bytes.data(), count, nullptr, &overlapped)) {
+    const DWORD error = GetLastError();
+    if (error != ERROR_IO_PENDING) {
+      SetEvent(event);
+      SetLastError(error);
+      return false;
+    }
+    if (WaitForSingleObject(event, WriteTimeoutMs) != WAIT_OBJECT_0) {
+      CancelIoEx(FMainHandle, &overlapped);
+      if (WaitForSingleObject(event, 50) != WAIT_OBJECT_0) {
+        SetLastError(ERROR_TIMEOUT);
+        return false;
+      }
+    }
+  }
   DWORD done = 0;
-  const BOOL ok = WriteFile(FMainHandle, buffer, count, &done, nullptr);
+  if (!GetOverlappedResult(FMainHandle, &overlapped, &done, FALSE)) {
+    const DWORD error = GetLastError();
+    SetLastError(error == ERROR_OPERATION_ABORTED ? ERROR_TIMEOUT : error);
+    return false;
+  }
   if (written) *written = done;
-  return ok != FALSE;
+  return true;
+}
+
+bool THidDevice::HandlesAnswer() {
+  if (!HidApi.HidD_GetAttributes) return true;
+  HIDD_ATTRIBUTES attributes = {};
+  attributes.Size = sizeof attributes;
+  if (FMainHandle != INVALID_HANDLE_VALUE) return HidApi.HidD_GetAttributes(FMainHandle, &attributes) != FALSE;
+  LockScope lock(FReadLock);
+  if (FReadHandle != INVALID_HANDLE_VALUE) return HidApi.HidD_GetAttributes(FReadHandle, &attributes) != FALSE;
+  return true;
 }
 
 void THidDevice::MarkUnplugged() {
@@ -259,19 +329,40 @@ bool THidDevice::CancelPendingIo() {
 
 void THidDevice::StartReadThread() {
   if (FOnData && FPlugged && FClaimed && FReadWriteAccess && !FReadThread) {
+    ReapRetiredThread();
     FReadThread = new THidDeviceReadThread(this);
     FReadThread->Start();
   }
 }
 
 void THidDevice::StopReadThread() {
-  if (FReadThread) {
-    THidDeviceReadThread* thread = FReadThread;
-    thread->Terminate();
-    thread->WaitFor();  // carries out the thread's pending hand-overs
-    FReadThread = nullptr;
-    delete thread;
+  if (!FReadThread) return;
+  if (FReadThread->Delivering()) {
+    // Called from inside the thread's own hand-over (a handler's modal box
+    // let an unplug through): the thread waits for this very call to
+    // return, so waiting for it here would never end.
+    RetireReadThread();
+    return;
   }
+  THidDeviceReadThread* thread = FReadThread;
+  thread->Terminate();
+  thread->WaitFor();  // carries out the thread's pending hand-overs
+  FReadThread = nullptr;
+  delete thread;
+}
+
+void THidDevice::RetireReadThread() {
+  ReapRetiredThread();
+  FReadThread->Terminate();
+  FRetiredThread = FReadThread;
+  FReadThread = nullptr;
+}
+
+void THidDevice::ReapRetiredThread() {
+  if (!FRetiredThread || FRetiredThread->Delivering()) return;
+  FRetiredThread->WaitFor();
+  delete FRetiredThread;
+  FRetiredThread = nullptr;
 }
 
 // --- read thread -----------------------------------------------------------
@@ -302,6 +393,9 @@ void THidDeviceReadThread::Execute() {
     } else {
       LastError = GetLastError();
       Synchronize([this] { DeliverError(); });
+      // A removed device fails every read at once until the change is
+      // handled: wait the sleep time rather than spin through hand-overs.
+      if (!Terminated()) SleepEx(static_cast<DWORD>(Device->FThreadSleepTime), TRUE);
     }
   }
   if (wait != WAIT_IO_COMPLETION) Device->CancelPendingIo();
@@ -321,8 +415,15 @@ void THidDeviceReadThread::WaitForOutstandingRead() {
 }
 
 void THidDeviceReadThread::DeliverData() {
-  if (Device->FOnData && !Report.empty())
+  if (!Device->FOnData || Report.empty()) return;
+  FDelivering = true;
+  try {
     Device->FOnData(Device, Report[0], Report.data() + 1, static_cast<std::uint16_t>(BytesRead - 1));
+  } catch (...) {
+    FDelivering = false;
+    throw;
+  }
+  FDelivering = false;
 }
 
 void THidDeviceReadThread::DeliverError() {

@@ -107,6 +107,7 @@ class MailJob : public SendJob {
   void Wait() override {
     if (thread) WaitForSingleObject(thread.Get(), INFINITE);
   }
+  std::uint32_t ThreadId() const override { return thread ? GetThreadId(thread.Get()) : 0; }
 
   void Run();
 

@@ -48,6 +48,8 @@ class SendJob {
   virtual bool Done() const = 0;
   // Waits for the send thread without a time limit.
   virtual void Wait() = 0;
+  // The send thread, 0 when none was started.
+  virtual std::uint32_t ThreadId() const { return 0; }
 };
 
 struct BoxOptions {

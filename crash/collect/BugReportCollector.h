@@ -56,8 +56,8 @@ struct ExceptionInfo {
   // (32-bit build) or, when it is not the calling thread, from where it
   // waits; the calling thread is walked from here.
   std::shared_ptr<const std::vector<unsigned char>> context;
-  // The raising thread's code addresses, newest first, taken at the raise
-  // while its stack was intact (CaptureStackFrames). A C++ exception is
+  // The raising thread's code addresses, newest first, recorded at the
+  // throw while its stack was intact (ThrowFrames.h). A C++ exception is
   // caught after its frames are unwound, so its stack can only be walked at
   // the throw; when set, these frames stand for the raising thread and the
   // context serves the register, stack dump and disassembly sections only.
@@ -84,6 +84,8 @@ class BugReportJob {
   // Set by SaveBugReport(BugReportJob&, ...) on success.
   bool Saved() const;
   void MarkSaved();
+  // The completion thread, 0 when the report was completed on the caller.
+  std::uint32_t CompletionThreadId() const;
 
   State& Internal() { return *state_; }
 
@@ -123,6 +125,10 @@ bool SaveBugReport(BugReportJob& job, const ReportSettings& settings, std::strin
 // whose stack is still intact, e.g. a first-chance exception's in a
 // vectored handler). Nothing but the returned vector is allocated.
 std::vector<std::uint64_t> CaptureStackFrames(const void* context);
+
+// The "operating system" text of a report: name, version and build; empty
+// when the platform does not say.
+std::string OperatingSystemText();
 
 // Local time now, with milliseconds (the "date/time" of a report).
 LocalTime CurrentLocalTime();

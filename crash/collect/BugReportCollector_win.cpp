@@ -288,6 +288,9 @@ BugReport& BugReportJob::Report() { return state_->report; }
 bool BugReportJob::Complete() const { return state_->complete; }
 bool BugReportJob::Saved() const { return state_->saved; }
 void BugReportJob::MarkSaved() { state_->saved = true; }
+std::uint32_t BugReportJob::CompletionThreadId() const {
+  return state_->thread ? ::GetThreadId(state_->thread.Get()) : 0;
+}
 
 std::unique_ptr<BugReportJob> StartBugReport(const ExceptionInfo& info, const ReportSettings& settings,
                                              const std::vector<std::uint32_t>& skipThreadIds) {

@@ -51,7 +51,15 @@ struct RawStack {
 };
 
 // Allocation-free walks (a suspended thread may hold the heap's lock).
-void WalkStack(const CONTEXT& context, RawStack& stack);
+// `atReturnAddress`: the context's instruction pointer is a return address
+// (the caller's context after a call), so its code lies before it.
+void WalkStack(const CONTEXT& context, RawStack& stack, bool atReturnAddress = false);
+// True when `address` lies in committed executable memory.
+bool PointsIntoCode(std::uintptr_t address);
+// The start of the call instruction that `returnAddress` follows (direct,
+// or indirect through a register or memory), or 0 when the bytes before it
+// are no call.
+std::uintptr_t CallSiteOf(std::uintptr_t returnAddress);
 // Suspends the thread, takes its context, walks it and resumes it. False
 // when the thread is gone or cannot be suspended.
 bool WalkOtherThread(std::uint32_t threadId, RawStack& stack);

@@ -85,7 +85,9 @@ std::string RegisteredOwner() {
   return FormatRegisteredOwner(owner, RegistryText(HKEY_LOCAL_MACHINE, kCurrentVersionKey, L"RegisteredOrganization"));
 }
 
-std::string OperatingSystem() {
+}  // namespace
+
+std::string OperatingSystemText() {
   // GetVersionEx reports what the manifest claims; the kernel's own call
   // reports the real version.
   using RtlGetVersionFn = LONG(WINAPI*)(OSVERSIONINFOW*);
@@ -101,6 +103,8 @@ std::string OperatingSystem() {
   if (!servicePack.empty()) name += " " + servicePack;
   return FormatOperatingSystem(name, v.dwBuildNumber);
 }
+
+namespace {
 
 std::string SystemLanguage() {
   wchar_t buffer[128];
@@ -240,7 +244,7 @@ void BuildReportHeader(BugReport& report, const ExceptionInfo& info, const Repor
   Guarded(fields, kWtsClientName, WtsClientName);
   Guarded(fields, kUserName, UserName);
   Guarded(fields, kRegisteredOwner, RegisteredOwner);
-  Guarded(fields, kOperatingSystem, OperatingSystem);
+  Guarded(fields, kOperatingSystem, OperatingSystemText);
   Guarded(fields, kSystemLanguage, SystemLanguage);
   Guarded(fields, kSystemUpTime, SystemUpTime);
   Guarded(fields, kProgramUpTime, ProgramUpTime);

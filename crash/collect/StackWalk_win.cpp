@@ -32,6 +32,28 @@ bool StackRangeOf(std::uintptr_t address, std::uintptr_t* low, std::uintptr_t* h
   return true;
 }
 
+bool PointsIntoCode(std::uintptr_t address) {
+  MEMORY_BASIC_INFORMATION mbi;
+  if (!address || ::VirtualQuery(reinterpret_cast<void*>(address), &mbi, sizeof mbi) != sizeof mbi) return false;
+  return mbi.State == MEM_COMMIT &&
+         (mbi.Protect & (PAGE_EXECUTE | PAGE_EXECUTE_READ | PAGE_EXECUTE_READWRITE | PAGE_EXECUTE_WRITECOPY)) &&
+         !(mbi.Protect & PAGE_GUARD);
+}
+
+std::uintptr_t CallSiteOf(std::uintptr_t returnAddress) {
+  unsigned char code[7];
+  if (returnAddress < sizeof code || !PointsIntoCode(returnAddress - sizeof code) ||
+      !ReadOwnMemory(returnAddress - sizeof code, code, sizeof code))
+    return 0;
+  if (code[2] == 0xE8) return returnAddress - 5;  // call rel32
+  // FF /2 through a register or memory operand: 2, 3, 4, 6 or 7 bytes.
+  for (int length : {2, 3, 4, 6, 7}) {
+    const unsigned char* at = code + sizeof code - length;
+    if (at[0] == 0xFF && ((at[1] >> 3) & 7) == 2) return returnAddress - length;
+  }
+  return 0;
+}
+
 namespace {
 
 void Push(RawStack& stack, std::uintptr_t address) {
@@ -47,7 +69,7 @@ std::uint64_t InstructionPointerOf(const CONTEXT& context) { return context.Rip;
 // The unwind tables of every module (MinGW's x86_64 code has them too) say
 // how each frame was built; code without a table is a leaf whose return
 // address sits at the stack pointer.
-void WalkStack(const CONTEXT& start, RawStack& stack) {
+void WalkStack(const CONTEXT& start, RawStack& stack, bool atReturnAddress) {
   stack.count = 0;
   CONTEXT context = start;
   std::uintptr_t low = 0, high = 0;
@@ -55,7 +77,7 @@ void WalkStack(const CONTEXT& start, RawStack& stack) {
     if (context.Rip) Push(stack, context.Rip);
     return;
   }
-  bool calling = false;
+  bool calling = atReturnAddress;
   while (stack.count < RawStack::kMaxFrames) {
     if (context.Rip == 0 || context.Rsp < low || context.Rsp >= high || (context.Rsp & 7) != 0) break;
     Push(stack, context.Rip);
@@ -87,27 +109,9 @@ void WalkStack(const CONTEXT& start, RawStack& stack) {
 
 std::uint64_t InstructionPointerOf(const CONTEXT& context) { return context.Eip; }
 
-namespace {
-
-// True when the bytes before `address` end in a call instruction: direct
-// (E8 rel32) or indirect (FF /2 through a register or memory operand).
-bool FollowsCall(std::uintptr_t address) {
-  unsigned char code[7];
-  if (address < sizeof code || !ReadOwnMemory(address - sizeof code, code, sizeof code)) return false;
-  if (code[2] == 0xE8) return true;
-  // FF with ModRM reg field 2, the instruction being 2, 3, 4, 6 or 7 bytes long.
-  for (int length : {2, 3, 4, 6, 7}) {
-    const unsigned char* at = code + sizeof code - length;
-    if (at[0] == 0xFF && ((at[1] >> 3) & 7) == 2) return true;
-  }
-  return false;
-}
-
-}  // namespace
-
 // Frame pointers: every frame of our code starts with push ebp / mov ebp,
 // esp, so [ebp] is the caller's frame and [ebp+4] the return address.
-void WalkStack(const CONTEXT& start, RawStack& stack) {
+void WalkStack(const CONTEXT& start, RawStack& stack, bool) {
   stack.count = 0;
   if (start.Eip) Push(stack, start.Eip);
   std::uintptr_t low = 0, high = 0;
@@ -116,8 +120,9 @@ void WalkStack(const CONTEXT& start, RawStack& stack) {
   // bad pointer, a system call stub): the caller's return address is on top
   // of the stack, not in the frame chain.
   std::uintptr_t top = 0, chained[2] = {0, 0};
+  // Only a code address can be one: stack and heap values are skipped.
   if (start.Esp >= low && start.Esp + 4 <= high && ReadOwnMemory(start.Esp, &top, sizeof top) && top != 0 &&
-      top != start.Eip && FollowsCall(top)) {
+      top != start.Eip && PointsIntoCode(top) && CallSiteOf(top) != 0) {
     const bool chainReadable = start.Ebp >= low && start.Ebp + 8 <= high && ReadOwnMemory(start.Ebp, chained, sizeof chained);
     if (!chainReadable || chained[1] != top) Push(stack, top);
   }
@@ -200,8 +205,9 @@ StackFrames SymbolizeStack(const RawStack& stack) {
         known = names.end() - 1;
       }
       frame.module = known->second;
-      const SymbolTable* table = symbols.For(module);
       const auto rva = static_cast<std::uint32_t>(stack.frames[i] - reinterpret_cast<std::uintptr_t>(module));
+      frame.module_offset = rva;
+      const SymbolTable* table = symbols.For(module);
       if (table && !table->Empty()) {
         // Every frame but the first is a return address: the call lies
         // before it.

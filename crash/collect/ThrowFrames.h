@@ -1,19 +1,32 @@
-// The stack of each thread's last fresh C++ throw. A C++ exception reaches
-// the interception points after its frames are unwound; what is kept here
-// lets the report show the thrower's stack instead of the catcher's.
+// The stack of each C++ throw, kept with the thrown object. A C++ exception
+// reaches the interception points after its frames are unwound, and it may
+// be handed to another thread and raised again there: the report takes the
+// frames of the throw that made the exception, whichever thread reports it.
+//
+// Every executable linked with this library routes its throws through the
+// recorder (linked with --wrap=__cxa_throw), and frees of exception objects
+// too, which end their records. Records live in a fixed ring
+// shared by all threads: nothing is allocated per thread, so a throw on a
+// fresh thread short of memory is still recorded.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <exception>
+#include <typeinfo>
 
-struct ThrowFrames {
-  const void* object = nullptr;  // the run time's exception object (a rethrow keeps it)
-  std::uint32_t count = 0;
-  std::uint64_t frames[128] = {};
-};
+// The thrown object behind an exception_ptr (what the throw recorded), or
+// null.
+const void* ThrownObjectOf(const std::exception_ptr& error);
 
-// This thread's record; a report takes the frames and clears the count.
-ThrowFrames& LastThrowOfThisThread();
+// Records the caller's stack for an exception that is raised without a
+// throw expression (std::rethrow_exception of a new exception_ptr).
+void RecordRaise(const std::exception_ptr& error);
 
-// Records the stack from a processor context (the 64-bit run time raises
-// each throw as a structured exception whose context is the thrower's).
-void RecordThrowFrames(const void* object, const void* context);
+// Copies the frames recorded at the throw of `object` (newest first; the
+// first is the throw's call instruction in the thrower, every other one a
+// return address). Returns the count, 0 when no record holds that object
+// of that type. Allocation-free.
+std::size_t FindThrowFrames(const void* object, const std::type_info* type, std::uint64_t* frames,
+                            std::size_t capacity);
+

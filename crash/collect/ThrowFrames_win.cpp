@@ -2,46 +2,130 @@
 
 #include <algorithm>
 #include <cstring>
+#include <typeinfo>
 
 #include "crash/collect/CollectInternal.h"
 
 namespace {
 
-// Trivially destructible: no per-thread destructor to register.
-thread_local ThrowFrames t_throw;
-thread_local RawStack t_walk;
+struct ThrowRecord {
+  // Odd while a writer fills the record; readers retry or skip it.
+  volatile LONG sequence = 0;
+  const void* object = nullptr;
+  const std::type_info* type = nullptr;
+  RawStack stack;
+};
 
-void Keep(const void* object, const RawStack& walked) {
-  const std::size_t n = std::min<std::size_t>(walked.count, sizeof t_throw.frames / sizeof t_throw.frames[0]);
-  for (std::size_t i = 0; i < n; ++i) t_throw.frames[i] = walked.frames[i];
-  t_throw.count = static_cast<std::uint32_t>(n);
-  t_throw.object = object;
+// Enough for the throws in flight at once; an evicted record only costs the
+// report its thrower's frames (the stack is walked where it is reported).
+constexpr LONG kRecords = 16;
+ThrowRecord g_records[kRecords];
+volatile LONG g_next = 0;
+
+void Record(const void* object, const std::type_info* type, const CONTEXT& thrower) {
+  const LONG slot = static_cast<LONG>(static_cast<ULONG>(::InterlockedIncrement(&g_next) - 1) % kRecords);
+  ThrowRecord& record = g_records[slot];
+  const LONG even = record.sequence & ~1L;
+  // Another thread is writing this slot (kRecords throws at once): skip.
+  if (::InterlockedCompareExchange(&record.sequence, even + 1, even) != even) return;
+  record.object = object;
+  record.type = type;
+  WalkStack(thrower, record.stack, true);  // allocation-free
+  // The first frame is where the thrower called the run time: its code
+  // address is the call itself, so that the thrower's line is named.
+  if (record.stack.count > 0) {
+    const std::uintptr_t call = CallSiteOf(record.stack.frames[0]);
+    record.stack.frames[0] = call ? call : record.stack.frames[0] - 1;
+  }
+  ::InterlockedExchange(&record.sequence, even + 2);
+}
+
+// The object is freed: its address may come back for another exception
+// that is never thrown (std::make_exception_ptr).
+void Forget(const void* object) {
+  for (ThrowRecord& record : g_records) {
+    const LONG even = record.sequence & ~1L;
+    if (record.object != object || ::InterlockedCompareExchange(&record.sequence, even + 1, even) != even) continue;
+    if (record.object == object) {
+      record.object = nullptr;
+      record.stack.count = 0;
+    }
+    ::InterlockedExchange(&record.sequence, even + 2);
+  }
 }
 
 }  // namespace
 
-ThrowFrames& LastThrowOfThisThread() { return t_throw; }
-
-void RecordThrowFrames(const void* object, const void* context) {
-  WalkStack(*static_cast<const CONTEXT*>(context), t_walk);  // allocation-free
-  Keep(object, t_walk);
+const void* ThrownObjectOf(const std::exception_ptr& error) {
+  // The run time's exception_ptr is the thrown object's address.
+  static_assert(sizeof(std::exception_ptr) == sizeof(void*), "exception_ptr holds one pointer");
+  const void* object = nullptr;
+  std::memcpy(&object, &error, sizeof object);
+  return object;
 }
 
-#if defined(__i386__)
-// The 32-bit run time unwinds without a structured exception, so every
-// executable linked with this library routes its throws through here
-// (linked with --wrap=__cxa_throw): the frames are walked from the
-// thrower's frame, before anything is unwound.
-extern "C" void __real___cxa_throw(void* object, void* type, void (*destroy)(void*));
+std::size_t FindThrowFrames(const void* object, const std::type_info* type, std::uint64_t* frames,
+                            std::size_t capacity) {
+  if (!object) return 0;
+  const LONG newest = g_next;
+  for (LONG age = 1; age <= kRecords; ++age) {
+    const ThrowRecord& record = g_records[static_cast<ULONG>(newest - age) % kRecords];
+    const LONG before = record.sequence;
+    if ((before & 1) || record.object != object || record.type != type) continue;
+    const std::size_t n = std::min(record.stack.count, capacity);
+    for (std::size_t i = 0; i < n; ++i) frames[i] = record.stack.frames[i];
+    ::MemoryBarrier();
+    if (record.sequence == before && record.object == object) return n;
+  }
+  return 0;
+}
 
-extern "C" __attribute__((noinline)) void __wrap___cxa_throw(void* object, void* type, void (*destroy)(void*)) {
-  CONTEXT context;
+namespace {
+
+// The context of the caller of the function this is inlined into, taken
+// before anything is unwound. False when it cannot be had.
+__attribute__((always_inline)) inline bool CallerContext(CONTEXT& context) {
   std::memset(&context, 0, sizeof context);
+#if defined(__x86_64__)
+  ::RtlCaptureContext(&context);
+  // One unwind step from here gives the caller's context.
+  DWORD64 imageBase = 0;
+  PRUNTIME_FUNCTION function = ::RtlLookupFunctionEntry(context.Rip, &imageBase, nullptr);
+  if (!function) return false;
+  void* handlerData = nullptr;
+  DWORD64 establisher = 0;
+  ::RtlVirtualUnwind(UNW_FLAG_NHANDLER, imageBase, context.Rip, function, &context, &handlerData, &establisher,
+                     nullptr);
+#else
   const auto* frame = static_cast<const DWORD*>(__builtin_frame_address(0));
   context.Eip = reinterpret_cast<DWORD>(__builtin_return_address(0));
-  context.Ebp = frame[0];  // the thrower's frame
-  context.Esp = reinterpret_cast<DWORD>(frame);
-  RecordThrowFrames(object, &context);
+  context.Ebp = frame[0];                            // the caller's frame
+  context.Esp = reinterpret_cast<DWORD>(frame + 2);  // the caller's stack pointer after the call
+#endif
+  return true;
+}
+
+}  // namespace
+
+__attribute__((noinline)) void RecordRaise(const std::exception_ptr& error) {
+  CONTEXT context;
+  if (error && CallerContext(context)) Record(ThrownObjectOf(error), error.__cxa_exception_type(), context);
+}
+
+// The run time unwinds a throw's frames before any interception point sees
+// it, so the recorder walks them here, from the thrower's context.
+extern "C" void __real___cxa_throw(void* object, std::type_info* type, void (*destroy)(void*));
+
+extern "C" __attribute__((noinline)) void __wrap___cxa_throw(void* object, std::type_info* type,
+                                                             void (*destroy)(void*)) {
+  CONTEXT context;
+  if (CallerContext(context)) Record(object, type, context);
   __real___cxa_throw(object, type, destroy);
 }
-#endif
+
+extern "C" void __real___cxa_free_exception(void* object);
+
+extern "C" void __wrap___cxa_free_exception(void* object) {
+  Forget(object);
+  __real___cxa_free_exception(object);
+}

@@ -26,6 +26,7 @@
 #include "crash/report/BugReportFile.h"
 #include "crash/report/Placeholders.h"
 #include "support/ScopedHandle.h"
+#include "support/Utils.h"
 #include "toolkit/Application.h"
 #include "toolkit/Guard.h"
 #include "toolkit/Thread.h"
@@ -69,6 +70,9 @@ struct Reporter {
   std::vector<TCrashActionEvent> actionHandlers;
   std::vector<void*> reserve;
   std::string tempFolder;
+  // Send and completion threads of earlier exceptions that may still run:
+  // they are crash reporting's own and never listed in a report.
+  std::vector<HANDLE> ownThreads;
 };
 
 Reporter g;
@@ -210,6 +214,31 @@ ReportFilter ChooseFilter(const ReportSettings& s, const std::string& className)
 
 std::int64_t NowSeconds() { return static_cast<std::int64_t>(std::time(nullptr)); }
 
+// Handling thread only.
+void KeepOwnThread(std::uint32_t id) {
+  if (!id) return;
+  HANDLE thread = OpenThread(SYNCHRONIZE, FALSE, id);
+  if (!thread) return;
+  if (WaitForSingleObject(thread, 0) == WAIT_TIMEOUT) g.ownThreads.push_back(thread);
+  else CloseHandle(thread);
+}
+
+// The handling thread and the threads of earlier exceptions still running.
+std::vector<std::uint32_t> OwnThreadIds() {
+  std::vector<std::uint32_t> ids = {g.threadId};
+  std::vector<HANDLE> running;
+  for (HANDLE thread : g.ownThreads) {
+    if (WaitForSingleObject(thread, 0) == WAIT_TIMEOUT) {
+      running.push_back(thread);
+      ids.push_back(GetThreadId(thread));
+    } else {
+      CloseHandle(thread);
+    }
+  }
+  g.ownThreads.swap(running);
+  return ids;
+}
+
 // ---- processing on the handling thread -----------------------------------
 
 // True when a handler cancelled the built-in action.
@@ -301,6 +330,17 @@ PlaceholderValues Placeholders(const CrashReport& report) {
   const std::string exePath = ExecutablePathUtf8();
   values.app_name = exePath.substr(exePath.find_last_of("\\/") + 1);
   values.mod_name = report.Module;
+  // No version is set in the settings: the file versions, else "?".
+  values.app_version = ChooseVersionText(std::string(), GetOwnFileVersion(), "?");
+  HMODULE module = nullptr;
+  char modulePath[MAX_PATH + 1] = {};
+  if (GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                         reinterpret_cast<LPCSTR>(static_cast<ULONG_PTR>(report.CodeAddress)), &module) &&
+      GetModuleFileNameA(module, modulePath, MAX_PATH))
+    values.mod_version = ChooseVersionText(std::string(), GetFileVersion(modulePath), "?");
+  else
+    values.mod_version = "?";
+  values.os = OperatingSystemText();
   values.except_class = report.ExceptionClass;
   values.except_msg = report.ExceptionMessage;
   values.now = CurrentLocalTime();
@@ -337,9 +377,20 @@ ExceptionInfo MakeExceptionInfo(const CrashReport& report, const Job& job) {
   info.codeAddress = report.CodeAddress;
   info.threadId = report.ThreadId;
   info.context = report.Context;
-  // A fault's context stands for its stack; frames taken at an earlier
-  // throw of that thread do not belong to it.
-  if (!report.Context) info.raisingFrames = job.raisingFrames;
+  if (!report.Context) {
+    info.raisingFrames = job.raisingFrames;
+  } else if (!job.raisingFrames.empty()) {
+    // A redirected fault is thrown from a call that the fault seems to
+    // make (its return address is the fault address + 1). Its stack is
+    // unwound and reused by the time it is reported, so the frames from the
+    // fault on are taken from that throw's record.
+    const std::uint64_t fault = report.CodeAddress;
+    const auto call = std::find(job.raisingFrames.begin() + 1, job.raisingFrames.end(), fault + 1);
+    if (call != job.raisingFrames.end()) {
+      info.raisingFrames.push_back(fault);
+      info.raisingFrames.insert(info.raisingFrames.end(), call + 1, job.raisingFrames.end());
+    }
+  }
   info.stackPointer = report.StackPointer;
   info.framePointer = report.FramePointer;
   info.time = report.Time;
@@ -407,7 +458,7 @@ void Process(Job& job) {
     screenshot = CaptureScreen();
   if (report.BugReportWanted) {
     // The raising thread waits for this thread, which is never suspended.
-    h.bugReport = StartBugReport(MakeExceptionInfo(report, job), s, {g.threadId});
+    h.bugReport = StartBugReport(MakeExceptionInfo(report, job), s, OwnThreadIds());
   }
   // 7. AutoSend and AutoClip are off: no completion callback is needed.
 
@@ -461,6 +512,10 @@ void Process(Job& job) {
     choice = result.choice;
     decided = true;
   }
+
+  // A background send goes on after the box; a hung completion may too.
+  if (h.send) KeepOwnThread(h.send->ThreadId());
+  if (h.bugReport) KeepOwnThread(h.bugReport->CompletionThreadId());
 
   // 9. After the box.
   if (decided && choice == BoxChoice::Restart) Restart(h);
@@ -566,37 +621,6 @@ void OnTerminate() {
   ExitProcess(1);
 }
 
-// ---- the raising thread's frames at a C++ throw ---------------------------
-//
-// A C++ exception reaches the interception points after its frames are
-// unwound. The 64-bit run time raises each throw as a structured exception
-// first, so a first-chance vectored handler still sees the thrower's intact
-// stack; the 32-bit one is caught at the throw call itself (ThrowFrames).
-
-#if defined(__x86_64__)
-constexpr DWORD kCxxThrowCode = 0x20474343;
-// The unwind header's class of a C++ exception object of its own
-// ("GNUCC++" and 0); a dependent one (std::rethrow_exception) ends in 1.
-constexpr std::uint64_t kCxxPrimaryClass = 0x474E5543432B2B00ull;
-
-LONG WINAPI CaptureThrowFrames(EXCEPTION_POINTERS* info) {
-  const EXCEPTION_RECORD* record = info->ExceptionRecord;
-  if (record->ExceptionCode != kCxxThrowCode || !g.active) return EXCEPTION_CONTINUE_SEARCH;
-  if (record->NumberParameters < 1 || !record->ExceptionInformation[0]) return EXCEPTION_CONTINUE_SEARCH;
-  const void* object = reinterpret_cast<const void*>(record->ExceptionInformation[0]);
-  // Only a fresh throw: rethrowing an exception_ptr (as the handling's own
-  // rethrow-and-catch does) raises a dependent object from elsewhere, and
-  // "throw;" raises the same object again from the catch.
-  std::uint64_t objectClass = 0;
-  std::memcpy(&objectClass, object, sizeof objectClass);
-  if (objectClass != kCxxPrimaryClass) return EXCEPTION_CONTINUE_SEARCH;
-  const ThrowFrames& last = LastThrowOfThisThread();
-  if (object == last.object && last.count) return EXCEPTION_CONTINUE_SEARCH;
-  RecordThrowFrames(object, info->ContextRecord);
-  return EXCEPTION_CONTINUE_SEARCH;
-}
-#endif
-
 bool LoadSettings() {
   HRSRC resource = FindResourceA(nullptr, kSettingsResource, MAKEINTRESOURCEA(10));  // RT_RCDATA
   std::string error;
@@ -628,9 +652,6 @@ std::wstring WidenText(const std::string& text) {
 }
 
 void ReportException(std::exception_ptr error, Interception point, bool canContinue) {
-  // The frames of this thread's last throw, before anything here throws.
-  ThrowFrames& last = LastThrowOfThisThread();
-  ThrowFrames* thrown = last.count ? &last : nullptr;
   if (!error) return;
   if (!g.active) {
     if (canContinue) return;
@@ -660,10 +681,14 @@ void ReportException(std::exception_ptr error, Interception point, bool canConti
   job->codeAddress = __builtin_return_address(0);
   job->framePointer = __builtin_frame_address(0);
   job->stackPointer = &job;
+  // The frames of the throw that made this exception, on whichever thread
+  // it was thrown; its code address is the throw site.
+  std::uint64_t frames[128];
+  const std::size_t thrown =
+      FindThrowFrames(ThrownObjectOf(error), error.__cxa_exception_type(), frames, sizeof frames / sizeof frames[0]);
   if (thrown) {
-    job->raisingFrames.assign(thrown->frames, thrown->frames + thrown->count);
-    thrown->count = 0;
-    thrown->object = nullptr;
+    job->raisingFrames.assign(frames, frames + thrown);
+    job->codeAddress = reinterpret_cast<const void*>(static_cast<std::uintptr_t>(frames[0]));
   }
   job->done.Reset(CreateEventA(nullptr, TRUE, FALSE, nullptr));
 
@@ -734,9 +759,6 @@ bool InstallCrashReporting() {
       [](std::exception_ptr error) { ReportException(error, Interception::ThreadObject, true); });
   InstallThreadHooks();
   InstallFaultRedirection();
-#if defined(__x86_64__)
-  AddVectoredExceptionHandler(1, &CaptureThrowFrames);
-#endif
   SetUnhandledExceptionFilter(&UnhandledFilter);
   std::set_terminate(&OnTerminate);
   std::atexit(&ShutdownCrashReporting);

@@ -20,6 +20,7 @@
 
 #include <cstring>
 
+#include "crash/collect/ThrowFrames.h"
 #include "crash/handler/HandlerInternal.h"
 #include "crash/handler/HardwareFaults.h"
 #include "toolkit/Guard.h"
@@ -207,5 +208,9 @@ extern "C" [[noreturn]] void qex_throw_pending_fault() {
     _fpreset();
   }
   fault.module = ModuleFileNameOf(reinterpret_cast<const void*>(static_cast<ULONG_PTR>(fault.address)));
-  std::rethrow_exception(MakeFaultException(fault, std::move(context)));
+  const std::exception_ptr error = MakeFaultException(fault, std::move(context));
+  // By the time the fault is reported its stack is unwound and reused: the
+  // frames from here through the thunk to the fault are kept with it.
+  RecordRaise(error);
+  std::rethrow_exception(error);
 }

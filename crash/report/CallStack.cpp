@@ -88,7 +88,11 @@ std::uint32_t Crc32Update(std::uint32_t crc, const void* data, std::size_t size)
 }
 
 std::uint32_t FrameItemValue(const StackFrame& frame) {
-  if (frame.function.empty()) return static_cast<std::uint32_t>(frame.address);
+  if (frame.function.empty()) {
+    if (frame.module.empty()) return static_cast<std::uint32_t>(frame.address);
+    const std::string utf16 = Utf8ToUtf16leBytes(frame.module);
+    return Crc32Update(static_cast<std::uint32_t>(frame.module_offset), utf16.data(), utf16.size());
+  }
   std::uint32_t value = frame.function_offset;
   for (const std::string* name : {&frame.module, &frame.unit, &frame.function}) {
     const std::string utf16 = Utf8ToUtf16leBytes(*name);

@@ -11,6 +11,7 @@ struct StackFrame {
   std::uint64_t address = 0;
   // Debug information; a frame without a function name has none.
   std::string module;          // module file name (known even without debug info)
+  std::uint64_t module_offset = 0;  // address minus the module's load address, when `module` is known
   std::string unit;            // source file, may be empty
   std::string function;
   std::uint32_t function_offset = 0;  // address minus the function's start
@@ -36,7 +37,10 @@ std::string RenderCallStack(const StackFrames& frames, const CallStackColumns& c
 // Byte-wise CRC-32 update with the standard table; no inversions.
 std::uint32_t Crc32Update(std::uint32_t crc, const void* data, std::size_t size);
 
-// The 32-bit item value of one frame.
+// The 32-bit item value of one frame: with a function name, its offset in
+// the function and the names; without, its offset in its module and the
+// module name, so the value is the same at every load address; the address
+// itself only when not even the module is known.
 std::uint32_t FrameItemValue(const StackFrame& frame);
 
 struct CallstackCrcs {

@@ -7,14 +7,20 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
+#include <cstdint>
+#include <cstring>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "WineTestSupport_win.h"
+#include "crash/ReportLines.h"
 
 namespace ts = testing_support;
+namespace rl = report_lines;
 
 namespace {
 
@@ -35,6 +41,67 @@ std::wstring T(const char* utf8) { return ts::FromUtf8(utf8); }
 std::string LongText(HWND window) { return ts::ToUtf8(ts::WindowText(window)); }
 
 std::string Field(const std::string& text, const std::string& name) { return ts::ReportField(text, name); }
+
+std::uint32_t Read32(const std::string& b, std::size_t at) {
+  std::uint32_t v = 0;
+  std::memcpy(&v, b.data() + at, sizeof v);
+  return v;
+}
+
+// Writes a copy of a PE image rebased by `delta`: the preferred image base
+// moves and every base relocation is applied, so the loader maps the same
+// code at another address. False when the image has no relocations.
+bool WriteRebasedCopy(const std::string& from, const std::string& to, std::uint64_t delta) {
+  std::ifstream in(from, std::ios::binary);
+  std::string b((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  if (b.size() < 0x40) return false;
+  const std::size_t pe = Read32(b, 0x3C);
+  if (pe + 24 > b.size() || b.compare(pe, 4, std::string("PE\0\0", 4)) != 0) return false;
+  const std::size_t sections = static_cast<std::uint16_t>(Read32(b, pe + 6));
+  const std::size_t optionalSize = static_cast<std::uint16_t>(Read32(b, pe + 20));
+  const std::size_t opt = pe + 24;
+  const bool wide = static_cast<std::uint16_t>(Read32(b, opt)) == 0x20B;
+  const std::size_t relocDirectory = opt + (wide ? 112 : 96) + 5 * 8;
+  const std::uint32_t relocRva = Read32(b, relocDirectory), relocSize = Read32(b, relocDirectory + 4);
+  if (!relocRva || !relocSize) return false;
+  const std::size_t table = opt + optionalSize;
+  auto offsetOf = [&](std::uint32_t rva) -> std::size_t {
+    for (std::size_t i = 0; i < sections; ++i) {
+      const std::size_t h = table + i * 40;
+      const std::uint32_t va = Read32(b, h + 12), raw = Read32(b, h + 16), pointer = Read32(b, h + 20);
+      const std::uint32_t extent = std::max(Read32(b, h + 8), raw);
+      if (rva >= va && rva < va + extent && rva - va < raw) return pointer + (rva - va);
+    }
+    return std::string::npos;
+  };
+  auto add = [&](std::size_t at, std::size_t width) {
+    std::uint64_t value = 0;
+    std::memcpy(&value, b.data() + at, width);
+    value += delta;
+    std::memcpy(&b[at], &value, width);
+  };
+  const std::size_t relocs = offsetOf(relocRva);
+  if (relocs == std::string::npos) return false;
+  std::size_t applied = 0;
+  for (std::size_t block = 0; block + 8 <= relocSize;) {
+    const std::uint32_t page = Read32(b, relocs + block), size = Read32(b, relocs + block + 4);
+    if (size < 8) break;
+    for (std::size_t e = 8; e + 2 <= size; e += 2) {
+      const std::uint16_t entry = static_cast<std::uint16_t>(Read32(b, relocs + block + e));
+      const int type = entry >> 12;
+      if (type == 0) continue;  // padding
+      const std::size_t at = offsetOf(page + (entry & 0xFFF));
+      if (at == std::string::npos || (type != 3 && type != 10)) return false;
+      add(at, type == 10 ? 8 : 4);  // DIR64 or HIGHLOW
+      ++applied;
+    }
+    block += size;
+  }
+  add(opt + (wide ? 24 : 28), wide ? 8 : 4);  // the preferred image base
+  std::ofstream out(to, std::ios::binary | std::ios::trunc);
+  out << b;
+  return applied > 0 && out.good();
+}
 
 class CrashAgentE2E : public ::testing::Test {
  protected:
@@ -145,6 +212,22 @@ class CrashAgentE2E : public ::testing::Test {
     return text.str();
   }
 
+  // The refused first attempt in FormCreate, reported, continued, and the
+  // agent closed; the bug-report file afterwards (once `saved` holds).
+  std::string RunRefusedAtStart(const std::function<bool(const std::string&)>& saved) {
+    ts::RegSetString(kSettingsKey, "Address", kNoAddress);
+    Start();
+    if (::testing::Test::HasFatalFailure()) return std::string();
+    const HWND box = WaitForBox(kBoxTimeout);
+    EXPECT_NE(box, nullptr) << "no report box";
+    if (!box) return std::string();
+    EXPECT_TRUE(Continue(box));
+    std::string file;
+    EXPECT_TRUE(ts::WaitUntil([&] { return saved(file = BugReportFile()); }, 15000)) << file;
+    EXPECT_EQ(agent.Close(15000), 0);
+    return file;
+  }
+
   std::size_t TraceCount(const std::string& text, std::size_t from = 0) const {
     const std::vector<std::string> lines = traces.Lines();
     std::size_t n = 0;
@@ -243,6 +326,43 @@ TEST_F(CrashAgentE2E, RefusedAttemptsFromThePromptAndEveryReconnectTickAreReport
   ASSERT_TRUE(ts::WaitUntil([&] { return TraceCount("socket error 10061", mendedAt) >= 2; }, 15000));
   EXPECT_TRUE(Boxes().empty());
   EXPECT_EQ(agent.Close(15000), 0) << "closing the window ends the process cleanly";
+}
+
+}  // namespace
+
+namespace {
+
+const char kThrowerSource[] = "net/ClientSocket_win.cpp";
+
+TEST_F(CrashAgentE2E, ASocketErrorReportNamesTheThrowSiteInTheAgent) {
+  const std::string file =
+      RunRefusedAtStart([](const std::string& text) { return text.find("ESocketError") != std::string::npos; });
+  ASSERT_FALSE(file.empty());
+  // The top line and the code address are where the agent threw, not where
+  // crash reporting caught it.
+  const int line = rl::SourceLineOf(ts::PathFromEnv("QEX_SOURCE_DIR") + "\\net\\ClientSocket_win.cpp",
+                                    "throw ESocketError(SocketErrorMessage(");
+  rl::ExpectTopFrame(file, "(anonymous namespace)::RaiseSocketError(int, char const*)", "QEXJoystick.exe",
+                     kThrowerSource, line);
+}
+
+TEST_F(CrashAgentE2E, TheSameFaultAtAnotherLoadAddressIsCountedAsADuplicate) {
+  const std::string first =
+      RunRefusedAtStart([](const std::string& text) { return text.find("ESocketError") != std::string::npos; });
+  rl::Frame before;
+  ASSERT_TRUE(rl::ParseFrame(rl::FirstLine(rl::Section(first, "main thread (")), &before)) << first;
+  ASSERT_EQ(Field(first, "callstack crc").size(), 31u) << first;
+
+  // The same program in the same place, loaded elsewhere.
+  const std::uint64_t delta = 0x10000000;
+  ASSERT_TRUE(WriteRebasedCopy(ts::AgentPath(), exe, delta)) << "the agent has no relocations";
+  const std::string second = RunRefusedAtStart([](const std::string& text) { return Field(text, "count") == "2"; });
+  rl::Frame after;
+  ASSERT_TRUE(rl::ParseFrame(rl::FirstLine(rl::Section(second, "main thread (")), &after)) << second;
+  EXPECT_EQ(after.address - before.address, delta) << "not loaded at the new base";
+  EXPECT_EQ(after.function, before.function);
+  EXPECT_EQ(Field(second, "count"), "2");
+  EXPECT_EQ(second.find("\r\n\r\ndate/time"), std::string::npos) << "the stored copy was not replaced";
 }
 
 }  // namespace

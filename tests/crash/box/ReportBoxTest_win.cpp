@@ -689,3 +689,42 @@ TEST_F(ReportBoxTest, TheScreenshotEditedInTheImageEditorIsTheOneAttached) {
 }
 
 }  // namespace
+
+// The real crash reporter: a C++ exception escapes a handler of the target,
+// the report is sent through the mail client, and the final step of the
+// handling decides on its own that a sent report is not saved.
+TEST_F(ReportBoxTest, AReportSentByTheRealHandlerIsNotSavedAtTheEndAndItsMailBodyCarriesTheVersions) {
+  const std::string exe = dir_.Path() + "\\crash_box_mail_target.exe";
+  ASSERT_TRUE(CopyFileA(PathFromEnv("QEX_MAIL_TARGET_EXE").c_str(), exe.c_str(), FALSE));
+  ASSERT_TRUE(target_.Start(exe, "throw \"" + dir_.Path() + "\\target.log\"", dir_.Path()));
+  HWND box = Box();
+  ASSERT_TRUE(box);
+  PressKey(box, VK_RETURN);
+  CompleteAssistant(Assistant(), L"Tess Tester", L"tess@example.org", false);
+  ASSERT_TRUE(WaitUntil([&] { return FileExists(mapiLog_); }, 10000));
+  ASSERT_TRUE(WaitUntil([&] { return !FileExists(bugReportFile_); }, 10000));  // it went out as the attachment
+  PressKey(box, VK_ESCAPE);
+  ASSERT_TRUE(WaitUntil([&] { return !IsWindow(box); }, 10000));
+
+  // A second exception is handled only once the first one's handling has
+  // ended, final step included: the sent report was not saved.
+  for (HWND w : ProcessWindows(target_.Pid(), L"QEXHiddenWindow")) PostMessageW(w, WM_APP + 1, 0, 0);
+  HWND second = Box();
+  ASSERT_TRUE(second && second != box);
+  EXPECT_FALSE(FileExists(bugReportFile_));
+  // Closing saves the second report, alone in a new file.
+  Click(second, kBoxButtonBaseId + bbClose);
+  EXPECT_EQ(target_.Wait(20000), 1);
+  const std::string saved = ReadText(bugReportFile_);
+  EXPECT_EQ(ReportField(saved, "exception number"), "2") << saved;
+  EXPECT_EQ(saved.find("older report"), std::string::npos);
+  EXPECT_EQ(saved.find("\r\n\r\ndate/time"), std::string::npos) << saved;
+
+  // The version placeholders carry the program's file version (the throw
+  // site lies in the program), the system one the report's own text.
+  const std::string attached = ReadText(dir_.Path() + "\\attached-bugreport.txt");
+  const std::string os = ReportField(attached, "operating system");
+  ASSERT_FALSE(os.empty()) << attached;
+  const std::string log = ReadText(mapiLog_);
+  EXPECT_NE(log.find("body=app=1.0.0.0 mod=1.0.0.0 os=" + os + "\n"), std::string::npos) << log;
+}

@@ -26,6 +26,23 @@ if(WIN32)
   target_include_directories(crash_box_image_editor PRIVATE ${CMAKE_SOURCE_DIR})
   target_link_options(crash_box_image_editor PRIVATE -municode)
 
+  # The real crash reporter end to end (a C++ exception out of a handler):
+  # its mail body carries %appversion%, %modversion% and %os%.
+  file(READ ${QEX_REPORT_SETTINGS_FILE} mail_settings)
+  string(REPLACE "MailBody = \"please find the bug report attached\""
+                 "MailBody = \"app=%appversion% mod=%modversion% os=%os%\"" mail_settings "${mail_settings}")
+  if(NOT mail_settings MATCHES "%modversion%")
+    message(FATAL_ERROR "tests/crash/box: no MailBody line to replace in ${QEX_REPORT_SETTINGS_FILE}")
+  endif()
+  set(QEX_MAIL_SETTINGS_FILE ${CMAKE_CURRENT_BINARY_DIR}/mail-settings.txt)
+  file(WRITE ${QEX_MAIL_SETTINGS_FILE} "${mail_settings}")
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${QEX_REPORT_SETTINGS_FILE})
+  configure_file(${CMAKE_CURRENT_LIST_DIR}/MailTarget.rc ${CMAKE_CURRENT_BINARY_DIR}/MailTarget.rc @ONLY)
+  add_executable(crash_box_mail_target WIN32
+    ${CMAKE_SOURCE_DIR}/tests/crash/handler/CrashTarget_win.cpp ${CMAKE_CURRENT_BINARY_DIR}/MailTarget.rc)
+  target_link_libraries(crash_box_mail_target PRIVATE qex_crash_handler qex_toolkit_win)
+  target_link_options(crash_box_mail_target PRIVATE -mwindows)
+
   qex_add_wine_test(crash_box_test E2E
     SOURCES ${CMAKE_CURRENT_LIST_DIR}/ReportBoxTest_win.cpp
     LIBS qex_crash_box comctl32
@@ -33,9 +50,10 @@ if(WIN32)
         "QEX_MAPI_DOUBLE_DLL=$<TARGET_FILE:crash_box_mapi_double>"
         "QEX_MAILTO_RECORDER_EXE=$<TARGET_FILE:crash_box_mailto_recorder>"
         "QEX_IMAGE_EDITOR_EXE=$<TARGET_FILE:crash_box_image_editor>"
+        "QEX_MAIL_TARGET_EXE=$<TARGET_FILE:crash_box_mail_target>"
         "WINEDLLOVERRIDES=mapi32=n")
   add_dependencies(crash_box_test crash_box_target crash_box_mapi_double crash_box_mailto_recorder
-                   crash_box_image_editor)
+                   crash_box_image_editor crash_box_mail_target)
 
   # The screenshot decoded by an independent decoder (PIL).
   find_program(QEX_BOX_PIL_PYTHON NAMES python3 PATHS /usr/bin NO_DEFAULT_PATH)

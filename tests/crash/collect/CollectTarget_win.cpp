@@ -1,7 +1,6 @@
 // A program that fails on purpose and builds its bug report through the
-// collect entry points, catching the fault itself (a vectored handler for
-// the throw's context, the unhandled-exception filter for the access
-// violation). Run from its own folder by crash_collect_test.
+// collect entry points, catching the fault itself (the frames recorded at
+// the throw, the unhandled-exception filter for the access violation). Run from its own folder by crash_collect_test.
 //
 //   crash_collect_target cpp   throws std::runtime_error, reports, exit 0
 //   crash_collect_target av    writes through a null pointer, reports, exit 3
@@ -29,8 +28,6 @@ namespace {
 
 ReportSettings* g_settings = nullptr;
 DWORD g_skippedThread = 0;
-// The context of the last C++ throw, captured where the exception is raised.
-
 std::string OwnFolder() {
   char path[MAX_PATH];
   const DWORD n = ::GetModuleFileNameA(nullptr, path, MAX_PATH);
@@ -95,21 +92,12 @@ int ReportAndSave(ExceptionInfo info) {
 
 // ---- the C++ exception
 
-LONG CALLBACK CaptureThrowContext(EXCEPTION_POINTERS* pointers) {
-  // GCC's x86_64 unwinder raises every C++ throw as this exception; the
-  // 32-bit one records its throws by itself.
-  if (pointers->ExceptionRecord->ExceptionCode == 0x20474343)
-    RecordThrowFrames(reinterpret_cast<const void*>(pointers->ExceptionRecord->ExceptionInformation[0]),
-                      pointers->ContextRecord);
-  return EXCEPTION_CONTINUE_SEARCH;
-}
-
 __attribute__((noinline)) void FailDeepInside(int depth) {
   if (depth > 0) {
     FailDeepInside(depth - 1);
     return;
   }
-  throw std::runtime_error("collect target failure");
+  throw std::runtime_error("collect target failure");  // throw site
 }
 
 __attribute__((noinline)) void ThrowFromInnerFunction() { FailDeepInside(2); }
@@ -123,27 +111,19 @@ std::string Demangled(const char* name) {
 }
 
 __attribute__((noinline)) int RunCppException() {
-  ::AddVectoredExceptionHandler(1, &CaptureThrowContext);
   try {
     ThrowFromInnerFunction();
   } catch (const std::exception& e) {
     ExceptionInfo info;
     info.exceptionClass = Demangled(typeid(e).name());
     info.exceptionMessage = e.what();
-    // No processor context: the throw is no processor fault. The code
-    // address is the throw's call in our code.
-    const ThrowFrames& thrown = LastThrowOfThisThread();
-    const std::vector<std::uint64_t> throwFrames(thrown.frames, thrown.frames + thrown.count);
-    info.raisingFrames = throwFrames;
-    for (std::uint64_t frame : throwFrames) {
-      HMODULE module = nullptr;
-      if (::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                               reinterpret_cast<LPCWSTR>(frame), &module) &&
-          module == ::GetModuleHandleW(nullptr)) {
-        info.codeAddress = frame;
-        break;
-      }
-    }
+    // No processor context: the throw is no processor fault. The frames
+    // and the code address are those recorded at the throw.
+    const std::exception_ptr error = std::current_exception();
+    std::uint64_t frames[128];
+    const std::size_t n = FindThrowFrames(ThrownObjectOf(error), error.__cxa_exception_type(), frames, 128);
+    info.raisingFrames.assign(frames, frames + n);
+    if (n) info.codeAddress = frames[0];
     return ReportAndSave(info);
   }
   return 4;
@@ -175,7 +155,7 @@ LONG WINAPI ReportUnhandledFault(EXCEPTION_POINTERS* pointers) {
 
 volatile int* g_nowhere = nullptr;
 
-__attribute__((noinline)) void WriteThroughNull(int value) { *g_nowhere = value; }
+__attribute__((noinline)) void WriteThroughNull(int value) { *g_nowhere = value; }  // fault site
 
 // The faulting store comes before any frame of its own (the compiler sees
 // the null pointer): the caller is found from the top of the stack.

@@ -9,10 +9,12 @@
 #include <string>
 
 #include "WineTestSupport_win.h"
+#include "crash/ReportLines.h"
 #include "crash/report/BugReportFile.h"
 #include "crash/report/ReportText.h"
 
 using namespace testing_support;
+namespace rl = report_lines;
 
 namespace {
 
@@ -82,6 +84,13 @@ std::string OnlyReport(const std::string& file) {
   return file.substr(0, file.size() - 4);
 }
 
+// The target's own function at its marked line on top of the main thread.
+void ExpectTopFrame(const std::string& report, const std::string& exeName, const std::string& function,
+                    const std::string& marker) {
+  rl::ExpectTopFrame(report, function, exeName, "tests/crash/collect/CollectTarget_win.cpp",
+                     rl::SourceLineOf(PathFromEnv("QEX_COLLECT_TARGET_SOURCE"), marker));
+}
+
 void KeepSample(const std::string& report) {
   const char* path = std::getenv("QEX_COLLECT_SAMPLE");
   if (path && *path) WriteFile(ToWindowsPath(path), report);
@@ -128,8 +137,7 @@ TEST(BugReportCollect, CppExceptionReportHasHeaderAndNamedCallStacks) {
   ASSERT_TRUE(ReadSection(report, "main thread ($" + run.ThreadId("main") + ")", &main)) << report;
   for (const char* function : {"FailDeepInside(int)", "ThrowFromInnerFunction()", "RunCppException()", "main"})
     EXPECT_NE(main.find(function), std::string::npos) << function << "\n" << main;
-  EXPECT_NE(main.find("CollectTarget_win.cpp"), std::string::npos);
-  EXPECT_NE(main.find(run.ExeName()), std::string::npos);  // the module column
+  ExpectTopFrame(report, run.ExeName(), "(anonymous namespace)::FailDeepInside(int)", "// throw site");
   // The named worker is listed with its wait; the skipped one is not.
   std::string worker;
   EXPECT_TRUE(ReadSection(report, "collect worker ($" + run.ThreadId("worker") + ")", &worker)) << report;
@@ -164,7 +172,7 @@ TEST(BugReportCollect, SameAccessViolationTwiceIsCountedOnce) {
   EXPECT_NE(main.find("WriteThroughNull(int)"), std::string::npos) << main;
   EXPECT_NE(main.find("CallThatFaults()"), std::string::npos) << main;
   // The faulting frame is the first line.
-  EXPECT_LT(main.find("WriteThroughNull(int)"), main.find("\r\n"));
+  ExpectTopFrame(first, run.ExeName(), "(anonymous namespace)::WriteThroughNull(int)", "// fault site");
   ASSERT_TRUE(ReadSection(first, "cpu registers", &registers));
   EXPECT_NE(registers.find(sizeof(void*) == 8 ? "RIP" : "EIP"), std::string::npos);
   EXPECT_NE(registers.find("EFL"), std::string::npos);

@@ -18,6 +18,7 @@ if(WIN32)
   qex_add_wine_test(crash_collect_test
     SOURCES ${CMAKE_CURRENT_LIST_DIR}/CollectTest_win.cpp
     LIBS qex_crash_report_core
-    ENV "QEX_COLLECT_TARGET_EXE=$<TARGET_FILE:crash_collect_target>")
+    ENV "QEX_COLLECT_TARGET_EXE=$<TARGET_FILE:crash_collect_target>"
+        "QEX_COLLECT_TARGET_SOURCE=${CMAKE_CURRENT_LIST_DIR}/CollectTarget_win.cpp")
   add_dependencies(crash_collect_test crash_collect_target)
 endif()

@@ -10,9 +10,11 @@
 #include <string>
 #include <vector>
 
+#include "crash/ReportLines.h"
 #include "support/WineTestSupport_win.h"
 
 using namespace testing_support;
+namespace rl = report_lines;
 
 namespace {
 
@@ -24,6 +26,12 @@ constexpr int kMessageId = 320, kReportTextId = 322;
 constexpr UINT kEvent = WM_APP + 2;
 
 std::string TargetPath() { return PathFromEnv("QEX_CRASH_TARGET_EXE"); }
+
+// The raising main thread's top frame: `function` at the marked line.
+void ExpectTopFrame(const std::string& report, const std::string& function, const std::string& marker) {
+  rl::ExpectTopFrame(report, function, "crash_handler_target.exe", "tests/crash/handler/CrashTarget_win.cpp",
+                     rl::SourceLineOf(PathFromEnv("QEX_CRASH_TARGET_SOURCE"), marker));
+}
 
 class Target {
  public:
@@ -189,8 +197,24 @@ TEST(CrashHandler, HandlerExceptionShowsBoxTimersRunAndLoopGoesOnAfterContinue) 
   ASSERT_FALSE(report.empty()) << "not saved";
   // The raising thread's stack as it was at the throw, though it was
   // reported after unwinding.
-  const std::string raising = report.substr(0, report.find("\r\n\r\n", report.find("main thread (")));
-  EXPECT_NE(raising.find("Raise()"), std::string::npos) << raising;
+  ExpectTopFrame(report, "(anonymous namespace)::Raise()", "throw site: raise");
+}
+
+TEST(CrashHandler, ExceptionHandedToTheMainThreadShowsTheFramesOfItsThrowOnTheWorker) {
+  DeleteFileA(BugReportFile().c_str());
+  Target target("handover");
+  ASSERT_TRUE(target.Started());
+  HWND box = WaitForBox(target.Pid());
+  ASSERT_NE(box, nullptr);
+  EXPECT_EQ(ShownException(box), "EConvertError: thrown on the worker");
+  ContinueAndCheckAlive(target, box);
+  EXPECT_EQ(target.Process().Close(10000), 0);
+  const std::string report = LastSavedReport("EConvertError");
+  ASSERT_FALSE(report.empty()) << "not saved";
+  // Reported on the main thread, with the worker's throw on top and
+  // nothing of the main thread's own earlier, caught throw.
+  ExpectTopFrame(report, "(anonymous namespace)::ThrowOnWorker()", "throw site: worker");
+  EXPECT_EQ(report.find("ThrowAndCatchOnMain"), std::string::npos);
 }
 
 TEST(CrashHandler, HardwareFaultsInHandlersAreReportedWithContextAndContinue) {
@@ -378,6 +402,12 @@ TEST(CrashHandler, ReportedFaultIsSavedBesideTheProgramAndTheSameFaultAgainCount
     EXPECT_NE(text.find("WriteThroughNull"), std::string::npos) << text.substr(0, 4000);
     EXPECT_NE(text.find("CrashTarget_win.cpp"), std::string::npos);
     EXPECT_EQ(Field(text, "count"), round == 1 ? "" : "2");
+    ExpectTopFrame(text, "(anonymous namespace)::WriteThroughNull(int volatile*)", "fault site");
+    // Below it the frames that led there, down to main, though the fault's
+    // stack was unwound and reused before it was reported.
+    const std::string stack = rl::Section(text, "main thread (");
+    EXPECT_NE(stack.find("TApplication::Run()"), std::string::npos) << stack;
+    EXPECT_NE(stack.find(" main\r\n"), std::string::npos) << stack;
     EXPECT_EQ(target.Process().Close(10000), 0);
   }
 }

@@ -4,6 +4,7 @@
 // 100 ms timer on a hidden window, so the tests can tell from outside that
 // the message loop is alive. WM_APP + 2 posted to its window logs "event".
 #include <cstdio>
+#include <exception>
 #include <string>
 
 #include "crash/handler/CrashReporter.h"
@@ -21,6 +22,8 @@ constexpr UINT kEvent = WM_APP + 2;
 std::string g_scenario;
 std::string g_log;
 HANDLE g_go = nullptr;  // releases the two racing threads at once
+HWND g_window = nullptr;
+std::exception_ptr g_handedOver;  // thrown on the worker, raised again on the main thread
 
 void Log(const std::string& line) {
   HANDLE file = CreateFileA(g_log.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
@@ -55,13 +58,37 @@ DWORD WINAPI RacingThread(void* param) {
 
 DWORD WINAPI AbortThread(void*) { throw EAbort("silent"); }
 
+__attribute__((noinline)) void ThrowOnWorker() {
+  throw EConvertError("thrown on the worker");  // throw site: worker
+}
+
+// Hands its exception to the main thread, as a synchronized call does.
+DWORD WINAPI HandingOverThread(void*) {
+  try {
+    ThrowOnWorker();
+  } catch (...) {
+    g_handedOver = std::current_exception();
+  }
+  PostMessageA(g_window, WM_APP + 1, 0, 0);
+  return 0;
+}
+
+// A throw of the main thread's own that is caught before the handed-over
+// one is raised there.
+__attribute__((noinline)) void ThrowAndCatchOnMain() {
+  try {
+    throw EConvertError("caught on the main thread");
+  } catch (const EConvertError&) {
+  }
+}
+
 // Kept out of line: the bug report's call stack names it.
-__attribute__((noipa)) void WriteThroughNull(volatile int* target) { *target = 1; }
+__attribute__((noipa)) void WriteThroughNull(volatile int* target) { *target = 1; }  // fault site
 
 // Out of line: the report of a throw names it.
 __attribute__((noinline)) void Raise() {
   if (g_scenario == "throw" || g_scenario == "restart" || g_scenario == "close") {
-    throw EConvertError("'abc' is not a valid integer value");
+    throw EConvertError("'abc' is not a valid integer value");  // throw site: raise
   } else if (g_scenario == "av") {
     WriteThroughNull(nullptr);
   } else if (g_scenario == "div") {
@@ -71,6 +98,9 @@ __attribute__((noinline)) void Raise() {
   } else if (g_scenario == "abort") {
     CloseHandle(CreateThread(nullptr, 0, &AbortThread, nullptr, 0, nullptr));
     throw EAbort("silent");
+  } else if (g_scenario == "handover") {
+    ThrowAndCatchOnMain();
+    std::rethrow_exception(g_handedOver);
   }
 }
 
@@ -117,6 +147,7 @@ int main(int argc, char** argv) {
     return HandleMessage(handle, message, wParam, lParam);
   });
   handle = window.Handle();
+  g_window = handle;
   SetTimer(handle, 1, 100, nullptr);
 
   TFailingThread* threadObject = nullptr;
@@ -131,6 +162,8 @@ int main(int argc, char** argv) {
     CloseHandle(CreateThread(nullptr, 0, &RacingThread, second, 0, nullptr));
     Sleep(100);
     SetEvent(g_go);
+  } else if (g_scenario == "handover") {
+    CloseHandle(CreateThread(nullptr, 0, &HandingOverThread, nullptr, 0, nullptr));
   } else {
     PostMessageA(handle, kRaise, 0, 0);
   }

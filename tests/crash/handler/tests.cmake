@@ -19,6 +19,7 @@ if(WIN32)
   qex_add_wine_test(crash_handler_test
     SOURCES ${CMAKE_CURRENT_LIST_DIR}/CrashHandlerTest_win.cpp
     LIBS qex_crash_handler_core
-    ENV "QEX_CRASH_TARGET_EXE=$<TARGET_FILE:crash_handler_target>")
+    ENV "QEX_CRASH_TARGET_EXE=$<TARGET_FILE:crash_handler_target>"
+        "QEX_CRASH_TARGET_SOURCE=${CMAKE_CURRENT_LIST_DIR}/CrashTarget_win.cpp")
   add_dependencies(crash_handler_test crash_handler_target)
 endif()

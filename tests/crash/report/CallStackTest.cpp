@@ -28,6 +28,7 @@ StackFrame Frame(std::uint64_t address, std::string function = "", std::uint32_t
   StackFrame f;
   f.address = address;
   f.module = "QEXJoystick.exe";
+  f.module_offset = address - 0x400000;  // loaded at its preferred base
   f.function = std::move(function);
   f.function_offset = offset;
   f.unit = std::move(unit);
@@ -44,7 +45,15 @@ TEST(CallstackCrc, StandardTableWithoutInversions) {
 }
 
 TEST(CallstackCrc, ItemValues) {
-  EXPECT_EQ(FrameItemValue(Frame(0x00401234)), 0x00401234u);
+  // Without a function name: the offset in the module and the module name.
+  EXPECT_EQ(FrameItemValue(Frame(0x00401234)), SlowCrc(0x1234, Utf16("QEXJoystick.exe")));
+  StackFrame elsewhere = Frame(0x00401234);
+  elsewhere.module = "user32.dll";
+  EXPECT_NE(FrameItemValue(elsewhere), FrameItemValue(Frame(0x00401234)));
+  // Nothing known but the address.
+  StackFrame unknown;
+  unknown.address = 0x00401234;
+  EXPECT_EQ(FrameItemValue(unknown), 0x00401234u);
   const StackFrame named = Frame(0x00401234, "TfrmMain::ClientRead", 0x34, "frmMains.cpp", 120);
   EXPECT_EQ(FrameItemValue(named),
             SlowCrc(0x34, Utf16("QEXJoystick.exe") + Utf16("frmMains.cpp") + Utf16("TfrmMain::ClientRead")));
@@ -52,6 +61,10 @@ TEST(CallstackCrc, ItemValues) {
   StackFrame moved = named;
   moved.address = 0x10401234;
   EXPECT_EQ(FrameItemValue(moved), FrameItemValue(named));
+  // Nor an unnamed frame's: the same code at another load address.
+  StackFrame rebased = Frame(0x00401234);
+  rebased.address = 0x7ff612341234;
+  EXPECT_EQ(FrameItemValue(rebased), FrameItemValue(Frame(0x00401234)));
 }
 
 TEST(CallstackCrc, ThreeValuesOnFixedFrames) {
@@ -60,9 +73,9 @@ TEST(CallstackCrc, ThreeValuesOnFixedFrames) {
   const CallstackCrcs crcs = ComputeCallstackCrcs(raising, {other});
   const std::uint32_t first = FrameItemValue(raising[0]);
   EXPECT_EQ(crcs.first, first);
-  const std::uint32_t second = SlowCrc(SlowCrc(first, Le32(0x402000)), Le32(FrameItemValue(raising[2])));
+  const std::uint32_t second = SlowCrc(SlowCrc(first, Le32(FrameItemValue(raising[1]))), Le32(FrameItemValue(raising[2])));
   EXPECT_EQ(crcs.second, second);
-  EXPECT_EQ(crcs.third, SlowCrc(second, Le32(0x404000)));
+  EXPECT_EQ(crcs.third, SlowCrc(second, Le32(FrameItemValue(other[0]))));
 
   // Equal stacks, equal CRCs; another path to the same fault changes the second only.
   EXPECT_EQ(ComputeCallstackCrcs(raising, {other}).third, crcs.third);

@@ -1,0 +1,472 @@
+#include "tools/simhid/SimHid.h"
+
+#include <cfgmgr32.h>
+#include <newdev.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "support/CriticalSection.h"
+#include "tools/simhid/SimHidProtocol.h"
+
+namespace simhid {
+
+namespace {
+
+constexpr GUID kHidClassGuid = {0x745a17a0, 0x74d3, 0x11d0, {0xb6, 0xfe, 0x00, 0xa0, 0xc9, 0x0f, 0x57, 0xda}};
+constexpr GUID kHidInterface = {0x4D1E55B2, 0xF16F, 0x11CF, {0x88, 0xCB, 0x00, 0x11, 0x11, 0x00, 0x00, 0x30}};
+constexpr DWORD kDevNodesChanged = 0x0007;
+constexpr int kWaitMs = 20000;
+// Connections a slot's pipe serves at once: the driver's two, and room for
+// the next device's while the last one's are being closed.
+constexpr int kInstances = 4;
+
+std::wstring InstanceId(int slot) {
+  wchar_t text[64];
+  wsprintfW(text, L"ROOT\\QEXSIMHID\\%04d", slot);
+  return text;
+}
+
+std::wstring HardwareId(int slot) {
+  wchar_t text[64];
+  wsprintfW(text, L"qexsimhid\\slot_%d", slot);
+  return text;
+}
+
+std::string PipeName(int slot) { return "\\\\.\\pipe\\" SIMHID_PIPE_PREFIX + std::to_string(slot); }
+
+std::string LastErrorText(const char* call) { return std::string(call) + " failed: " + std::to_string(GetLastError()); }
+
+// Overlapped I/O on a pipe handle, waiting for completion or `stop`.
+bool Transfer(HANDLE pipe, HANDLE event, HANDLE stop, bool write, void* buffer, DWORD count) {
+  auto* at = static_cast<std::uint8_t*>(buffer);
+  while (count > 0) {
+    OVERLAPPED overlapped = {};
+    overlapped.hEvent = event;
+    ResetEvent(event);
+    DWORD done = 0;
+    BOOL ok = write ? WriteFile(pipe, at, count, nullptr, &overlapped) : ReadFile(pipe, at, count, nullptr, &overlapped);
+    if (!ok && GetLastError() != ERROR_IO_PENDING) return false;
+    HANDLE waits[2] = {event, stop};
+    const DWORD r = WaitForMultipleObjects(stop ? 2 : 1, waits, FALSE, stop ? INFINITE : 5000);
+    if (r != WAIT_OBJECT_0) {
+      CancelIoEx(pipe, &overlapped);
+      GetOverlappedResult(pipe, &overlapped, &done, TRUE);
+      return false;
+    }
+    if (!GetOverlappedResult(pipe, &overlapped, &done, FALSE) || done == 0) return false;
+    at += done;
+    count -= done;
+  }
+  return true;
+}
+
+std::string FileBytes(const std::string& path) {
+  std::string bytes;
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                            OPEN_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return bytes;
+  char buffer[65536];
+  DWORD read = 0;
+  while (ReadFile(file, buffer, sizeof buffer, &read, nullptr) && read > 0) bytes.append(buffer, read);
+  CloseHandle(file);
+  return bytes;
+}
+
+// Removes the root device of a slot, if it exists; false when it exists and
+// could not be removed.
+bool RemoveInstance(int slot, std::string* error) {
+  const std::wstring instance = InstanceId(slot);
+  HDEVINFO set = SetupDiCreateDeviceInfoList(&kHidClassGuid, nullptr);
+  if (set == INVALID_HANDLE_VALUE) return false;
+  SP_DEVINFO_DATA info = {};
+  info.cbSize = sizeof info;
+  bool ok = true;
+  if (SetupDiOpenDeviceInfoW(set, instance.c_str(), nullptr, 0, &info)) {
+    ok = SetupDiCallClassInstaller(DIF_REMOVE, set, &info);
+    if (!ok && error) *error = LastErrorText("DIF_REMOVE");
+  }
+  SetupDiDestroyDeviceInfoList(set);
+  return ok;
+}
+
+}  // namespace
+
+// One slot: the device's profile and the two pipe connections its driver
+// makes, each served by a thread.
+struct TSimHid::Slot {
+  DWORD number = 0;
+  DeviceProfile profile;
+  bool plugged = false;
+  HANDLE stop = nullptr;
+  HANDLE configured = nullptr;  // the driver took its profile
+  HANDLE gone = nullptr;        // the driver said it is being removed
+  HANDLE threads[kInstances] = {};
+  HANDLE pipes[kInstances] = {INVALID_HANDLE_VALUE, INVALID_HANDLE_VALUE, INVALID_HANDLE_VALUE,
+                               INVALID_HANDLE_VALUE};
+  HANDLE commandPipe = INVALID_HANDLE_VALUE;  // the connection the driver reads, once known
+  mutable CRITICAL_SECTION lock;              // outputs, commandPipe
+  CRITICAL_SECTION writeLock;                 // one frame at a time to the driver
+  HANDLE writeEvent = nullptr;
+  std::vector<Report> outputs;
+
+  Slot() {
+    InitializeCriticalSection(&lock);
+    InitializeCriticalSection(&writeLock);
+    stop = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    configured = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    gone = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    writeEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  }
+  ~Slot() {
+    SetEvent(stop);
+    for (HANDLE& thread : threads) {
+      if (!thread) continue;
+      WaitForSingleObject(thread, 5000);
+      CloseHandle(thread);
+    }
+    for (HANDLE pipe : pipes)
+      if (pipe != INVALID_HANDLE_VALUE) CloseHandle(pipe);
+    for (HANDLE h : {stop, configured, gone, writeEvent}) CloseHandle(h);
+    DeleteCriticalSection(&writeLock);
+    DeleteCriticalSection(&lock);
+  }
+
+  bool Send(char kind, const void* payload, DWORD length) {
+    CriticalSectionLock guard(writeLock);
+    HANDLE pipe;
+    {
+      CriticalSectionLock state(lock);
+      pipe = commandPipe;
+    }
+    if (pipe == INVALID_HANDLE_VALUE) return false;
+    std::vector<std::uint8_t> frame(5 + length);
+    const std::uint32_t size = length + 1;
+    std::memcpy(frame.data(), &size, 4);
+    frame[4] = static_cast<std::uint8_t>(kind);
+    if (length) std::memcpy(frame.data() + 5, payload, length);
+    return Transfer(pipe, writeEvent, nullptr, true, frame.data(), static_cast<DWORD>(frame.size()));
+  }
+
+  SimHidConfig Config() const {
+    SimHidConfig config = {};
+    config.vendorId = profile.vendorId;
+    config.productId = profile.productId;
+    config.versionNumber = profile.versionNumber;
+    config.inputLength = profile.inputLength;
+    config.outputLength = profile.outputLength;
+    config.usagePage = profile.usagePage;
+    config.usage = profile.usage;
+    config.reportId = profile.reportId;
+    config.productReadable = profile.productReadable ? 1 : 0;
+    auto put = [](unsigned short* to, std::size_t capacity, const std::wstring& text) {
+      const std::size_t n = std::min(text.size(), capacity - 1);
+      for (std::size_t i = 0; i < n; ++i) to[i] = static_cast<unsigned short>(text[i]);
+    };
+    put(config.product, 127, profile.product);
+    put(config.serial, 64, profile.serial);
+    put(config.manufacturer, 64, profile.manufacturer);
+    return config;
+  }
+
+  struct ServeArgs {
+    Slot* slot;
+    int index;
+  };
+
+  static DWORD WINAPI Serve(void* raw) {
+    auto* args = static_cast<ServeArgs*>(raw);
+    Slot* self = args->slot;
+    const int index = args->index;
+    delete args;
+    self->Run(index);
+    return 0;
+  }
+
+  // Serves one pipe instance: a connection, its hello, then its frames, and
+  // again for the next connection (a replugged device).
+  void Run(int index) {
+    HANDLE pipe = pipes[index];
+    HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    std::vector<std::uint8_t> body(SIMHID_MAX_FRAME);
+    while (WaitForSingleObject(stop, 0) != WAIT_OBJECT_0) {
+      OVERLAPPED overlapped = {};
+      overlapped.hEvent = event;
+      ResetEvent(event);
+      if (!ConnectNamedPipe(pipe, &overlapped)) {
+        const DWORD error = GetLastError();
+        if (error == ERROR_IO_PENDING) {
+          HANDLE waits[2] = {event, stop};
+          if (WaitForMultipleObjects(2, waits, FALSE, INFINITE) != WAIT_OBJECT_0) {
+            CancelIoEx(pipe, &overlapped);
+            DWORD done;
+            GetOverlappedResult(pipe, &overlapped, &done, TRUE);
+            break;
+          }
+        } else if (error != ERROR_PIPE_CONNECTED) {
+          break;
+        }
+      }
+      bool commands = false;
+      for (;;) {
+        std::uint32_t size = 0;
+        if (!Transfer(pipe, event, stop, false, &size, 4) || size < 1 || size > body.size()) break;
+        if (!Transfer(pipe, event, stop, false, body.data(), size)) break;
+        const char kind = static_cast<char>(body[0]);
+        if (kind == SIMHID_HELLO_COMMANDS) {
+          commands = true;
+          {
+            CriticalSectionLock guard(lock);
+            commandPipe = pipe;
+          }
+          const SimHidConfig config = Config();
+          if (Send(SIMHID_CONFIG, &config, sizeof config)) SetEvent(configured);
+          // From here on only this harness writes to the connection: a read
+          // kept pending on it stalls the writes under Wine. It ends when the
+          // driver says it is being removed.
+          HANDLE waits[2] = {gone, stop};
+          WaitForMultipleObjects(2, waits, FALSE, INFINITE);
+          Sleep(100);  // the driver reads its exit and closes its end
+          break;
+        } else if (kind == SIMHID_OUTPUT) {
+          CriticalSectionLock guard(lock);
+          outputs.emplace_back(body.begin() + 1, body.begin() + size);
+        } else if (kind == SIMHID_GONE) {
+          SetEvent(gone);
+          Send(SIMHID_EXIT, nullptr, 0);
+        }
+      }
+      if (commands) {
+        CriticalSectionLock writing(writeLock);
+        CriticalSectionLock guard(lock);
+        commandPipe = INVALID_HANDLE_VALUE;
+      }
+      DisconnectNamedPipe(pipe);
+    }
+    CloseHandle(event);
+  }
+};
+
+TSimHid::TSimHid() {
+  char windows[MAX_PATH];
+  GetWindowsDirectoryA(windows, MAX_PATH);
+  infPath_ = std::string(windows) + "\\inf\\qexsimhid.inf";
+}
+
+TSimHid::~TSimHid() {
+  for (auto& entry : slots_)
+    if (entry.second->plugged) Unplug(entry.first, false);
+}
+
+bool TSimHid::Install(const std::string& driverFile, std::string* error) {
+  char system[MAX_PATH];
+  GetSystemDirectoryA(system, MAX_PATH);
+  const std::string driver = std::string(system) + "\\drivers\\qexsimhid.sys";
+  // A loaded driver cannot be replaced; the same one need not be.
+  if (FileBytes(driverFile) != FileBytes(driver) && !CopyFileA(driverFile.c_str(), driver.c_str(), FALSE)) {
+    if (error) *error = "copying " + driverFile + ": " + LastErrorText("CopyFile");
+    return false;
+  }
+  std::string models;
+  for (int slot = 1; slot <= SIMHID_MAX_SLOTS; ++slot)
+    models += "%Name%=Install,qexsimhid\\slot_" + std::to_string(slot) + "\r\n";
+  const std::string inf =
+      "[Version]\r\nSignature=\"$WINDOWS NT$\"\r\nClass=HIDClass\r\n"
+      "ClassGuid={745a17a0-74d3-11d0-b6fe-00a0c90f57da}\r\nProvider=QEX\r\nDriverVer=12/08/2026,1.0.0.0\r\n\r\n"
+      "[Manufacturer]\r\nQEX=Models,NTx86,NTamd64\r\n\r\n"
+      "[Models]\r\n" + models + "\r\n[Models.NTx86]\r\n" + models + "\r\n[Models.NTamd64]\r\n" + models +
+      "\r\n[Install]\r\n\r\n[Install.Services]\r\nAddService=qexsimhid,0x2,Service\r\n\r\n"
+      "[Service]\r\nServiceType=1\r\nStartType=3\r\nErrorControl=1\r\nServiceBinary=%12%\\qexsimhid.sys\r\n\r\n"
+      "[Strings]\r\nName=\"QEX simulated console\"\r\n";
+  HANDLE file = CreateFileA(infPath_.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  DWORD written = 0;
+  const bool ok = file != INVALID_HANDLE_VALUE &&
+                  WriteFile(file, inf.data(), static_cast<DWORD>(inf.size()), &written, nullptr) &&
+                  written == inf.size();
+  if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+  if (!ok && error) *error = "writing " + infPath_ + ": " + LastErrorText("WriteFile");
+  return ok;
+}
+
+TSimHid::Slot* TSimHid::Find(DWORD serial) const {
+  auto it = slots_.find(serial);
+  return it == slots_.end() ? nullptr : it->second.get();
+}
+
+bool TSimHid::Start(Slot& slot) {
+  ResetEvent(slot.configured);
+  ResetEvent(slot.gone);
+  if (!slot.threads[0]) {
+    for (int i = 0; i < kInstances; ++i) {
+      slot.pipes[i] = CreateNamedPipeA(PipeName(static_cast<int>(slot.number)).c_str(),
+                                       PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED, PIPE_TYPE_BYTE | PIPE_WAIT, kInstances,
+                                       65536, 65536, 0, nullptr);
+      if (slot.pipes[i] == INVALID_HANDLE_VALUE) {
+        lastError_ = LastErrorText("CreateNamedPipe");
+        return false;
+      }
+      slot.threads[i] = CreateThread(nullptr, 0, &Slot::Serve, new Slot::ServeArgs{&slot, i}, 0, nullptr);
+    }
+  }
+
+  // A test that died leaves its devices behind.
+  if (!RemoveInstance(static_cast<int>(slot.number), &lastError_)) return false;
+  const std::wstring instance = InstanceId(static_cast<int>(slot.number));
+  HDEVINFO set = SetupDiCreateDeviceInfoList(&kHidClassGuid, nullptr);
+  if (set == INVALID_HANDLE_VALUE) {
+    lastError_ = LastErrorText("SetupDiCreateDeviceInfoList");
+    return false;
+  }
+  SP_DEVINFO_DATA info = {};
+  info.cbSize = sizeof info;
+  bool ok = SetupDiCreateDeviceInfoW(set, instance.c_str(), &kHidClassGuid, nullptr, nullptr, 0, &info);
+  if (!ok) lastError_ = LastErrorText("SetupDiCreateDeviceInfo");
+  if (ok) {
+    std::wstring ids = HardwareId(static_cast<int>(slot.number));
+    ids.push_back(L'\0');
+    ids.push_back(L'\0');
+    ok = SetupDiSetDeviceRegistryPropertyW(set, &info, SPDRP_HARDWAREID, reinterpret_cast<const BYTE*>(ids.data()),
+                                           static_cast<DWORD>(ids.size() * sizeof(wchar_t)));
+    if (!ok) lastError_ = LastErrorText("SetupDiSetDeviceRegistryProperty");
+  }
+  if (ok) {
+    ok = SetupDiCallClassInstaller(DIF_REGISTERDEVICE, set, &info);
+    if (!ok) lastError_ = LastErrorText("DIF_REGISTERDEVICE");
+  }
+  SetupDiDestroyDeviceInfoList(set);
+  if (!ok) return false;
+
+  const std::wstring hardware = HardwareId(static_cast<int>(slot.number));
+  const std::wstring inf(infPath_.begin(), infPath_.end());
+  BOOL reboot = FALSE;
+  if (!UpdateDriverForPlugAndPlayDevicesW(nullptr, hardware.c_str(), inf.c_str(), INSTALLFLAG_FORCE, &reboot)) {
+    lastError_ = LastErrorText("UpdateDriverForPlugAndPlayDevices");
+    return false;
+  }
+  if (WaitForSingleObject(slot.configured, kWaitMs) != WAIT_OBJECT_0) {
+    lastError_ = "the driver of slot " + std::to_string(slot.number) + " never connected";
+    return false;
+  }
+  if (!WaitForInterface(slot, true, kWaitMs)) {
+    lastError_ = "the HID interface of slot " + std::to_string(slot.number) + " never appeared";
+    return false;
+  }
+  slot.plugged = true;
+  return true;
+}
+
+DWORD TSimHid::Plug(const DeviceProfile& profile, bool broadcast) {
+  DWORD number = 0;
+  for (DWORD n = 1; n <= SIMHID_MAX_SLOTS && !number; ++n)
+    if (!slots_.count(n)) number = n;
+  if (!number) {
+    lastError_ = "every slot is taken";
+    return 0;
+  }
+  auto slot = std::make_unique<Slot>();
+  slot->number = number;
+  slot->profile = profile;
+  Slot& ref = *slot;
+  slots_[number] = std::move(slot);
+  if (!Start(ref)) return 0;
+  if (broadcast) Broadcast();
+  return number;
+}
+
+bool TSimHid::Replug(DWORD serial, bool broadcast) {
+  Slot* slot = Find(serial);
+  if (!slot || slot->plugged) return false;
+  if (!Start(*slot)) return false;
+  if (broadcast) Broadcast();
+  return true;
+}
+
+bool TSimHid::Unplug(DWORD serial, bool broadcast) {
+  Slot* slot = Find(serial);
+  if (!slot || !slot->plugged) return false;
+  bool ok = RemoveInstance(static_cast<int>(serial), &lastError_);
+  slot->plugged = false;
+  if (ok && WaitForSingleObject(slot->gone, kWaitMs) != WAIT_OBJECT_0) {
+    lastError_ = "the driver of slot " + std::to_string(serial) + " never said it was removed";
+    ok = false;
+  }
+  if (ok && !WaitForInterface(*slot, false, kWaitMs)) {
+    lastError_ = "the HID interface of slot " + std::to_string(serial) + " stayed";
+    ok = false;
+  }
+  if (broadcast) Broadcast();
+  return ok;
+}
+
+void TSimHid::Broadcast() {
+  DWORD_PTR result = 0;
+  SendMessageTimeoutA(HWND_BROADCAST, WM_DEVICECHANGE, kDevNodesChanged, 0, SMTO_ABORTIFHUNG, 2000, &result);
+}
+
+std::string TSimHid::DevicePath(DWORD serial) const {
+  // The interface of the HID child of the slot's root device.
+  std::wstring child = InstanceId(static_cast<int>(serial));
+  child.replace(0, 4, L"HID");
+  HDEVINFO set = SetupDiGetClassDevsA(&kHidInterface, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+  if (set == INVALID_HANDLE_VALUE) return std::string();
+  std::string found;
+  for (DWORD index = 0; found.empty(); ++index) {
+    SP_DEVICE_INTERFACE_DATA data = {};
+    data.cbSize = sizeof data;
+    if (!SetupDiEnumDeviceInterfaces(set, nullptr, &kHidInterface, index, &data)) break;
+    SP_DEVINFO_DATA info = {};
+    info.cbSize = sizeof info;
+    DWORD required = 0;
+    SetupDiGetDeviceInterfaceDetailA(set, &data, nullptr, 0, &required, nullptr);
+    if (!required) continue;
+    std::vector<char> buffer(required + 1, 0);
+    auto* detail = reinterpret_cast<PSP_DEVICE_INTERFACE_DETAIL_DATA_A>(buffer.data());
+    detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);
+    if (!SetupDiGetDeviceInterfaceDetailA(set, &data, detail, required, nullptr, &info)) continue;
+    // The class driver names its child after the root instance
+    // ("HID\\QEXSIMHID\\0001" for "ROOT\\QEXSIMHID\\0001").
+    wchar_t id[MAX_DEVICE_ID_LEN] = {};
+    if (CM_Get_Device_IDW(info.DevInst, id, MAX_DEVICE_ID_LEN, 0) != CR_SUCCESS) continue;
+    if (lstrcmpiW(id, child.c_str()) == 0) found = detail->DevicePath;
+  }
+  SetupDiDestroyDeviceInfoList(set);
+  return found;
+}
+
+bool TSimHid::WaitForInterface(Slot& slot, bool present, int timeoutMs) {
+  const ULONGLONG end = GetTickCount64() + static_cast<ULONGLONG>(timeoutMs);
+  for (;;) {
+    if (DevicePath(slot.number).empty() != present) return true;
+    if (GetTickCount64() >= end) return false;
+    Sleep(20);
+  }
+}
+
+bool TSimHid::SendInput(DWORD serial, const Report& report) {
+  Slot* slot = Find(serial);
+  return slot && slot->plugged && slot->Send(SIMHID_INPUT, report.data(), static_cast<DWORD>(report.size()));
+}
+
+bool TSimHid::StallWrites(DWORD serial, bool stall) {
+  Slot* slot = Find(serial);
+  const std::uint8_t flag = stall ? 1 : 0;
+  return slot && slot->Send(SIMHID_STALL_WRITES, &flag, 1);
+}
+
+std::vector<Report> TSimHid::OutputReports(DWORD serial) const {
+  Slot* slot = Find(serial);
+  if (!slot) return {};
+  CriticalSectionLock guard(slot->lock);
+  return slot->outputs;
+}
+
+bool TSimHid::WaitForOutputReports(DWORD serial, std::size_t count, int timeoutMs) const {
+  const ULONGLONG end = GetTickCount64() + static_cast<ULONGLONG>(timeoutMs);
+  while (OutputReports(serial).size() < count) {
+    if (GetTickCount64() >= end) return false;
+    Sleep(10);
+  }
+  return true;
+}
+
+}  // namespace simhid
