@@ -20,6 +20,7 @@ void ApplyClientSocket(TComponent* component, const DescProperty& p, const THand
   else if (p.key == "OnConnect") socket->OnConnect = h.Get<TSocketNotifyEvent>(v.text);
   else if (p.key == "OnDisconnect") socket->OnDisconnect = h.Get<TSocketNotifyEvent>(v.text);
   else if (p.key == "OnRead") socket->OnRead = h.Get<TSocketNotifyEvent>(v.text);
+  else if (p.key == "OnWrite") socket->OnWrite = h.Get<TSocketNotifyEvent>(v.text);
   else if (p.key == "OnError") socket->OnError = h.Get<TSocketErrorEvent>(v.text);
   else Unknown(p);
 }

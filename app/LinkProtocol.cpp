@@ -61,10 +61,10 @@ void TLinkReceiver::Feed(const char* data, std::size_t size, std::vector<std::st
 
 void TLinkReceiver::EndLine(std::vector<std::string>& codes) {
   if (overlong_) {
-    // Nothing of it is kept; it still counts as a line of an open message.
+    // Nothing of it is kept; it is a line that is not a code line.
     overlong_ = false;
     line_.clear();
-    if (inMessage_) hasSecondLine_ = true;
+    TakeLine(std::string(), codes);
     return;
   }
   std::string line;
@@ -74,35 +74,24 @@ void TLinkReceiver::EndLine(std::vector<std::string>& codes) {
 
 void TLinkReceiver::TakeLine(const std::string& line, std::vector<std::string>& codes) {
   if (line == kSendFirstLine) {
-    if (inMessage_ && hasSecondLine_) codes.emplace_back();  // the previous one had no code line
-    inMessage_ = true;
-    hasSecondLine_ = false;
+    inMessage_ = true;  // a first line alone before it was no message
     return;
   }
   if (!inMessage_) return;  // other text: ignored
-  hasSecondLine_ = true;
-  if (IsCodeLine(line)) {
-    codes.push_back(LineValue(line));
-    inMessage_ = false;
-    hasSecondLine_ = false;
-  }
+  // The line after the first one decides: the code line completes the
+  // message; any other line ends it without a code, so a code line further
+  // on (of some other text) is never taken for it.
+  inMessage_ = false;
+  codes.push_back(IsCodeLine(line) ? LineValue(line) : std::string());
 }
 
-bool TLinkReceiver::AwaitsGrace() const {
-  if (!inMessage_) return false;
-  return hasSecondLine_ || (!overlong_ && IsCodeLine(line_));
-}
+bool TLinkReceiver::AwaitsGrace() const { return inMessage_ || !line_.empty() || overlong_; }
 
 void TLinkReceiver::Flush(std::vector<std::string>& codes) {
-  if (!inMessage_) return;
-  if (!overlong_ && IsCodeLine(line_)) {
-    EndLine(codes);
-    afterCr_ = false;
-  } else if (hasSecondLine_) {
-    codes.emplace_back();
-    inMessage_ = false;
-    hasSecondLine_ = false;
-  }
+  // The last piece without a line end is a line; a send message still open
+  // after it holds its first line only and is no message.
+  if (!line_.empty() || overlong_) EndLine(codes);
+  inMessage_ = false;
 }
 
 void TLinkReceiver::Reset() { *this = TLinkReceiver(); }

@@ -24,12 +24,15 @@ std::string SendMessageTraceText(const std::string& address, const std::string& 
 // A line ends at CR, LF or the pair CR LF (one line end, also when the pair
 // is split over two reads). A NUL byte ends the text of its read: the piece
 // before it is a line, the rest of that read is dropped. A send message
-// begins with a line that is exactly "usb-hid=send"; its value is that of
-// its first later line whose key (the part before the first "=") equals
-// "code" without regard to ASCII case. Lines outside a send message are
-// ignored. A message without a code line ends at the next "usb-hid=send"
-// line, or when the stream goes quiet (Flush), provided it holds at least
-// two lines; its value is then empty.
+// begins with a line that is exactly "usb-hid=send" and ends with the next
+// line: when that line's key (the part before the first "=") equals "code"
+// without regard to ASCII case, its value is the message's; any other line
+// gives a message without code (empty value). Lines outside a send message
+// are ignored.
+//
+// When the stream goes quiet the caller waits a grace period, then calls
+// Flush: a last piece without line end becomes a line, and a send message
+// that still holds only its first line is dropped.
 //
 // One object per connection; Reset when a new connection begins. Not thread
 // safe (the main thread feeds it).
@@ -45,13 +48,12 @@ class TLinkReceiver {
   void Feed(const char* data, std::size_t size, std::vector<std::string>& codes);
   void Feed(const std::string& bytes, std::vector<std::string>& codes) { Feed(bytes.data(), bytes.size(), codes); }
 
-  // True when Flush would complete a message: the received bytes end inside
-  // a code line that lacks its line end, or inside a send message of two or
-  // more lines without a code line. The caller then waits a short grace
-  // period and calls Flush unless further bytes arrive first.
+  // True when something waits on more bytes: an open send message or an
+  // unfinished line. The caller then waits a grace period and calls Flush
+  // unless further bytes arrive first.
   bool AwaitsGrace() const;
   // No further byte arrived within the grace period (or the connection
-  // ended): completes what AwaitsGrace announced.
+  // ended): completes or drops what AwaitsGrace announced.
   void Flush(std::vector<std::string>& codes);
 
   // Forgets everything held (a new connection).
@@ -61,11 +63,10 @@ class TLinkReceiver {
   void EndLine(std::vector<std::string>& codes);
   void TakeLine(const std::string& line, std::vector<std::string>& codes);
 
-  std::string line_;           // the unfinished last line
-  bool afterCr_ = false;       // the last byte taken was CR: a following LF is its pair
-  bool overlong_ = false;      // dropping the rest of an overlong line
-  bool inMessage_ = false;     // "usb-hid=send" seen, no code line yet
-  bool hasSecondLine_ = false; // the open message holds more than its first line
+  std::string line_;        // the unfinished last line
+  bool afterCr_ = false;    // the last byte taken was CR: a following LF is its pair
+  bool overlong_ = false;   // dropping the rest of an overlong line
+  bool inMessage_ = false;  // "usb-hid=send" seen, its next line not yet
 };
 
 // True when line has a "=" and the part before the first one equals "code"

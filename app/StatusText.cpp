@@ -1,6 +1,7 @@
 #include "app/StatusText.h"
 
 #include <cstring>
+#include <limits>
 
 #include "app/Texts.h"
 #include "support/Text.h"
@@ -24,4 +25,9 @@ bool IsMinimizedStart(int argc, const char* const* argv) {
 
 bool IsConsoleName(const std::string& name) {
   return SameTextAscii(name, "QEX PROPRE CONTROLLER") || SameTextAscii(name, "MRV-4000");
+}
+
+TPacketCounter& TPacketCounter::operator++() {
+  value_ = value_ == std::numeric_limits<std::int32_t>::max() ? std::numeric_limits<std::int32_t>::min() : value_ + 1;
+  return *this;
 }

@@ -1,6 +1,7 @@
 // Texts the main window shows and writes, built without platform calls.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 std::string JoyStatusText(bool consoleInUse);  // "USB遥杆: " + state
@@ -16,3 +17,15 @@ bool IsMinimizedStart(int argc, const char* const* argv);
 // The console's product string or its model name, ASCII letters folded, no
 // trimming and no substring match.
 bool IsConsoleName(const std::string& name);
+
+// A packet counter: 32-bit signed, counting on from the largest value to the
+// smallest (as the platform's integers wrap) instead of overflowing.
+class TPacketCounter {
+ public:
+  explicit TPacketCounter(std::int32_t start = 0) : value_(start) {}
+  TPacketCounter& operator++();
+  operator std::int32_t() const { return value_; }
+
+ private:
+  std::int32_t value_;
+};

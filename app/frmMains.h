@@ -7,6 +7,8 @@
 #include <string>
 
 #include "app/LinkProtocol.h"
+#include "app/LinkSendQueue.h"
+#include "app/StatusText.h"
 #include "hid/HidController.h"
 #include "net/ClientSocket.h"
 #include "support/Hex.h"
@@ -55,6 +57,7 @@ class TfrmMain : public TForm {
   void ClientConnect(TObject* Sender, TCustomWinSocket* Socket);
   void ClientDisconnect(TObject* Sender, TCustomWinSocket* Socket);
   void ClientRead(TObject* Sender, TCustomWinSocket* Socket);
+  void ClientWrite(TObject* Sender, TCustomWinSocket* Socket);
   void ClientError(TObject* Sender, TCustomWinSocket* Socket, TErrorEvent ErrorEvent, int& ErrorCode);
   void tmrConnectTimer(TObject* Sender);
   void tmrKeepLiveTimer(TObject* Sender);
@@ -81,12 +84,13 @@ class TfrmMain : public TForm {
   std::uint8_t FHidBuffer[1025] = {};
   int FHidBufferLen = 0;
   bool FHidPending = false;  // FHidBuffer holds a report not yet relayed
-  std::int32_t FSendCount = 0;
-  std::int32_t FRecvCount = 0;
+  TPacketCounter FSendCount;
+  TPacketCounter FRecvCount;
 
   // Receiving from the live host: the stream receiver keeps an unfinished
-  // send message across reads; the grace timer completes a last code line
-  // that arrived without its line end once the peer has gone quiet.
+  // send message across reads; once the peer has been quiet for the grace
+  // period, the grace timer completes a last code line that arrived without
+  // its line end and drops a first line that got no second one.
   void HandleSendMessage(const std::string& code);
   void RestartRecvGrace();
   void RecvGraceTimer(TObject* Sender);
@@ -102,6 +106,17 @@ class TfrmMain : public TForm {
 
   // A stopped timer owned by the window.
   TTimer* NewStoppedTimer(unsigned interval, TNotifyEvent onTimer);
+
+  // Sending to the live host: every message goes whole and in order through
+  // the queue, which holds what the socket cannot take yet.
+  int SendLinkMessage(const std::string& message, bool report);
+  TLinkSendQueue::SendFunction SocketSender();
+  // Traces what was dropped once nothing waits any more.
+  void SendQueueDrained();
+  // The connection ended or began: forgets what waits, tracing it.
+  void EndSendQueue();
+  TLinkSendQueue FSendQueue;
+  int FDroppedReports = 0;  // recv messages among those dropped
 };
 
 // The agent's own message: FHidBuffer holds a report to relay.

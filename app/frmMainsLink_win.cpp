@@ -8,10 +8,14 @@
 
 namespace {
 
-// How long the receiver waits for more bytes before it takes a last code
-// line without its line end as complete. Short against the live host's
-// message rate, long against the gap between two segments of one write.
-constexpr unsigned kRecvGraceMs = 30;
+// How long the receiver waits for more bytes before it ends what is open: a
+// code line without its line end is taken as complete, a lone first line is
+// dropped. Messages end with CR LF, so a live host that keeps to them never
+// waits on this; it covers a message cut by the network. A segment delivered
+// 100 ms late, or resent once after the shortest retransmission timeout
+// (200 ms), still arrives well within it, and at most this much of a
+// misbehaving host's text can be taken for one message.
+constexpr unsigned kRecvGraceMs = 500;
 
 }  // namespace
 
@@ -19,21 +23,60 @@ int TfrmMain::SendHidData(const std::uint8_t* bytes, std::size_t count) {
   if (!Client->Active()) return 0;
   const std::string hex = BytesToHex(bytes, count);
   Trace("Hid: " + hex);
-  return Client->Connection()->SendString(RecvMessageText(hex));
+  return SendLinkMessage(RecvMessageText(hex), true);
 }
 
 int TfrmMain::SendGetStatus() {
   if (!Client->Active()) return 0;
-  return Client->Connection()->SendString(StatusRequestText());
+  return SendLinkMessage(StatusRequestText(), false);
 }
 
 int TfrmMain::SendKeepLive() {
   if (!Client->Active()) return 0;
-  return Client->Connection()->SendString(KeepAliveText());
+  return SendLinkMessage(KeepAliveText(), false);
+}
+
+int TfrmMain::SendLinkMessage(const std::string& message, bool report) {
+  const bool wasWaiting = FSendQueue.Waiting();
+  if (!FSendQueue.Send(message, SocketSender())) {
+    if (report) ++FDroppedReports;
+    return 0;
+  }
+  if (!wasWaiting && FSendQueue.Waiting())
+    TraceFmt("send: the live host takes no more; messages wait (at most %d)",
+             static_cast<int>(TLinkSendQueue::kMaxMessages));
+  SendQueueDrained();
+  return static_cast<int>(message.size());
+}
+
+TLinkSendQueue::SendFunction TfrmMain::SocketSender() {
+  return [this](const char* data, int size) { return Client->Connection()->SendBytes(data, size); };
+}
+
+void TfrmMain::ClientWrite(TObject* Sender, TCustomWinSocket* Socket) {
+  FSendQueue.Resume(SocketSender());
+  SendQueueDrained();
+}
+
+void TfrmMain::SendQueueDrained() {
+  if (FSendQueue.Waiting()) return;
+  const int reports = FDroppedReports;
+  const int dropped = static_cast<int>(FSendQueue.TakeDropped());
+  FDroppedReports = 0;
+  if (dropped > 0) TraceFmt("dropped %d messages (%d reports): the live host did not read", dropped, reports);
+}
+
+void TfrmMain::EndSendQueue() {
+  // What still waits can never go whole on another connection.
+  const int dropped = static_cast<int>(FSendQueue.WaitingMessages() + FSendQueue.Dropped());
+  if (dropped > 0) TraceFmt("dropped %d messages: the link ended before the live host read them", dropped);
+  FSendQueue.Clear();
+  FDroppedReports = 0;
 }
 
 void TfrmMain::ClientConnect(TObject* Sender, TCustomWinSocket* Socket) {
   FLinkReceiver.Reset();  // a new stream
+  EndSendQueue();
   tmrDelayGetStatus->SetEnabled(true);
   UpdateStatus();
   tmrConnect->SetEnabled(false);
@@ -43,6 +86,7 @@ void TfrmMain::ClientDisconnect(TObject* Sender, TCustomWinSocket* Socket) {
   // No byte follows on this connection: what waited for the grace period is
   // complete now.
   if (FRecvGraceTimer) FRecvGraceTimer->SetEnabled(false);
+  EndSendQueue();
   std::vector<std::string> codes;
   FLinkReceiver.Flush(codes);
   FLinkReceiver.Reset();

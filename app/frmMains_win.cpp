@@ -32,6 +32,7 @@ TfrmMain::TfrmMain(TComponent* owner) : TForm(owner) {
   h.Add("ClientConnect", TSocketNotifyEvent::Bind<&TfrmMain::ClientConnect>(this));
   h.Add("ClientDisconnect", TSocketNotifyEvent::Bind<&TfrmMain::ClientDisconnect>(this));
   h.Add("ClientRead", TSocketNotifyEvent::Bind<&TfrmMain::ClientRead>(this));
+  h.Add("ClientWrite", TSocketNotifyEvent::Bind<&TfrmMain::ClientWrite>(this));
   h.Add("ClientError", TSocketErrorEvent::Bind<&TfrmMain::ClientError>(this));
   h.Add("HidControllerArrival", THidPlugEvent::Bind<&TfrmMain::HidControllerArrival>(this));
   h.Add("HidControllerDeviceUnplug", THidPlugEvent::Bind<&TfrmMain::HidControllerDeviceUnplug>(this));

@@ -131,6 +131,8 @@ class TCustomWinSocket : public TObject {
   char* LookupBuffer();
   // Closes a socket this object no longer reports on, without events.
   void AbandonSocket();
+  // Removes the notifications still queued for sockets already closed.
+  void PurgeNotifications();
 
   SOCKET socket_ = INVALID_SOCKET;
   std::unique_ptr<THiddenWindow> window_;

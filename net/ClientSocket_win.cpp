@@ -90,6 +90,20 @@ void TCustomWinSocket::AbandonSocket() {
   if (window_) WSAAsyncSelect(socket_, window_->Handle(), 0, 0);
   closesocket(socket_);
   socket_ = INVALID_SOCKET;
+  PurgeNotifications();
+}
+
+void TCustomWinSocket::PurgeNotifications() {
+  // The platform hands a closed socket's handle value to the next socket at
+  // once, so a notification still queued for the old one would pass the
+  // handle test and act on the new connection (a stale close would end it).
+  // Only one socket exists at a time and this runs when none does: every
+  // queued notification is stale. Posted messages only, so that no message
+  // sent from elsewhere runs inside the caller's call.
+  if (!window_) return;
+  MSG stale;
+  while (PeekMessageA(&stale, window_->Handle(), CM_SOCKETMESSAGE, CM_SOCKETMESSAGE, PM_REMOVE | PM_QS_POSTMESSAGE)) {
+  }
 }
 
 void TCustomWinSocket::Open(const std::string& host, const std::string& address, const std::string& service,
@@ -240,8 +254,10 @@ LRESULT TCustomWinSocket::HandleMessage(UINT message, WPARAM wParam, LPARAM lPar
 }
 
 void TCustomWinSocket::HandleSocketMessage(SOCKET socket, int flag, int error) {
-  // The error first, whatever the handle: a refused connect, a reset.
+  // The error first: a refused connect, a reset. An error of a socket that
+  // is no longer this connection's (a superseded attempt) concerns nobody.
   if (error != 0) {
+    if (socket == INVALID_SOCKET || socket != socket_) return;
     int code = error;
     NotifyError(this, ErrorEventForFlag(flag), code);
     if (code != 0) throw ESocketError("Asynchronous socket error " + std::to_string(code));
@@ -350,6 +366,7 @@ void TCustomWinSocket::DropConnection(SOCKET socket) {
   dropping_ = false;
   const int result = closesocket(socket_);
   socket_ = INVALID_SOCKET;
+  PurgeNotifications();
   peer_ = {};
   peer_.sin_family = AF_INET;
   connected_ = false;

@@ -1,5 +1,6 @@
 #include "support/Utils.h"
 
+#include <cstring>
 #include <vector>
 
 #include "support/Exceptions.h"
@@ -46,7 +47,9 @@ std::string GetModulePath() {
   char path[MAX_PATH + 1] = {};
   const DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
   if (length == 0) return std::string();
-  return std::string(path, length < MAX_PATH ? length : MAX_PATH);
+  // A path cut to the buffer comes back with the buffer's full length and
+  // its terminating zero counted in; the text ends at the first zero.
+  return std::string(path, strnlen(path, length < MAX_PATH ? length : MAX_PATH));
 }
 
 std::string GetFileVersion(const std::string& path) {

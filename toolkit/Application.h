@@ -35,11 +35,12 @@ class TApplication : public TComponent {
 
   bool Minimized() const { return minimized_; }
   // Minimise: the taskbar window goes to its minimised state, then
-  // OnMinimize fires. Nothing happens when already minimised.
+  // OnMinimize fires. Nothing happens when already minimised and the main
+  // form is hidden. The main form calls it however it was minimised.
   void Minimize();
-  // Restore: shows the taskbar window again; a main form that is hidden and
-  // in the minimised state goes back to normal and shows. Nothing happens
-  // when not minimised.
+  // Restore: shows the taskbar window again; the main form goes back to
+  // normal and shows. Nothing happens when not minimised and the main form
+  // is not minimised either.
   void Restore();
   // Makes the most recently active window the foreground window when it is
   // visible and enabled.

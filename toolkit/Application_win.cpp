@@ -106,7 +106,9 @@ void TApplication::CreateForm(TForm* form) {
 }
 
 void TApplication::Minimize() {
-  if (minimized_) return;
+  // The flag alone is no proof: another program may have shown the form
+  // again meanwhile, and then it must go to the tray once more.
+  if (minimized_ && !(mainForm_ && mainForm_->Visible())) return;
   minimized_ = true;
   if (OnMinimize) {
     OnMinimize(this);
@@ -116,15 +118,17 @@ void TApplication::Minimize() {
 }
 
 void TApplication::Restore() {
-  if (!minimized_) return;
+  // Also when the form was minimised behind the flag's back.
+  const HWND form = mainForm_ ? mainForm_->Handle() : nullptr;
+  if (!minimized_ && !(form && IsIconic(form))) return;
   minimized_ = false;
   ShowTaskbarWindow(true);
-  if (mainForm_ && mainForm_->WindowState() == wsMinimized && !mainForm_->Visible()) {
-    mainForm_->SetWindowState(wsNormal);
-    mainForm_->Show();
-  } else if (mainForm_ && mainForm_->Handle() && IsIconic(mainForm_->Handle())) {
-    ShowWindow(mainForm_->Handle(), SW_RESTORE);
-  }
+  if (!form) return;
+  // A hidden form only records the state and shows in it; a visible one
+  // (shown again by another program) is restored at once.
+  const bool hidden = !mainForm_->Visible();
+  mainForm_->SetWindowState(wsNormal);
+  if (hidden) mainForm_->Show();
 }
 
 void TApplication::BringToFront() {

@@ -82,11 +82,20 @@ class TControl : public TComponent {
   HFONT hfont_ = nullptr;
 };
 
+// A transparent label draws itself: the form's background, the part of any
+// picture beneath it, then its text, so that it never covers a picture
+// with the background colour.
 class TLabel : public TControl {
  public:
   explicit TLabel(TForm* form);
   bool ApplyProperty(const DescProperty& property, const THandlerTable& handlers) override;
   HBRUSH ControlColor(HDC dc) override;
+  void DrawItem(const DRAWITEMSTRUCT& item) override;
+
+ private:
+  void ApplyStyle();
+  DWORD alignment_ = SS_LEFT;
+  bool transparent_ = false;
 };
 
 // A picture: a bitmap resource, stretched or at its size; "transparent"
@@ -97,6 +106,8 @@ class TImage : public TControl {
   ~TImage() override;
   bool ApplyProperty(const DescProperty& property, const THandlerTable& handlers) override;
   void DrawItem(const DRAWITEMSTRUCT& item) override;
+  // Draws the picture into the rectangle r of dc (no background).
+  void Paint(HDC dc, const RECT& r) const;
   void LoadBitmapResource(const std::string& name);
 
  private:
@@ -177,6 +188,9 @@ class TForm : public TComponent {
   HBRUSH BackgroundBrush() const { return background_; }
   COLORREF BackgroundColor() const { return color_; }
   const TFont& Font() const { return font_; }
+  // Draws the pictures that lie beneath control into dc, a device context
+  // of that control.
+  void PaintPicturesBeneath(const TControl* control, HDC dc) const;
 
   TNotifyEvent OnCreate;
 

@@ -183,15 +183,29 @@ TLabel::TLabel(TForm* form) : TControl(form, "STATIC", SS_LEFT | SS_NOPREFIX) {}
 
 bool TLabel::ApplyProperty(const DescProperty& p, const THandlerTable& handlers) {
   if (p.key == "Alignment") {
-    LONG_PTR style = GetWindowLongPtrW(handle_, GWL_STYLE) & ~static_cast<LONG_PTR>(SS_TYPEMASK);
     const std::string& a = p.First().text;
-    style |= a == "Center" ? SS_CENTER : a == "Right" ? SS_RIGHT : SS_LEFT;
-    SetWindowLongPtrW(handle_, GWL_STYLE, style);
-    InvalidateRect(handle_, nullptr, TRUE);
+    alignment_ = a == "Center" ? SS_CENTER : a == "Right" ? SS_RIGHT : SS_LEFT;
+    ApplyStyle();
     return true;
   }
-  if (p.key == "Transparent") return true;  // the form's own background shows either way
+  if (p.key == "Transparent") {
+    transparent_ = Truth(p);
+    ApplyStyle();
+    // Above the pictures, which clip their siblings, so that a picture's
+    // repaint does not cover the label either.
+    if (transparent_) SetWindowPos(handle_, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    return true;
+  }
   return TControl::ApplyProperty(p, handlers);
+}
+
+void TLabel::ApplyStyle() {
+  LONG_PTR style = GetWindowLongPtrW(handle_, GWL_STYLE) & ~static_cast<LONG_PTR>(SS_TYPEMASK);
+  // A plain static fills its whole rectangle with the background brush; a
+  // transparent one is drawn by DrawItem instead.
+  style |= transparent_ ? SS_OWNERDRAW : alignment_;
+  SetWindowLongPtrW(handle_, GWL_STYLE, style);
+  InvalidateRect(handle_, nullptr, TRUE);
 }
 
 HBRUSH TLabel::ControlColor(HDC dc) {
@@ -199,9 +213,22 @@ HBRUSH TLabel::ControlColor(HDC dc) {
   return TControl::ControlColor(dc);
 }
 
+void TLabel::DrawItem(const DRAWITEMSTRUCT& item) {
+  RECT r = item.rcItem;
+  FillRect(item.hDC, &r, form_->BackgroundBrush());
+  form_->PaintPicturesBeneath(this, item.hDC);
+  SetBkMode(item.hDC, TRANSPARENT);
+  SetTextColor(item.hDC, font_.color);
+  HGDIOBJ old = hfont_ ? SelectObject(item.hDC, hfont_) : nullptr;
+  const UINT align = alignment_ == SS_CENTER ? DT_CENTER : alignment_ == SS_RIGHT ? DT_RIGHT : DT_LEFT;
+  const std::wstring text = WidenCp936(caption_);
+  DrawTextW(item.hDC, text.c_str(), static_cast<int>(text.size()), &r, align | DT_WORDBREAK | DT_NOPREFIX);
+  if (old) SelectObject(item.hDC, old);
+}
+
 // ---- TImage ----
 
-TImage::TImage(TForm* form) : TControl(form, "STATIC", SS_OWNERDRAW) {}
+TImage::TImage(TForm* form) : TControl(form, "STATIC", SS_OWNERDRAW | WS_CLIPSIBLINGS) {}
 
 TImage::~TImage() {
   if (bitmap_) DeleteObject(bitmap_);
@@ -228,21 +255,24 @@ bool TImage::ApplyProperty(const DescProperty& p, const THandlerTable& handlers)
 }
 
 void TImage::DrawItem(const DRAWITEMSTRUCT& item) {
-  const RECT& r = item.rcItem;
-  FillRect(item.hDC, &r, form_->BackgroundBrush());
+  FillRect(item.hDC, &item.rcItem, form_->BackgroundBrush());
+  Paint(item.hDC, item.rcItem);
+}
+
+void TImage::Paint(HDC dc, const RECT& r) const {
   if (!bitmap_) return;
   BITMAP info;
   GetObject(bitmap_, sizeof info, &info);
-  HDC source = CreateCompatibleDC(item.hDC);
+  HDC source = CreateCompatibleDC(dc);
   HGDIOBJ old = SelectObject(source, bitmap_);
   const int width = stretch_ ? r.right - r.left : info.bmWidth;
   const int height = stretch_ ? r.bottom - r.top : info.bmHeight;
   if (transparent_) {
     const COLORREF key = GetPixel(source, 0, info.bmHeight - 1);  // bottom-left pixel
-    TransparentBlt(item.hDC, r.left, r.top, width, height, source, 0, 0, info.bmWidth, info.bmHeight, key);
+    TransparentBlt(dc, r.left, r.top, width, height, source, 0, 0, info.bmWidth, info.bmHeight, key);
   } else {
-    SetStretchBltMode(item.hDC, HALFTONE);
-    StretchBlt(item.hDC, r.left, r.top, width, height, source, 0, 0, info.bmWidth, info.bmHeight, SRCCOPY);
+    SetStretchBltMode(dc, HALFTONE);
+    StretchBlt(dc, r.left, r.top, width, height, source, 0, 0, info.bmWidth, info.bmHeight, SRCCOPY);
   }
   SelectObject(source, old);
   DeleteDC(source);
@@ -480,6 +510,22 @@ void TForm::Close() {
   if (handle_) PostMessageW(handle_, WM_CLOSE, 0, 0);
 }
 
+void TForm::PaintPicturesBeneath(const TControl* control, HDC dc) const {
+  RECT area;
+  GetWindowRect(control->Handle(), &area);
+  for (const TControl* c : controls_) {
+    if (c == control) break;  // only those earlier in the description lie beneath
+    const auto* picture = dynamic_cast<const TImage*>(c);
+    if (!picture || !IsWindowVisible(picture->Handle())) continue;
+    RECT place, overlap;
+    GetWindowRect(picture->Handle(), &place);
+    if (!IntersectRect(&overlap, &place, &area)) continue;
+    // The picture's rectangle in the control's coordinates; dc clips to the control.
+    OffsetRect(&place, -area.left, -area.top);
+    picture->Paint(dc, place);
+  }
+}
+
 TControl* TForm::FindControl(HWND handle) const {
   for (TControl* c : controls_)
     if (c->Handle() == handle) return c;
@@ -526,6 +572,12 @@ LRESULT TForm::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
       FillRect(reinterpret_cast<HDC>(wParam), &r, background_);
       return 1;
     }
+    case WM_SIZE:
+      // Minimised some other way than by its minimise box (the taskbar, the
+      // desktop's show-desktop, ShowWindow from another program): the
+      // application minimises all the same, so the form goes to the tray.
+      if (wParam == SIZE_MINIMIZED && Application && Application->MainForm() == this) Application->Minimize();
+      break;
     case WM_SYSCOMMAND:
       // Minimising the main form minimises the application (to the tray).
       if ((wParam & 0xFFF0) == SC_MINIMIZE && Application && Application->MainForm() == this) {

@@ -82,29 +82,43 @@ TEST(LinkReceiver, FirstLineMustBeExact) {
 TEST(LinkReceiver, CodeKeyIgnoresCaseButNotASpace) {
   EXPECT_EQ(Receive({kSend + "CODE=01\r\n"}), Codes{"01"});
   EXPECT_EQ(Receive({kSend + "CoDe=02\r\n"}), Codes{"02"});
-  TLinkReceiver receiver;
-  Codes codes = FeedAll(receiver, {kSend + "code =01\r\n"});
-  EXPECT_TRUE(codes.empty());
-  // Not a code line, so the message is one without code once the peer is quiet.
-  ASSERT_TRUE(receiver.AwaitsGrace());
-  receiver.Flush(codes);
-  EXPECT_EQ(codes, Codes{""});
+  // Not a code line: the message ends there, without code.
+  EXPECT_EQ(Receive({kSend + "code =01\r\n"}), Codes{""});
 }
 
 TEST(LinkReceiver, ValueIsEverythingAfterTheFirstEqualsSign) {
   EXPECT_EQ(Receive({kSend + "code=04 00=05\r\n"}), Codes{"04 00=05"});
-  EXPECT_EQ(Receive({kSend + "x=1\r\ncode=07\r\ncode=08\r\n"}), Codes{"07"});
+  EXPECT_EQ(Receive({kSend + "code=07\r\ncode=08\r\n"}), Codes{"07"});
 }
 
-TEST(LinkReceiver, FirstLineAloneIsKeptNotCounted) {
+TEST(LinkReceiver, AMessageEndsAtItsSecondLineAndNeverTakesALaterCode) {
+  // The line after the first one is the code line or ends the message.
+  EXPECT_EQ(Receive({kSend + "x=1\r\ncode=07\r\n"}), Codes{""});
+  EXPECT_EQ(Receive({kSend + "usb-hid=status\r\ncode=05\r\n"}), Codes{""});
+  EXPECT_EQ(Receive({kSend, "usb-hid=status\r\n", "code=05\r\n"}), Codes{""});
+  // A lone first line ends with the grace period: the code of a later text
+  // is not written.
+  TLinkReceiver receiver;
+  Codes codes = FeedAll(receiver, {kSend});
+  ASSERT_TRUE(receiver.AwaitsGrace());
+  receiver.Flush(codes);
+  EXPECT_FALSE(receiver.AwaitsGrace());
+  receiver.Feed("usb-hid=status\r\ncode=05\r\n", codes);
+  EXPECT_TRUE(codes.empty());
+}
+
+TEST(LinkReceiver, FirstLineAloneIsKeptUntilTheGraceNotCounted) {
   TLinkReceiver receiver;
   Codes codes = FeedAll(receiver, {kSend});
   EXPECT_TRUE(codes.empty());
-  EXPECT_FALSE(receiver.AwaitsGrace());
-  receiver.Flush(codes);
-  EXPECT_TRUE(codes.empty());
-  // ...and completed by a later read.
+  EXPECT_TRUE(receiver.AwaitsGrace());
+  // Completed by a later read within the grace...
   receiver.Feed("code=0A\r\n", codes);
+  EXPECT_EQ(codes, Codes{"0A"});
+  // ...and dropped uncounted after it.
+  receiver.Feed(kSend, codes);
+  receiver.Flush(codes);
+  receiver.Feed("code=0B\r\n", codes);
   EXPECT_EQ(codes, Codes{"0A"});
 }
 
@@ -113,8 +127,8 @@ TEST(LinkReceiver, MessageSplitAnywhereIsReassembled) {
   for (std::size_t cut = 1; cut < message.size(); ++cut) {
     TLinkReceiver receiver;
     Codes codes = FeedAll(receiver, {message.substr(0, cut)});
-    // Only a cut inside the code line leaves something to complete on quiet.
-    if (receiver.AwaitsGrace()) EXPECT_GT(cut, kSend.size() + 4) << cut;
+    // Until the code line has ended, something waits for more bytes.
+    if (codes.empty()) EXPECT_TRUE(receiver.AwaitsGrace()) << cut;
     receiver.Feed(message.substr(cut), codes);
     EXPECT_EQ(codes, Codes{"0102FF"}) << "cut at " << cut;
     EXPECT_FALSE(receiver.AwaitsGrace());
@@ -126,9 +140,9 @@ TEST(LinkReceiver, CrLfSplitOverTwoReadsIsOneLineEnd) {
   // not make one.
   TLinkReceiver receiver;
   Codes codes = FeedAll(receiver, {"usb-hid=send\r", "\n"});
-  EXPECT_FALSE(receiver.AwaitsGrace());
+  EXPECT_TRUE(codes.empty());
   receiver.Feed("code=01\r", codes);
-  receiver.Feed("\nusb-hid=send\n\ncode=02\n", codes);
+  receiver.Feed("\nusb-hid=send\ncode=02\n", codes);
   EXPECT_EQ(codes, (Codes{"01", "02"}));
 }
 
@@ -142,7 +156,8 @@ TEST(LinkReceiver, SeveralMessagesInOneReadAreEachHandled) {
 TEST(LinkReceiver, LineEndsOfEveryKind) {
   EXPECT_EQ(Receive({"usb-hid=send\ncode=01\n"}), Codes{"01"});
   EXPECT_EQ(Receive({"usb-hid=send\rcode=01\r"}), Codes{"01"});
-  EXPECT_EQ(Receive({"usb-hid=send\r\n\r\n\r\ncode=01\r\n"}), Codes{"01"});
+  // An empty line is a line: it ends the message.
+  EXPECT_EQ(Receive({"usb-hid=send\r\n\r\ncode=01\r\n"}), Codes{""});
 }
 
 TEST(LinkReceiver, LastCodeLineWithoutLineEndCompletesOnQuiet) {
@@ -158,12 +173,21 @@ TEST(LinkReceiver, LastCodeLineWithoutLineEndCompletesOnQuiet) {
   EXPECT_EQ(codes, Codes{"01"});
 }
 
-TEST(LinkReceiver, UnfinishedKeyDoesNotAwaitGrace) {
+TEST(LinkReceiver, UnfinishedKeyIsJoinedWithinTheGraceAndALineAfterIt) {
   TLinkReceiver receiver;
   Codes codes = FeedAll(receiver, {kSend + "cod"});
-  EXPECT_FALSE(receiver.AwaitsGrace());
+  EXPECT_TRUE(receiver.AwaitsGrace());
   receiver.Feed("e=05\r\n", codes);
   EXPECT_EQ(codes, Codes{"05"});
+  // Quiet after "cod": a line that is no code line, the message has none.
+  receiver.Feed(kSend + "cod", codes);
+  receiver.Flush(codes);
+  EXPECT_EQ(codes, (Codes{"05", ""}));
+  // An unfinished line outside a message is a line of its own after quiet.
+  receiver.Feed("usb-hid=se", codes);
+  receiver.Flush(codes);
+  receiver.Feed("nd\r\ncode=06\r\n", codes);
+  EXPECT_EQ(codes, (Codes{"05", ""}));
 }
 
 TEST(LinkReceiver, MessageWithoutCodeLine) {

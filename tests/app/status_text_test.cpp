@@ -45,6 +45,16 @@ TEST(StatusText, BothEndsAndTheCountersReadAsTheWindowShowsThem) {
   EXPECT_EQ(RecvCountText(-2147483647 - 1), Cp936("接收: -2147483648 次"));
 }
 
+TEST(StatusText, CountersWrapAsThirtyTwoBitSignedIntegers) {
+  // Built with UBSan: an overflowing increment would stop the test here.
+  TPacketCounter counter(2147483646);
+  EXPECT_EQ(static_cast<std::int32_t>(++counter), 2147483647);
+  EXPECT_EQ(static_cast<std::int32_t>(++counter), -2147483647 - 1);
+  EXPECT_EQ(RecvCountText(++counter), Cp936("接收: -2147483647 次"));
+  TPacketCounter fresh;
+  EXPECT_EQ(static_cast<std::int32_t>(++fresh), 1);
+}
+
 TEST(StatusText, FixedTextsAreTheCodePage936Texts) {
   EXPECT_EQ(texts::kTextAppTitle, Cp936("QEX导播控制台 MRV-4000"));
   EXPECT_EQ(texts::kTextAddressPrompt, Cp936("请输入主机地址:       "));

@@ -172,8 +172,10 @@ class LinkE2E : public ::testing::Test {
       if (ts::DebugOutputReader::Body(lines[i]).find(text) != std::string::npos) found.push_back(times[i]);
     return found;
   }
-  // OK in the address prompt, with the address it shows (unchanged).
-  void ConfirmAddressPrompt() {
+  // OK in the address prompt, with the address it shows (unchanged); then,
+  // with closePeer, the live host closes its end at once, so that its close
+  // may reach the agent only after the agent has opened the next connection.
+  void ConfirmAddressPrompt(bool closePeer = false) {
     PostMessageW(main, WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(configButton), BN_CLICKED),
                  reinterpret_cast<LPARAM>(configButton));
     const HWND dialog = ts::WaitForDialog(agent.Pid(), L"\u8BBE\u7F6E", 5000);  // 设置
@@ -184,6 +186,7 @@ class LinkE2E : public ::testing::Test {
     SendMessageW(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"127.0.0.1"));
     PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
                  reinterpret_cast<LPARAM>(GetDlgItem(dialog, IDOK)));
+    if (closePeer) peer.Drop(false);
     ASSERT_TRUE(ts::WaitUntil([&] { return !IsWindow(dialog); }, 3000));
   }
   std::size_t CountExact(const std::string& body) const {
@@ -312,6 +315,23 @@ TEST_F(LinkE2E, SendMessagesOrderlyCloseAndTheAddressPrompt) {
   EXPECT_FALSE(peer.ReadFor(2000)) << "the old link stayed up";
   EXPECT_NE(peer.Accept(2500), 0u) << "no reconnect after the prompt";
   EXPECT_TRUE(NetLabelBecomes(true));
+  EXPECT_FALSE(AnyBoxOpen());
+}
+
+TEST_F(LinkE2E, TheAddressPromptRepeatedQuicklyAlwaysEndsConnected) {
+  // The platform gives a new socket the handle value of the one just closed;
+  // a close of the old connection still queued must not end the new one.
+  ASSERT_TRUE(peer.Listen()) << "127.0.0.1:18884 is taken";
+  Start();
+  ASSERT_NE(peer.Accept(5000), 0u) << "the agent did not connect at start";
+  for (int round = 0; round < 50; ++round) {
+    ConfirmAddressPrompt(true);
+    ASSERT_NE(peer.Accept(5000), 0u) << "no new connection in round " << round;
+    ASSERT_TRUE(NetLabelBecomes(true)) << "round " << round;
+  }
+  // Connected, and it stays so.
+  EXPECT_TRUE(peer.ReadFor(1500)) << "the agent closed the last connection";
+  EXPECT_TRUE(NetLabelBecomes(true, 100));
   EXPECT_FALSE(AnyBoxOpen());
 }
 

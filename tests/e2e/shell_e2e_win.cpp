@@ -211,4 +211,52 @@ TEST_F(Agent, MinInAnotherCaseOrPlaceIsNotRecognised) {
   EXPECT_TRUE(IsWindowVisible(main));
 }
 
+TEST_F(Agent, MinimisedFromOutsideItGoesToTheTrayAndATrayClickRestoresIt) {
+  Start();
+  for (int round = 0; round < 2; ++round) {
+    // As the taskbar or the desktop's show-desktop does it: no minimise box.
+    ShowWindow(main, SW_MINIMIZE);
+    ASSERT_TRUE(ts::WaitUntil([&] { return !AnyWindowVisible(); }, 10000))
+        << "round " << round << ": a window or a taskbar button stayed";
+    PostMessageW(TrayWindow(), 0x0401, 0, WM_LBUTTONUP);
+    ASSERT_TRUE(ts::WaitUntil([&] { return IsWindowVisible(main) != FALSE; }, 10000)) << "round " << round;
+    EXPECT_FALSE(IsIconic(main)) << "round " << round;
+  }
+  // Minimised and shown again by another program behind the tray's back:
+  // a new minimise still goes to the tray, and a tray click restores.
+  ShowWindow(main, SW_SHOWMINNOACTIVE);
+  ASSERT_TRUE(ts::WaitUntil([&] { return !AnyWindowVisible(); }, 10000));
+  ShowWindow(main, SW_RESTORE);
+  ASSERT_TRUE(ts::WaitUntil([&] { return IsWindowVisible(main) != FALSE; }, 10000));
+  ShowWindow(main, SW_MINIMIZE);
+  ASSERT_TRUE(ts::WaitUntil([&] { return !AnyWindowVisible(); }, 10000));
+  PostMessageW(TrayWindow(), 0x0401, 0, WM_LBUTTONUP);
+  ASSERT_TRUE(ts::WaitUntil([&] { return IsWindowVisible(main) != FALSE; }, 10000));
+  EXPECT_FALSE(IsIconic(main));
+}
+
+TEST_F(Agent, TheSendCounterLeavesTheArrowBeneathItVisible) {
+  Start();
+  Sleep(1000);  // painted
+  // The head of the upper arrow lies under the right part of the send
+  // counter, clear of its centred text: client area x 278..296, y 67..75.
+  RECT head = {278, 67, 297, 76};
+  MapWindowPoints(main, nullptr, reinterpret_cast<POINT*>(&head), 2);
+  const int width = head.right - head.left, height = head.bottom - head.top;
+  HDC screen = GetDC(nullptr);
+  HDC copy = CreateCompatibleDC(screen);
+  HBITMAP bitmap = CreateCompatibleBitmap(screen, width, height);
+  HGDIOBJ old = SelectObject(copy, bitmap);
+  ASSERT_TRUE(BitBlt(copy, 0, 0, width, height, screen, head.left, head.top, SRCCOPY));
+  int arrow = 0;
+  for (int y = 0; y < height; ++y)
+    for (int x = 0; x < width; ++x)
+      if (GetPixel(copy, x, y) != RGB(255, 255, 255)) ++arrow;
+  SelectObject(copy, old);
+  DeleteObject(bitmap);
+  DeleteDC(copy);
+  ReleaseDC(nullptr, screen);
+  EXPECT_GT(arrow, width * height / 4) << "the label covered the arrow with the background";
+}
+
 }  // namespace

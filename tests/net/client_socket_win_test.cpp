@@ -2,6 +2,7 @@
 // the test, on the same thread, driven while the test pumps messages.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <memory>
 #include <string>
 #include <vector>
@@ -82,6 +83,17 @@ bool PumpUntil(Condition condition, int timeoutMs = 5000) {
     if (GetTickCount64() >= end) return false;
     MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
   }
+}
+
+// Waits, without handling anything, until a socket notification is queued
+// for window.
+bool WaitForQueuedNotification(HWND window, MSG& queued) {
+  const ULONGLONG end = GetTickCount64() + 3000;
+  while (GetTickCount64() < end) {
+    if (PeekMessageA(&queued, window, CM_SOCKETMESSAGE, CM_SOCKETMESSAGE, PM_NOREMOVE | PM_QS_POSTMESSAGE)) return true;
+    Sleep(10);
+  }
+  return false;
 }
 
 void PumpFor(int ms) {
@@ -418,6 +430,32 @@ TEST_F(ClientSocketTest, NotificationsForAnotherHandleRaiseNothing) {
   // A lookup completion nobody asked for is ignored.
   SendMessageA(window, CM_LOOKUPCOMPLETE, 0x1234, 0);
   EXPECT_EQ(events, (Events{"read"}));
+}
+
+TEST_F(ClientSocketTest, ANotificationQueuedForAClosedSocketDoesNotReachTheNextOne) {
+  // The platform gives the next socket the handle value of the one just
+  // closed: a close still queued for the old one would end the new one.
+  Listener listener;
+  SOCKET peer = ConnectTo(listener);
+  ASSERT_NE(peer, INVALID_SOCKET);
+  const SOCKET first = client->Connection()->SocketHandle();
+  closesocket(peer);
+  peers.clear();
+  MSG queued;
+  ASSERT_TRUE(WaitForQueuedNotification(client->Connection()->WindowHandle(), queued)) << "no close queued";
+  client->SetActive(false);
+  events.clear();
+  client->SetActive(true);
+  SOCKET second = INVALID_SOCKET;
+  ASSERT_TRUE(PumpUntil([&] {
+    if (second == INVALID_SOCKET) second = listener.Accept();
+    return client->Active();
+  }));
+  if (second != INVALID_SOCKET) peers.push_back(second);
+  PumpFor(300);
+  EXPECT_TRUE(client->Active());
+  EXPECT_EQ(events, (Events{"lookup", "connecting", "connect", "write"}));
+  if (client->Connection()->SocketHandle() != first) std::printf("note: the handle value was not reused\n");
 }
 
 TEST_F(ClientSocketTest, HostAndServiceAreResolvedAsynchronously) {

@@ -6,6 +6,25 @@
 
 namespace testing_support {
 
+SOCKET ListenOnLoopback(std::uint16_t port, int receiveBuffer) {
+  SOCKET listener = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  if (listener == INVALID_SOCKET) return INVALID_SOCKET;
+  BOOL reuse = TRUE;
+  setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&reuse), sizeof reuse);
+  // Set before listening, so that the accepted connections inherit it.
+  if (receiveBuffer > 0)
+    setsockopt(listener, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&receiveBuffer), sizeof receiveBuffer);
+  sockaddr_in address = {};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(port);
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || listen(listener, 4) != 0) {
+    closesocket(listener);
+    return INVALID_SOCKET;
+  }
+  return listener;
+}
+
 bool WaitUntil(const std::function<bool()>& condition, int timeoutMs, int pollMs) {
   const ULONGLONG end = GetTickCount64() + static_cast<ULONGLONG>(timeoutMs);
   for (;;) {

@@ -12,6 +12,11 @@
 
 namespace testing_support {
 
+// A TCP listener on 127.0.0.1:port (address reuse on), or INVALID_SOCKET.
+// A receiveBuffer above 0 sets the receive buffer of the connections it
+// accepts. The caller has started the socket library.
+SOCKET ListenOnLoopback(std::uint16_t port, int receiveBuffer = 0);
+
 // Polls until the condition holds or the time is up.
 bool WaitUntil(const std::function<bool()>& condition, int timeoutMs, int pollMs = 20);
 

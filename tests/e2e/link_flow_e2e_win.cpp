@@ -1,0 +1,325 @@
+// Whole messages through a live host that stops reading or reads slowly, and
+// send messages that arrive cut up or late: the unmodified agent under Wine
+// with the simulated console and a loopback live-host peer in this test.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "WineTestSupport_win.h"
+#include "tools/simconsole/SimConsole.h"
+
+namespace ts = testing_support;
+using simconsole::DeviceProfile;
+using simconsole::Report;
+using simconsole::TSimConsole;
+
+namespace {
+
+constexpr int kStartTimeout = 30000;
+constexpr char kHoldTrace[] = "send: the live host takes no more";
+constexpr char kDropTrace[] = "dropped ";
+
+// The live host's end, read by a thread of its own whose pace the test sets:
+// stopped, a few bytes at a time with pauses, or as fast as it can. Its
+// receive buffer is made small, so the agent's side fills sooner.
+class PacedPeer {
+ public:
+  PacedPeer() {
+    WSADATA data;
+    WSAStartup(MAKEWORD(2, 2), &data);
+    InitializeCriticalSection(&lock_);
+    listener_ = ts::ListenOnLoopback(18884, 4096);
+  }
+  ~PacedPeer() {
+    stop_ = true;
+    if (thread_) {
+      WaitForSingleObject(thread_, 10000);
+      CloseHandle(thread_);
+    }
+    if (client_ != INVALID_SOCKET) closesocket(client_);
+    if (listener_ != INVALID_SOCKET) closesocket(listener_);
+    DeleteCriticalSection(&lock_);
+    WSACleanup();
+  }
+  bool Ok() const { return listener_ != INVALID_SOCKET; }
+
+  // Waits for the agent's connection and starts reading it.
+  bool Accept(int timeoutMs) {
+    fd_set set;
+    FD_ZERO(&set);
+    FD_SET(listener_, &set);
+    timeval timeout = {timeoutMs / 1000, (timeoutMs % 1000) * 1000};
+    if (select(0, &set, nullptr, nullptr, &timeout) != 1) return false;
+    client_ = accept(listener_, nullptr, nullptr);
+    if (client_ == INVALID_SOCKET) return false;
+    thread_ = CreateThread(nullptr, 0, &PacedPeer::Serve, this, 0, nullptr);
+    return thread_ != nullptr;
+  }
+  // chunk 0: not reading. Otherwise reads of at most chunk bytes, pauseMs apart.
+  void Pace(int chunk, int pauseMs) {
+    EnterCriticalSection(&lock_);
+    chunk_ = chunk;
+    pauseMs_ = pauseMs;
+    LeaveCriticalSection(&lock_);
+  }
+  std::string Received() {
+    EnterCriticalSection(&lock_);
+    std::string copy = received_;
+    LeaveCriticalSection(&lock_);
+    return copy;
+  }
+  ULONGLONG LastArrival() {
+    EnterCriticalSection(&lock_);
+    const ULONGLONG at = lastArrival_;
+    LeaveCriticalSection(&lock_);
+    return at;
+  }
+  bool Send(const std::string& bytes) {
+    return send(client_, bytes.data(), static_cast<int>(bytes.size()), 0) == static_cast<int>(bytes.size());
+  }
+
+ private:
+  static DWORD WINAPI Serve(void* self) {
+    static_cast<PacedPeer*>(self)->Run();
+    return 0;
+  }
+  void Run() {
+    std::vector<char> buffer(65536);
+    while (!stop_) {
+      EnterCriticalSection(&lock_);
+      const int chunk = chunk_;
+      const int pause = pauseMs_;
+      LeaveCriticalSection(&lock_);
+      if (chunk == 0) {
+        Sleep(10);
+        continue;
+      }
+      fd_set set;
+      FD_ZERO(&set);
+      FD_SET(client_, &set);
+      timeval timeout = {0, 50000};
+      if (select(0, &set, nullptr, nullptr, &timeout) != 1) continue;
+      const int n = recv(client_, buffer.data(), chunk < 65536 ? chunk : 65536, 0);
+      if (n <= 0) return;
+      EnterCriticalSection(&lock_);
+      received_.append(buffer.data(), static_cast<std::size_t>(n));
+      lastArrival_ = GetTickCount64();
+      LeaveCriticalSection(&lock_);
+      if (pause > 0) Sleep(pause);
+    }
+  }
+
+  SOCKET listener_ = INVALID_SOCKET;
+  SOCKET client_ = INVALID_SOCKET;
+  HANDLE thread_ = nullptr;
+  volatile bool stop_ = false;
+  CRITICAL_SECTION lock_;
+  int chunk_ = 65536;
+  int pauseMs_ = 0;
+  std::string received_;
+  ULONGLONG lastArrival_ = 0;
+};
+
+constexpr std::size_t kPayload = 1025;  // the largest report: the buffers fill soonest
+
+// Report i: its number in the first four bytes, then a pattern.
+Report NumberedReport(std::uint32_t i) {
+  Report report(kPayload + 1);
+  report[0] = 0;
+  for (std::size_t k = 0; k < kPayload; ++k) report[k + 1] = static_cast<std::uint8_t>(k * 7 + i);
+  for (int k = 0; k < 4; ++k) report[1 + k] = static_cast<std::uint8_t>(i >> (24 - 8 * k));
+  return report;
+}
+
+std::string Hex(const Report& report) {
+  static const char digits[] = "0123456789ABCDEF";
+  std::string hex;
+  for (std::size_t k = 1; k < report.size(); ++k) {
+    hex.push_back(digits[report[k] >> 4]);
+    hex.push_back(digits[report[k] & 15]);
+  }
+  return hex;
+}
+
+// What the live host received, message by message. Every byte must belong to
+// a whole message of the agent; the recv messages' report numbers in order.
+struct Stream {
+  bool whole = true;
+  std::string fault;
+  std::vector<std::uint32_t> reports;
+};
+
+Stream Parse(const std::string& bytes) {
+  Stream stream;
+  std::size_t at = 0;
+  auto line = [&](std::string& text) {
+    const std::size_t end = bytes.find("\r\n", at);
+    if (end == std::string::npos) return false;
+    text = bytes.substr(at, end - at);
+    at = end + 2;
+    return true;
+  };
+  while (at < bytes.size()) {
+    const std::size_t start = at;
+    std::string first, code;
+    if (!line(first)) {
+      stream.whole = false;
+      stream.fault = "a cut message at the end, byte " + std::to_string(start);
+      return stream;
+    }
+    if (first == "mark=live" || first == "usb-hid=get_status") continue;
+    bool ok = first == "usb-hid=recv" && line(code) && code.size() == 5 + 2 * kPayload && code.compare(0, 5, "code=") == 0;
+    std::uint32_t number = 0;
+    if (ok) {
+      number = static_cast<std::uint32_t>(std::stoul(code.substr(5, 8), nullptr, 16));
+      ok = code.substr(5) == Hex(NumberedReport(number));
+    }
+    if (!ok) {
+      stream.whole = false;
+      stream.fault = "garbled message at byte " + std::to_string(start) + ": " + bytes.substr(start, 60);
+      return stream;
+    }
+    stream.reports.push_back(number);
+  }
+  return stream;
+}
+
+class LinkFlow : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(console.Ok());
+    ASSERT_TRUE(traces.Ok()) << "debug output reader";
+    ASSERT_TRUE(peer.Ok()) << "127.0.0.1:18884 is taken";
+    ts::RegDeleteTree("Software\\QEX\\JoystickAgent");
+    ASSERT_TRUE(agent.Start(ts::AgentPath())) << ts::AgentPath();
+    traces.FilterProcess(agent.Pid());
+    const HWND main = ts::WaitForMainWindow(agent.Pid(), kStartTimeout);
+    ASSERT_NE(main, nullptr);
+    sendLabel = ts::ChildAt(main, 165, 58);
+    ASSERT_NE(sendLabel, nullptr);
+    ASSERT_TRUE(peer.Accept(10000)) << "the agent did not connect";
+  }
+  void TearDown() override {
+    if (agent.Running()) agent.Close(10000);
+    if (agent.Running()) agent.Kill();
+  }
+  DWORD PlugInUse(WORD inputLength) {
+    DeviceProfile profile;
+    profile.inputLength = inputLength;
+    const DWORD serial = console.Plug(profile);
+    EXPECT_TRUE(console.WaitForSteadyHandle(serial, 10000)) << "the agent does not read the console";
+    return serial;
+  }
+  bool SendCountIs(std::uint32_t count, int timeoutMs) {
+    const std::wstring want = ts::FromUtf8("发送: " + std::to_string(count) + " 次");
+    return ts::WaitUntil([&] { return ts::WindowText(sendLabel) == want; }, timeoutMs);
+  }
+  // Dropped reports as the agent traced them.
+  std::uint32_t DroppedReports() const {
+    std::uint32_t reports = 0;
+    for (const std::string& line : traces.Lines()) {
+      int messages = 0, dropped = 0;
+      const std::string body = ts::DebugOutputReader::Body(line);
+      if (std::sscanf(body.c_str(), "dropped %d messages (%d reports)", &messages, &dropped) == 2)
+        reports += static_cast<std::uint32_t>(dropped);
+    }
+    return reports;
+  }
+
+  // The console sends numbered reports at about 1000 per second while the
+  // live host reads at the pace set, until the agent has held messages back
+  // and a further `after` reports have gone; then the live host reads freely.
+  // Every message it got must be whole, in order, none twice, and each
+  // report either received or traced as dropped.
+  void RelayThroughASlowHost(int chunk, int pauseMs, std::uint32_t after) {
+    const DWORD serial = PlugInUse(kPayload + 1);
+    peer.Pace(chunk, pauseMs);
+    std::uint32_t sent = 0;
+    std::uint32_t heldAt = 0;
+    const ULONGLONG start = GetTickCount64();
+    while (heldAt == 0 || sent < heldAt + after) {
+      ASSERT_LT(GetTickCount64() - start, 120000u) << "the agent never held a message back, " << sent << " sent";
+      if (console.SendInput(serial, NumberedReport(sent)) < 1) continue;  // the agent fell behind: again
+      ++sent;
+      if (sent % 100 == 0 && heldAt == 0 && traces.Count(kHoldTrace) > 0) heldAt = sent;
+      // At most 1000 per second: wait for the time of this report.
+      const ULONGLONG due = start + sent;
+      const ULONGLONG now = GetTickCount64();
+      if (due > now + 5) Sleep(static_cast<DWORD>(due - now));
+    }
+    ASSERT_TRUE(SendCountIs(sent, 60000)) << "the agent did not take every report";
+    peer.Pace(65536, 0);
+    // Everything held back goes once the host reads again.
+    ASSERT_TRUE(ts::WaitUntil([&] { return traces.Count(kDropTrace) > 0; }, 60000)) << "no drop traced";
+    ASSERT_TRUE(ts::WaitUntil([&] { return GetTickCount64() - peer.LastArrival() > 2000; }, 60000));
+
+    const Stream stream = Parse(peer.Received());
+    ASSERT_TRUE(stream.whole) << stream.fault;
+    for (std::size_t k = 1; k < stream.reports.size(); ++k)
+      ASSERT_LT(stream.reports[k - 1], stream.reports[k]) << "out of order or twice at message " << k;
+    const std::uint32_t dropped = DroppedReports();
+    std::printf("%u reports sent, held back from report %u on, %u received whole, %u dropped\n", sent, heldAt,
+                static_cast<unsigned>(stream.reports.size()), dropped);
+    EXPECT_GT(dropped, 0u);
+    EXPECT_EQ(stream.reports.size() + dropped, sent)
+        << stream.reports.size() << " received, " << dropped << " dropped";
+  }
+
+  TSimConsole console;
+  ts::DebugOutputReader traces;
+  ts::ChildProcess agent;
+  PacedPeer peer;
+  HWND sendLabel = nullptr;
+};
+
+TEST_F(LinkFlow, AHostThatStopsReadingGetsWholeMessagesInOrderAndTheRestIsCountedAsDropped) {
+  // Under Wine the sockets grow their buffers to megabytes: the console runs
+  // until the agent reports that the live host takes no more, then two more
+  // seconds, longer than the agent's queue lasts at this rate.
+  RelayThroughASlowHost(0, 0, 2000);
+}
+
+TEST_F(LinkFlow, AHostThatReadsAFewBytesAtATimeGetsTheConcatenationOfWholeMessages) {
+  // One byte per read with pauses: the agent's sends are taken in pieces.
+  RelayThroughASlowHost(1, 1, 2000);
+}
+
+TEST_F(LinkFlow, ALoneSendLineDoesNotTakeTheCodeOfALaterText) {
+  const DWORD serial = PlugInUse(33);
+  ASSERT_TRUE(peer.Send("usb-hid=send\r\n"));
+  Sleep(1000);
+  ASSERT_TRUE(peer.Send("usb-hid=status\r\ncode=05\r\n"));
+  // A control message afterwards shows when the agent has read it all.
+  ASSERT_TRUE(peer.Send("usb-hid=send\r\ncode=7F\r\n"));
+  ASSERT_TRUE(console.WaitForOutputReports(serial, 1, 5000));
+  Sleep(500);
+  const std::vector<Report> written = console.OutputReports(serial);
+  ASSERT_EQ(written.size(), 1u);
+  EXPECT_EQ(written[0][1], 0x7F);
+  EXPECT_EQ(traces.Count("127.0.0.1: 05"), 0u);
+}
+
+TEST_F(LinkFlow, ASendMessageCutAtEveryByteAndDeliveredSlowlyIsWrittenOnceWhole) {
+  const DWORD serial = PlugInUse(33);
+  const std::string code = "0400050000000110000000000000000000000000000000000000000000000000";
+  const std::string message = "usb-hid=send\r\ncode=" + code + "\r\n";
+  for (char byte : message) {
+    ASSERT_TRUE(peer.Send(std::string(1, byte)));
+    Sleep(100);
+  }
+  ASSERT_TRUE(console.WaitForOutputReports(serial, 1, 5000));
+  Sleep(1000);
+  const std::vector<Report> written = console.OutputReports(serial);
+  ASSERT_EQ(written.size(), 1u);
+  Report expected(33, 0);
+  expected[1] = 0x04;
+  expected[3] = 0x05;
+  expected[7] = 0x01;
+  expected[8] = 0x10;
+  EXPECT_EQ(written[0], expected);
+  EXPECT_EQ(traces.Count("127.0.0.1: " + code), 1u);
+}
+
+}  // namespace
