@@ -122,7 +122,9 @@ TEST_F(Installer, SilentInstallRunsAndSilentUninstallLeavesNothingBehind) {
   // uninstaller runs on from a copy of itself, so wait for its effects.
   ASSERT_EQ(RunAndWait(uninstaller, "/S"), 0);
   EXPECT_GE(agent.Wait(30000), 0) << "the agent kept running";
-  EXPECT_TRUE(ts::WaitUntil([&] { return !Exists(folder); }, 60000, 100)) << folder;
+  // It removes the files first, the registry entries last.
+  EXPECT_TRUE(ts::WaitUntil([&] { return !Exists(folder) && !ts::RegKeyExists(kUninstallKey); }, 60000, 100));
+  EXPECT_FALSE(Exists(folder)) << folder;
   EXPECT_FALSE(Exists(shortcut));
   EXPECT_FALSE(ts::RegValueExists(kRunKey, "JoystickAgent"));
   EXPECT_FALSE(ts::RegKeyExists(kSettingsKey));

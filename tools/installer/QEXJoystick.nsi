@@ -2,8 +2,8 @@
 ; user's local programs folder, a Start-menu shortcut, an uninstaller.
 ;   makensis -DVERSION=1.0.0.0 -DOUTFILE=setup.exe [-DEXE32=path] [-DEXE64=path]
 ;            [-DICON=path] QEXJoystick.nsi
-; With both builds given, 64-bit Windows gets the x86-64 program; the
-; installer itself is 32-bit so that it starts on either.
+; With the 32-bit build given, the installer is 32-bit so that it starts on
+; either Windows, and 64-bit Windows gets the x86-64 program when both are.
 Unicode true
 SetCompressor /SOLID lzma
 RequestExecutionLevel user
@@ -27,6 +27,9 @@ RequestExecutionLevel user
   !if ! /FileExists "${EXE64}"
     !error "neither EXE32 nor EXE64 names a program file"
   !endif
+  ; With the 64-bit program only, a 64-bit installer: it then also runs
+  ; where no 32-bit code can.
+  Target amd64-unicode
 !endif
 
 !define PRODUCT "QEXJoystick"
@@ -95,20 +98,18 @@ Section "${PRODUCT}"
   Call CloseRunningAgent
   SetOutPath "$INSTDIR"
   !if /FileExists "${EXE64}"
-    ${If} ${RunningX64}
+    !if /FileExists "${EXE32}"
+      ${If} ${RunningX64}
+        File "/oname=${PROGRAM}" "${EXE64}"
+      ${Else}
+        File "/oname=${PROGRAM}" "${EXE32}"
+      ${EndIf}
+    !else
       File "/oname=${PROGRAM}" "${EXE64}"
-      Goto installed
-    ${EndIf}
-  !endif
-  !if /FileExists "${EXE32}"
-    File "/oname=${PROGRAM}" "${EXE32}"
-    Goto installed
+    !endif
   !else
-    MessageBox MB_ICONSTOP "This installer holds the 64-bit program only." /SD IDOK
-    SetErrorLevel 2
-    Quit
+    File "/oname=${PROGRAM}" "${EXE32}"
   !endif
-installed:
   WriteUninstaller "$INSTDIR\${UNINSTALLER}"
   CreateShortcut "$SMPROGRAMS\${PRODUCT}.lnk" "$INSTDIR\${PROGRAM}"
 
