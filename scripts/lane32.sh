@@ -64,11 +64,13 @@ recipe_hash() {
 
 build_image() {
   local rootfs=$LANE/rootfs
-  rm -rf "$rootfs" "$LANE/disk.raw" "$LANE/vmlinuz" "$LANE/initrd.img" "$LANE/recipe"
+  # A build that stopped half-way may have left the guest's /proc mounted.
+  umount "$rootfs/proc" 2>/dev/null || true
+  rm -rf --one-file-system "$rootfs" "$LANE/disk.raw" "$LANE/vmlinuz" "$LANE/initrd.img" "$LANE/recipe"
   mkdir -p "$LANE"
   debootstrap --variant=minbase --arch=amd64 "$GUEST_SUITE" "$rootfs" "$GUEST_MIRROR" >"$LANE/debootstrap.log" 2>&1
   mount -t proc proc "$rootfs/proc"
-  trap 'umount "$LANE/rootfs/proc" 2>/dev/null || true' RETURN
+  trap 'umount "$LANE/rootfs/proc" 2>/dev/null || true' RETURN EXIT
   chroot "$rootfs" dpkg --add-architecture i386
   chroot "$rootfs" apt-get update -qq
   DEBIAN_FRONTEND=noninteractive chroot "$rootfs" apt-get install -y -qq --no-install-recommends \
