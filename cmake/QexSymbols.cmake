@@ -1,5 +1,5 @@
 # qex_embed_symbols(target [SIZE bytes] [SOURCE_ROOT dir] [ALL_FUNCTIONS]
-#                   [STRIPPED_COPY path])
+#                   [STRIPPED_COPY path] [STRIP])
 #
 # Gives a Windows executable its own symbol table (function, source file and
 # line of its code) for crash reports, so that a stripped .exe with nothing
@@ -12,12 +12,17 @@
 #                  (default: the source tree); files are named relative to it
 #   ALL_FUNCTIONS  list every function, the runtime's as well
 #   STRIPPED_COPY  also write a copy without debug information and symbols
-#                  (what is shipped)
+#                  beside the target's own file
+#   STRIP          strip the target's own file after embedding, so that what
+#                  the build runs is what ships (its DWARF costs megabytes on
+#                  disk and in the working set), and drop the placeholder's
+#                  unused tail from the file; the unstripped link stays
+#                  beside it as NAME.unstripped.exe for addr2line and gdb
 find_package(Python3 COMPONENTS Interpreter REQUIRED)
 set(QEX_SYMTAB_SCRIPT ${CMAKE_CURRENT_LIST_DIR}/../tools/symtab/symtab.py)
 
 function(qex_embed_symbols target)
-  cmake_parse_arguments(S "ALL_FUNCTIONS" "SIZE;SOURCE_ROOT;STRIPPED_COPY" "" ${ARGN})
+  cmake_parse_arguments(S "ALL_FUNCTIONS;STRIP" "SIZE;SOURCE_ROOT;STRIPPED_COPY" "" ${ARGN})
   if(NOT WIN32)
     return()
   endif()
@@ -55,6 +60,15 @@ function(qex_embed_symbols target)
             --nm ${CMAKE_NM} --source-root ${S_SOURCE_ROOT} ${options})
   if(S_STRIPPED_COPY)
     list(APPEND commands COMMAND ${CMAKE_STRIP} --strip-all -o ${S_STRIPPED_COPY} $<TARGET_FILE:${target}>)
+  endif()
+  if(S_STRIP)
+    # The table is read from the unstripped link above; stripping keeps the
+    # resource and every code address.
+    set(unstripped $<TARGET_FILE_DIR:${target}>/$<TARGET_FILE_BASE_NAME:${target}>.unstripped.exe)
+    list(APPEND commands
+      COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:${target}> ${unstripped}
+      COMMAND ${CMAKE_STRIP} --strip-all $<TARGET_FILE:${target}>
+      COMMAND ${Python3_EXECUTABLE} ${QEX_SYMTAB_SCRIPT} shrink --exe $<TARGET_FILE:${target}>)
   endif()
   add_custom_command(TARGET ${target} POST_BUILD ${commands}
     COMMENT "Embedding the symbol table of ${target}"

@@ -1,6 +1,8 @@
 #!/bin/bash
 # Installs what the build and the tests need on a fresh Debian 12 machine
 # (as root), quietly; does nothing for what is already there.
+#   scripts/setup.sh        the build and the tests
+#   scripts/setup.sh lane   also what the emulated 32-bit lane needs
 set -euo pipefail
 
 PACKAGES=(
@@ -10,7 +12,11 @@ PACKAGES=(
   wine wine32:i386 wine64
   xvfb x11-apps x11-utils xdotool imagemagick fonts-wqy-microhei fonts-dejavu-core
   python3 python3-pil
+  nsis zip
 )
+if [[ ${1:-} == lane ]]; then
+  PACKAGES+=(qemu-system-x86 debootstrap e2fsprogs)
+fi
 
 missing=()
 if ! dpkg --print-foreign-architectures | grep -qx i386; then

@@ -10,6 +10,8 @@ afterwards keeps the resource.
 
   symtab.py placeholder --size N --output FILE
   symtab.py embed --exe FILE --nm NM [--source-root DIR] [--all-functions]
+  symtab.py shrink --exe FILE             (drops the unused tail of the table's
+                                          space from a stripped file)
   symtab.py lookup --exe FILE RVA...      (prints what the embedded table says)
 """
 
@@ -103,6 +105,30 @@ class Image:
 
     def code_ranges(self):
         return [(s.vaddr, s.vaddr + s.vsize) for s in self.sections if s.executable]
+
+    def resource_leaves(self):
+        """File offsets of every resource data entry, and the offsets (from
+        the section's start) of every directory table and name string."""
+        base = self.file_offset(self.resource_rva, self.resource_size)
+        leaves, tables = [], []
+
+        def walk(directory, depth):
+            if depth > 3:
+                raise Failure("resource tree deeper than type/name/language")
+            tables.append(directory)
+            named, ids = struct.unpack_from("<HH", self.data, base + directory + 12)
+            for i in range(named + ids):
+                key, target = struct.unpack_from("<II", self.data, base + directory + 16 + 8 * i)
+                if key & 0x80000000:
+                    tables.append(key & 0x7FFFFFFF)
+                if target & 0x80000000:
+                    walk(target & 0x7FFFFFFF, depth + 1)
+                else:
+                    tables.append(target)
+                    leaves.append(base + target)
+
+        walk(0, 1)
+        return base, leaves, tables
 
     def find_resource(self, type_id, name):
         """File offset and size of the first language of resource type/name."""
@@ -670,6 +696,103 @@ def command_embed(args):
         print("symtab: %s: %d of %d bytes" % (os.path.basename(args.exe), len(table), size))
 
 
+def align(value, alignment):
+    return (value + alignment - 1) // alignment * alignment
+
+
+def pe_checksum(data, checksum_at):
+    total = 0
+    for at in range(0, len(data) - 1, 2):
+        if checksum_at <= at < checksum_at + 4:
+            continue
+        total += data[at] | data[at + 1] << 8
+        total = (total & 0xFFFF) + (total >> 16)
+    if len(data) % 2:
+        total += data[-1]
+    total = (total & 0xFFFF) + (total >> 16)
+    total = (total + (total >> 16)) & 0xFFFF
+    return total + len(data)
+
+
+def command_shrink(args):
+    """The placeholder is sized for the largest table; the table written
+    over it is usually smaller, and the rest is zeros. In a stripped file,
+    moves the resources that follow the placeholder down to the table's end
+    and drops the zero tail from the file. The section keeps its size in
+    memory (the loader fills the tail with zeros), so no address moves."""
+    with open(args.exe, "rb") as source:
+        data = bytearray(source.read())
+    image = Image(bytes(data))
+    pe = struct.unpack_from("<I", data, 0x3C)[0]
+    coff = pe + 4
+    count, = struct.unpack_from("<H", data, coff + 2)
+    symbols_at, symbol_count = struct.unpack_from("<II", data, coff + 8)
+    optional_size, = struct.unpack_from("<H", data, coff + 16)
+    optional = coff + 20
+    directories = optional + (96 if image.image_base < 1 << 32 and
+                              struct.unpack_from("<H", data, optional)[0] == 0x10B else 112)
+    if symbol_count:
+        raise Failure("strip the file first (it still has symbols)")
+    # Data that the file locates by file offset would not follow the move.
+    for index, what in ((4, "a certificate"), (6, "a debug directory")):
+        if struct.unpack_from("<II", data, directories + 8 * index) != (0, 0):
+            raise Failure("the file has %s; not shrinking it" % what)
+    file_alignment, = struct.unpack_from("<I", data, optional + 36)
+    checksum_at = optional + 64
+
+    rsrc = image.section(".rsrc")
+    if rsrc is None:
+        raise Failure("no .rsrc section")
+    offset, size = image.find_resource(RT_RCDATA, RESOURCE_NAME)
+    magic, _version, total = HEADER.unpack_from(data, offset)[:3]
+    if magic != TABLE_MAGIC or total > size:
+        raise Failure("resource %s holds no table; embed it first" % RESOURCE_NAME)
+    used = align(total, 16)
+    moved_from = offset + size
+    rsrc_end = rsrc.raw_offset + rsrc.raw_size
+    delta = moved_from - (offset + used)
+    base, leaves, tables = image.resource_leaves()
+    if base != rsrc.raw_offset or any(base + t >= offset for t in tables if t):
+        raise Failure("unexpected resource layout: directories after the table")
+    for leaf in leaves:
+        rva, length = struct.unpack_from("<II", data, leaf)
+        at = image.file_offset(rva, length)
+        if at == offset:
+            struct.pack_into("<I", data, leaf + 4, used)
+        elif at >= moved_from:
+            struct.pack_into("<I", data, leaf, rva - delta)
+        elif at + length > offset:
+            raise Failure("a resource overlaps the table's space")
+    tail = bytes(data[moved_from:rsrc_end])
+    data[offset + used:offset + used + len(tail)] = tail
+    new_raw = align(offset + used + len(tail) - rsrc.raw_offset, file_alignment)
+    cut = rsrc.raw_size - new_raw
+    if cut <= 0:
+        return
+    data[offset + used + len(tail):rsrc.raw_offset + new_raw] = \
+        bytes(rsrc.raw_offset + new_raw - (offset + used + len(tail)))
+    del data[rsrc.raw_offset + new_raw:rsrc_end]
+    struct.pack_into("<I", data, directories + 2 * 8 + 4, offset + used + len(tail) - rsrc.raw_offset)
+    at = optional + optional_size
+    for _ in range(count):
+        raw_size, raw_offset = struct.unpack_from("<II", data, at + 16)
+        if raw_offset == rsrc.raw_offset:
+            struct.pack_into("<I", data, at + 16, new_raw)
+        elif raw_offset > rsrc.raw_offset:
+            struct.pack_into("<I", data, at + 20, raw_offset - cut)
+        at += 40
+    # A stripped file keeps an empty string table after the last section.
+    if symbols_at > rsrc.raw_offset:
+        struct.pack_into("<I", data, coff + 8, symbols_at - cut)
+    if struct.unpack_from("<I", data, checksum_at)[0]:
+        struct.pack_into("<I", data, checksum_at, pe_checksum(data, checksum_at))
+    with open(args.exe, "r+b") as out:
+        out.write(data)
+        out.truncate()
+    if args.verbose:
+        print("symtab: %s: %d bytes dropped" % (os.path.basename(args.exe), cut))
+
+
 def command_lookup(args):
     with open(args.exe, "rb") as source:
         image = Image(source.read())
@@ -692,13 +815,16 @@ def main():
     p.add_argument("--source-root")
     p.add_argument("--all-functions", action="store_true")
     p.add_argument("--verbose", action="store_true")
+    p = commands.add_parser("shrink")
+    p.add_argument("--exe", required=True)
+    p.add_argument("--verbose", action="store_true")
     p = commands.add_parser("lookup")
     p.add_argument("--exe", required=True)
     p.add_argument("rva", nargs="+")
     args = parser.parse_args()
     try:
         {"placeholder": command_placeholder, "embed": command_embed,
-         "lookup": command_lookup}[args.command](args)
+         "shrink": command_shrink, "lookup": command_lookup}[args.command](args)
     except (Failure, subprocess.CalledProcessError, OSError) as failure:
         print("symtab: error: %s" % failure, file=sys.stderr)
         return 1

@@ -13,7 +13,7 @@ if(WIN32)
   add_executable(crash_collect_target
     ${CMAKE_CURRENT_LIST_DIR}/CollectTarget_win.cpp ${CMAKE_CURRENT_BINARY_DIR}/CollectTarget.rc)
   target_link_libraries(crash_collect_target PRIVATE qex_crash_collect qex_crash_handler_core)
-  qex_embed_symbols(crash_collect_target SIZE 1048576)
+  qex_embed_symbols(crash_collect_target SIZE 1048576 STRIP)
 
   qex_add_wine_test(crash_collect_test
     SOURCES ${CMAKE_CURRENT_LIST_DIR}/CollectTest_win.cpp

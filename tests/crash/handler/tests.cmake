@@ -14,7 +14,7 @@ if(WIN32)
   target_link_options(crash_handler_target PRIVATE -mwindows)
   # Function names in the call stacks of its bug reports.
   include(QexSymbols)
-  qex_embed_symbols(crash_handler_target SIZE 1048576)
+  qex_embed_symbols(crash_handler_target SIZE 1048576 STRIP)
 
   qex_add_wine_test(crash_handler_test
     SOURCES ${CMAKE_CURRENT_LIST_DIR}/CrashHandlerTest_win.cpp

@@ -1,0 +1,135 @@
+// The installer round trip under Wine: the built installer in silent mode,
+// the installed agent started from where it landed, then the uninstaller.
+#include <gtest/gtest.h>
+
+#include <shlobj.h>
+
+#include "WineTestSupport_win.h"
+
+namespace ts = testing_support;
+
+namespace {
+
+const std::string kSettingsKey = "Software\\QEX\\JoystickAgent";
+const std::string kRunKey = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+const std::string kUninstallKey = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\QEXJoystick";
+constexpr int kSetupTimeout = 120000;
+
+std::string ShellFolder(int csidl) {
+  wchar_t path[MAX_PATH];
+  if (FAILED(SHGetFolderPathW(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, path))) return std::string();
+  return ts::ToUtf8(path);
+}
+
+bool Exists(const std::string& path) { return GetFileAttributesW(ts::FromUtf8(path).c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+std::string FileBytes(const std::string& path) {
+  std::string bytes;
+  HANDLE file = CreateFileW(ts::FromUtf8(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
+                            nullptr);
+  if (file == INVALID_HANDLE_VALUE) return bytes;
+  char buffer[65536];
+  DWORD got = 0;
+  while (ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got) bytes.append(buffer, got);
+  CloseHandle(file);
+  return bytes;
+}
+
+// Where a shortcut points, read through the shell as Explorer reads it.
+std::string ShortcutTarget(const std::string& lnk) {
+  std::string target;
+  IShellLinkW* link = nullptr;
+  if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
+                              reinterpret_cast<void**>(&link))))
+    return target;
+  IPersistFile* file = nullptr;
+  if (SUCCEEDED(link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file)))) {
+    wchar_t path[MAX_PATH];
+    if (SUCCEEDED(file->Load(ts::FromUtf8(lnk).c_str(), STGM_READ)) &&
+        SUCCEEDED(link->GetPath(path, MAX_PATH, nullptr, 0)))
+      target = ts::ToUtf8(path);
+    file->Release();
+  }
+  link->Release();
+  return target;
+}
+
+long RunAndWait(const std::string& exe, const std::string& arguments) {
+  ts::ChildProcess process;
+  if (!process.Start(exe, arguments)) return -2;
+  return process.Wait(kSetupTimeout);
+}
+
+class Installer : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(CoInitialize(nullptr), S_OK);
+    programs = ShellFolder(CSIDL_LOCAL_APPDATA);
+    ASSERT_FALSE(programs.empty());
+    folder = programs + "\\Programs\\QEXJoystick";
+    exe = folder + "\\QEXJoystick.exe";
+    uninstaller = folder + "\\Uninstall.exe";
+    std::string menu = ShellFolder(CSIDL_PROGRAMS);
+    ASSERT_FALSE(menu.empty());
+    shortcut = menu + "\\QEXJoystick.lnk";
+    // A previous run's leftovers would hide what this one does.
+    ASSERT_FALSE(Exists(folder)) << folder;
+    ASSERT_FALSE(Exists(shortcut)) << shortcut;
+    ts::RegDeleteTree(kSettingsKey);
+    ts::RegDeleteTree(kUninstallKey);
+    HKEY run;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, kRunKey.c_str(), 0, KEY_SET_VALUE, &run) == ERROR_SUCCESS) {
+      RegDeleteValueA(run, "JoystickAgent");
+      RegCloseKey(run);
+    }
+  }
+  void TearDown() override {
+    if (agent.Running()) agent.Kill();
+    CoUninitialize();
+  }
+
+  std::string programs, folder, exe, uninstaller, shortcut;
+  ts::ChildProcess agent;
+};
+
+TEST_F(Installer, SilentInstallRunsAndSilentUninstallLeavesNothingBehind) {
+  ASSERT_EQ(RunAndWait(ts::PathFromEnv("QEX_INSTALLER_EXE"), "/S"), 0);
+
+  // This build's program, the uninstaller, a shortcut to the program, and an
+  // entry in the user's list of installed programs.
+  ASSERT_TRUE(Exists(exe)) << exe;
+  EXPECT_TRUE(FileBytes(exe) == FileBytes(ts::AgentPath())) << "the installed program is not this build's";
+  EXPECT_TRUE(Exists(uninstaller)) << uninstaller;
+  ASSERT_TRUE(Exists(shortcut)) << shortcut;
+  EXPECT_EQ(ShortcutTarget(shortcut), exe);
+  EXPECT_NE(ts::RegValue(kUninstallKey, "UninstallString").find(uninstaller), std::string::npos);
+  EXPECT_NE(ts::RegValue(kUninstallKey, "QuietUninstallString").find("/S"), std::string::npos);
+
+  // The installed agent starts and shows its window; ticking its autorun box
+  // writes the value the uninstaller must take away again, with this path.
+  ASSERT_TRUE(agent.Start(exe));
+  HWND main = ts::WaitForMainWindow(agent.Pid(), 30000);
+  ASSERT_NE(main, nullptr) << "no main window";
+  EXPECT_TRUE(IsWindowVisible(main));
+  HWND autorun = ts::ChildAt(main, 335, 12);
+  ASSERT_NE(autorun, nullptr);
+  PostMessageW(autorun, BM_CLICK, 0, 0);
+  ASSERT_TRUE(ts::WaitUntil([] { return ts::RegValueExists(kRunKey, "JoystickAgent"); }, 10000));
+  EXPECT_NE(ts::RegValue(kRunKey, "JoystickAgent").find(exe), std::string::npos);
+  ts::RegSetString(kSettingsKey, "Address", "127.0.0.1:18884");
+
+  // Uninstalling while the agent runs: it is asked to quit first. The
+  // uninstaller runs on from a copy of itself, so wait for its effects.
+  ASSERT_EQ(RunAndWait(uninstaller, "/S"), 0);
+  EXPECT_GE(agent.Wait(30000), 0) << "the agent kept running";
+  // It removes the files first, the registry entries last.
+  EXPECT_TRUE(ts::WaitUntil([&] { return !Exists(folder) && !ts::RegKeyExists(kUninstallKey); }, 60000, 100));
+  EXPECT_FALSE(Exists(folder)) << folder;
+  EXPECT_FALSE(Exists(shortcut));
+  EXPECT_FALSE(ts::RegValueExists(kRunKey, "JoystickAgent"));
+  EXPECT_FALSE(ts::RegKeyExists(kSettingsKey));
+  EXPECT_FALSE(ts::RegKeyExists("Software\\QEX"));
+  EXPECT_FALSE(ts::RegKeyExists(kUninstallKey));
+}
+
+}  // namespace
