@@ -54,6 +54,7 @@ struct Recorder {
   std::vector<int> reportIds;
   std::vector<std::uint32_t> errors;
   bool readProductInArrival = true;
+  bool sawFirstChange = false;  // a change handled for the controller's first notification
 
   bool Counts(THidDevice* d) const { return !ours || ours(d); }
   void Arrival(THidDevice* d) {
@@ -67,7 +68,10 @@ struct Recorder {
   void Unplug(THidDevice* d) {
     if (Counts(d)) log.push_back("unplug");
   }
-  void Change(TObject* sender) { log.push_back("change"); }
+  void Change(TObject* sender) {
+    log.push_back("change");
+    if (static_cast<THidDeviceController*>(sender)->ChangeParam() == 0xFFFFFFFFu) sawFirstChange = true;
+  }
   void Data(THidDevice* d, std::uint8_t id, const std::uint8_t* data, std::uint16_t size) {
     reportIds.push_back(id);
     reports.emplace_back(data, data + size);
