@@ -1,16 +1,15 @@
-// Shared pieces of the HID tests under Wine: the simulated console harness,
-// a message pump that also carries out read-thread hand-overs, and an
-// event recorder.
+// Shared pieces of the HID tests under Wine: a message pump that also
+// carries out read-thread hand-overs, and an event recorder.
 #pragma once
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "hid/HidController.h"
 #include "toolkit/Thread.h"
-#include "tools/simconsole/SimConsole.h"
 
 namespace hidtest {
 
@@ -45,21 +44,34 @@ inline std::string Narrow(const std::wstring& text) {
 }
 
 // Records the events of a controller and its devices as text, in order.
+// With `ours` set, plug events of other devices (the platform's own) are
+// left out.
 struct Recorder {
+  std::function<bool(THidDevice*)> ours;
   std::vector<std::string> log;
   std::vector<THidDevice*> arrivals;
   std::vector<std::vector<std::uint8_t>> reports;
   std::vector<int> reportIds;
   std::vector<std::uint32_t> errors;
   bool readProductInArrival = true;
+  bool sawFirstChange = false;  // a change handled for the controller's first notification
 
+  bool Counts(THidDevice* d) const { return !ours || ours(d); }
   void Arrival(THidDevice* d) {
+    if (!Counts(d)) return;
     arrivals.push_back(d);
     log.push_back("arrival:" + (readProductInArrival ? Narrow(d->ProductName()) : std::string()));
   }
-  void Removal(THidDevice* d) { log.push_back("removal"); }
-  void Unplug(THidDevice* d) { log.push_back("unplug"); }
-  void Change(TObject* sender) { log.push_back("change"); }
+  void Removal(THidDevice* d) {
+    if (Counts(d)) log.push_back("removal");
+  }
+  void Unplug(THidDevice* d) {
+    if (Counts(d)) log.push_back("unplug");
+  }
+  void Change(TObject* sender) {
+    log.push_back("change");
+    if (static_cast<THidDeviceController*>(sender)->ChangeParam() == 0xFFFFFFFFu) sawFirstChange = true;
+  }
   void Data(THidDevice* d, std::uint8_t id, const std::uint8_t* data, std::uint16_t size) {
     reportIds.push_back(id);
     reports.emplace_back(data, data + size);
@@ -77,7 +89,5 @@ struct Recorder {
   THidDataEvent DataEvent() { return THidDataEvent::Bind<&Recorder::Data>(this); }
   THidDataErrorEvent DataErrorEvent() { return THidDataErrorEvent::Bind<&Recorder::DataError>(this); }
 };
-
-simconsole::DeviceProfile Console(const wchar_t* product = L"QEX PROPRE CONTROLLER", WORD inputLength = 33);
 
 }  // namespace hidtest
