@@ -16,19 +16,17 @@ if(WIN32 AND CMAKE_SIZEOF_VOID_P EQUAL 8)
   endif()
 endif()
 
-# Whole messages through a live host that reads slowly or not at all. The
-# console is the DLL-level double: the driver-level one did not bring the
-# agent's relay near 1000 reports/s under Wine (it never filled the socket
-# buffers in two minutes), and these tests are about the link.
-if(WIN32)
-  qex_add_wine_test(link_flow_e2e_test E2E
+# Whole messages through a live host that reads slowly or not at all, with
+# the same console.
+if(WIN32 AND CMAKE_SIZEOF_VOID_P EQUAL 8)
+  qex_add_wine_test(link_flow_e2e_test
     SOURCES ${CMAKE_CURRENT_LIST_DIR}/link_flow_e2e_win.cpp
-    LIBS qex_simconsole ws2_32
-    ENV "QEX_AGENT_EXE=$<TARGET_FILE:QEXJoystick>;WINEDLLOVERRIDES=hid,setupapi=n"
+    LIBS qex_simhid ws2_32
+    ENV "QEX_AGENT_EXE=$<TARGET_FILE:QEXJoystick>;QEX_SIMHID_SYS=${QEX_SIMHID_SYS}"
     TIMEOUT 900)
   if(TARGET link_flow_e2e_test)
-    add_dependencies(link_flow_e2e_test QEXJoystick)
-    set_tests_properties(link_flow_e2e_test PROPERTIES FIXTURES_REQUIRED simconsole
-      RESOURCE_LOCK "simconsole;port18884;qex_agent_port_18884")
+    add_dependencies(link_flow_e2e_test QEXJoystick qexsimhid_driver)
+    set_tests_properties(link_flow_e2e_test PROPERTIES
+      RESOURCE_LOCK "simhid;simconsole;port18884;qex_agent_port_18884" DEPENDS simconsole_uninstall)
   endif()
 endif()

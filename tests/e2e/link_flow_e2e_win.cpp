@@ -1,6 +1,7 @@
 // Whole messages through a live host that stops reading or reads slowly, and
 // send messages that arrive cut up or late: the unmodified agent under Wine
-// with the simulated console and a loopback live-host peer in this test.
+// with the simulated console on the platform's own HID stack and a loopback
+// live-host peer in this test.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -8,12 +9,12 @@
 #include <vector>
 
 #include "WineTestSupport_win.h"
-#include "tools/simconsole/SimConsole.h"
+#include "tools/simhid/SimHid.h"
 
 namespace ts = testing_support;
-using simconsole::DeviceProfile;
-using simconsole::Report;
-using simconsole::TSimConsole;
+using simhid::DeviceProfile;
+using simhid::Report;
+using simhid::TSimHid;
 
 namespace {
 
@@ -189,8 +190,9 @@ Stream Parse(const std::string& bytes) {
 class LinkFlow : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(console.Ok());
     ASSERT_TRUE(traces.Ok()) << "debug output reader";
+    std::string error;
+    ASSERT_TRUE(console.Install(ts::PathFromEnv("QEX_SIMHID_SYS"), &error)) << error;
     ASSERT_TRUE(peer.Ok()) << "127.0.0.1:18884 is taken";
     ts::RegDeleteTree("Software\\QEX\\JoystickAgent");
     ASSERT_TRUE(agent.Start(ts::AgentPath())) << ts::AgentPath();
@@ -198,7 +200,8 @@ class LinkFlow : public ::testing::Test {
     const HWND main = ts::WaitForMainWindow(agent.Pid(), kStartTimeout);
     ASSERT_NE(main, nullptr);
     sendLabel = ts::ChildAt(main, 165, 58);
-    ASSERT_NE(sendLabel, nullptr);
+    joyLabel = ts::ChildAt(main, 24, 112);
+    ASSERT_TRUE(sendLabel && joyLabel);
     ASSERT_TRUE(peer.Accept(10000)) << "the agent did not connect";
   }
   void TearDown() override {
@@ -209,12 +212,25 @@ class LinkFlow : public ::testing::Test {
     DeviceProfile profile;
     profile.inputLength = inputLength;
     const DWORD serial = console.Plug(profile);
-    EXPECT_TRUE(console.WaitForSteadyHandle(serial, 10000)) << "the agent does not read the console";
+    EXPECT_NE(serial, 0u) << console.LastError();
+    const std::wstring inUse = ts::FromUtf8("USB遥杆: 已连接");
+    EXPECT_TRUE(ts::WaitUntil([&] { return ts::WindowText(joyLabel) == inUse; }, 10000));
+    // The read thread opens its handle in its first cycle, after the window
+    // shows the console in use; nothing outside shows that moment.
+    Sleep(1000);
     return serial;
   }
-  bool SendCountIs(std::uint32_t count, int timeoutMs) {
-    const std::wstring want = ts::FromUtf8("发送: " + std::to_string(count) + " 次");
-    return ts::WaitUntil([&] { return ts::WindowText(sendLabel) == want; }, timeoutMs);
+  // The send counter once it has stayed the same for two seconds.
+  std::uint32_t SettledSendCount() {
+    std::wstring last, now = ts::WindowText(sendLabel);
+    do {
+      last = now;
+      Sleep(2000);
+      now = ts::WindowText(sendLabel);
+    } while (now != last);
+    unsigned count = 0;
+    std::sscanf(ts::ToUtf8(now).c_str() + std::string("发送: ").size(), "%u", &count);
+    return count;
   }
   // Dropped reports as the agent traced them.
   std::uint32_t DroppedReports() const {
@@ -231,8 +247,10 @@ class LinkFlow : public ::testing::Test {
   // The console sends numbered reports at about 1000 per second while the
   // live host reads at the pace set, until the agent has held messages back
   // and a further `after` reports have gone; then the live host reads freely.
-  // Every message it got must be whole, in order, none twice, and each
-  // report either received or traced as dropped.
+  // Every message it got must be whole, in order, none twice, and each report
+  // the agent relayed either received or traced as dropped. (The platform's
+  // HID class may itself drop input reports the agent did not read in time:
+  // the agent's own counter says how many it relayed.)
   void RelayThroughASlowHost(int chunk, int pauseMs, std::uint32_t after) {
     const DWORD serial = PlugInUse(kPayload + 1);
     peer.Pace(chunk, pauseMs);
@@ -241,7 +259,7 @@ class LinkFlow : public ::testing::Test {
     const ULONGLONG start = GetTickCount64();
     while (heldAt == 0 || sent < heldAt + after) {
       ASSERT_LT(GetTickCount64() - start, 120000u) << "the agent never held a message back, " << sent << " sent";
-      if (console.SendInput(serial, NumberedReport(sent)) < 1) continue;  // the agent fell behind: again
+      ASSERT_TRUE(console.SendInput(serial, NumberedReport(sent))) << "the console is gone";
       ++sent;
       if (sent % 100 == 0 && heldAt == 0 && traces.Count(kHoldTrace) > 0) heldAt = sent;
       // At most 1000 per second: wait for the time of this report.
@@ -249,7 +267,8 @@ class LinkFlow : public ::testing::Test {
       const ULONGLONG now = GetTickCount64();
       if (due > now + 5) Sleep(static_cast<DWORD>(due - now));
     }
-    ASSERT_TRUE(SendCountIs(sent, 60000)) << "the agent did not take every report";
+    const std::uint32_t relayed = SettledSendCount();
+    ASSERT_GT(relayed, heldAt) << "the agent relayed too few reports";
     peer.Pace(65536, 0);
     // Everything held back goes once the host reads again.
     ASSERT_TRUE(ts::WaitUntil([&] { return traces.Count(kDropTrace) > 0; }, 60000)) << "no drop traced";
@@ -260,18 +279,19 @@ class LinkFlow : public ::testing::Test {
     for (std::size_t k = 1; k < stream.reports.size(); ++k)
       ASSERT_LT(stream.reports[k - 1], stream.reports[k]) << "out of order or twice at message " << k;
     const std::uint32_t dropped = DroppedReports();
-    std::printf("%u reports sent, held back from report %u on, %u received whole, %u dropped\n", sent, heldAt,
-                static_cast<unsigned>(stream.reports.size()), dropped);
+    std::printf("%u reports sent, %u relayed, held back from report %u on, %u received whole, %u dropped\n", sent,
+                relayed, heldAt, static_cast<unsigned>(stream.reports.size()), dropped);
     EXPECT_GT(dropped, 0u);
-    EXPECT_EQ(stream.reports.size() + dropped, sent)
+    EXPECT_EQ(stream.reports.size() + dropped, relayed)
         << stream.reports.size() << " received, " << dropped << " dropped";
   }
 
-  TSimConsole console;
+  TSimHid console;
   ts::DebugOutputReader traces;
   ts::ChildProcess agent;
   PacedPeer peer;
   HWND sendLabel = nullptr;
+  HWND joyLabel = nullptr;
 };
 
 TEST_F(LinkFlow, AHostThatStopsReadingGetsWholeMessagesInOrderAndTheRestIsCountedAsDropped) {

@@ -60,8 +60,9 @@ class TSimHid {
   // Plugs the unplugged device of that slot in again: the same instance and
   // interface path.
   bool Replug(DWORD serial, bool broadcast = true);
-  // The platform does not broadcast device-nodes-changed for these devices;
-  // Windows does. SendMessageTimeout(HWND_BROADCAST, WM_DEVICECHANGE, 7).
+  // SendMessageTimeout(HWND_BROADCAST, WM_DEVICECHANGE, 7), as the platform
+  // does after a device is added or removed; sent once more by Plug, Unplug
+  // and Replug so that no test depends on the platform's own timing.
   static void Broadcast();
 
   // Feeds one input report (report ID first) to the device; false when the
