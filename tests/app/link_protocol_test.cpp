@@ -128,7 +128,9 @@ TEST(LinkReceiver, MessageSplitAnywhereIsReassembled) {
     TLinkReceiver receiver;
     Codes codes = FeedAll(receiver, {message.substr(0, cut)});
     // Until the code line has ended, something waits for more bytes.
-    if (codes.empty()) EXPECT_TRUE(receiver.AwaitsGrace()) << cut;
+    if (codes.empty()) {
+      EXPECT_TRUE(receiver.AwaitsGrace()) << cut;
+    }
     receiver.Feed(message.substr(cut), codes);
     EXPECT_EQ(codes, Codes{"0102FF"}) << "cut at " << cut;
     EXPECT_FALSE(receiver.AwaitsGrace());

@@ -484,6 +484,13 @@ class ConsoleBridgeLinked : public ConsoleBridge {
     Start();
     ASSERT_TRUE(LinkUp(peer)) << "the agent never connected";
   }
+  // Every expected recv message arrives, once and in order.
+  void ExpectRelayedInOrder(const std::string& expected) {
+    ts::WaitUntil([&] { return RecvMessages(peer.Received()).size() >= expected.size(); }, 30000);
+    const std::string got = RecvMessages(peer.Received());
+    EXPECT_EQ(got.size(), expected.size());
+    EXPECT_TRUE(got == expected) << "the relayed reports differ from the sent ones";
+  }
   LivePeer peer;
 };
 
@@ -511,10 +518,7 @@ TEST_F(ConsoleBridgeLinked, ReportsInABurstAreEachRelayedOnceInOrder) {
     ASSERT_TRUE(console.SendInput(serial, Numbered(i)));
     expected += RecvMessage(i);
   }
-  ts::WaitUntil([&] { return RecvMessages(peer.Received()).size() >= expected.size(); }, 30000);
-  const std::string got = RecvMessages(peer.Received());
-  EXPECT_EQ(got.size(), expected.size());
-  EXPECT_TRUE(got == expected) << "the relayed reports differ from the sent ones";
+  ExpectRelayedInOrder(expected);
 }
 
 TEST_F(ConsoleBridgeLinked, EveryReportArrivesOnceInOrderWhileTheMainThreadStalls) {
@@ -555,10 +559,7 @@ TEST_F(ConsoleBridgeLinked, EveryReportArrivesOnceInOrderWhileTheMainThreadStall
   }
   CloseHandle(thread);
   EXPECT_EQ(stalls, 3);
-  ts::WaitUntil([&] { return RecvMessages(peer.Received()).size() >= expected.size(); }, 30000);
-  const std::string got = RecvMessages(peer.Received());
-  EXPECT_EQ(got.size(), expected.size());
-  EXPECT_TRUE(got == expected) << "the relayed reports differ from the sent ones";
+  ExpectRelayedInOrder(expected);
 }
 
 TEST_F(ConsoleBridgeLinked, SendMessagesAreWrittenAsWholeOutputReports) {
