@@ -18,9 +18,9 @@ RUNTIME_DLL = re.compile(r"^(lib.*|zlib1)\.dll$", re.IGNORECASE)
 
 
 def load_symtab(path):
-    spec = importlib.util.spec_from_file_location("symtab", path)
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
+    found = importlib.util.spec_from_file_location("symtab", path)
+    module = importlib.util.module_from_spec(found)
+    found.loader.exec_module(module)
     return module
 
 
