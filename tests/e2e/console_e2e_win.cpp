@@ -257,6 +257,15 @@ class ConsoleBridge : public ::testing::Test {
     PostMessageW(box, WM_COMMAND, IDOK, 0);
     ASSERT_TRUE(ts::WaitUntil([&] { return !IsWindow(box); }, 5000));
   }
+  // Starts the agent with a console in use and a second one whose warning
+  // box is open; the serial of the one in use.
+  DWORD InUseBehindTheWarningBox() {
+    Start();
+    const DWORD first = PlugInUse();
+    Plug(ConsoleProfile(L"MRV-4000"));
+    EXPECT_NE(ts::WaitForDialog(agent.Pid(), ts::FromUtf8("警告"), 10000), nullptr);
+    return first;
+  }
   bool Responsive() {
     DWORD_PTR result = 0;
     return SendMessageTimeoutW(main, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 5000, &result) != 0;
@@ -360,11 +369,8 @@ TEST_F(ConsoleBridge, ASecondConsoleWarnsAndUnpluggingItReleasesTheFirst) {
 }
 
 TEST_F(ConsoleBridge, UnplugAndReplugWhileTheWarningBoxIsOpenTakesTheConsoleUpAgain) {
-  Start();
-  const DWORD first = PlugInUse();
-  Plug(ConsoleProfile(L"MRV-4000"));
-  HWND box = ts::WaitForDialog(agent.Pid(), ts::FromUtf8("警告"), 10000);
-  ASSERT_NE(box, nullptr);
+  DWORD first = 0;
+  ASSERT_NO_FATAL_FAILURE(first = InUseBehindTheWarningBox());
   // Both changes arrive while the arrival handler's box is open.
   ASSERT_TRUE(console.Unplug(first)) << console.LastError();
   ASSERT_TRUE(console.Replug(first)) << console.LastError();
@@ -405,14 +411,11 @@ TEST_F(ConsoleBridge, ReplugCyclesTakeTheConsoleUpEachTimeWithoutGrowth) {
 }
 
 TEST_F(ConsoleBridge, ReadsFailingBeforeTheUnplugIsHandledDoNotSpin) {
-  Start();
-  const DWORD first = PlugInUse();
   // While the warning box of a second console is open, the change that an
   // unplug brings waits; the console in use fails every read meanwhile, and
   // the box's message loop carries out the read thread's hand-overs.
-  Plug(ConsoleProfile(L"MRV-4000"));
-  HWND box = ts::WaitForDialog(agent.Pid(), ts::FromUtf8("警告"), 10000);
-  ASSERT_NE(box, nullptr);
+  DWORD first = 0;
+  ASSERT_NO_FATAL_FAILURE(first = InUseBehindTheWarningBox());
   ASSERT_TRUE(console.Unplug(first)) << console.LastError();
   // Wine reports no CPU time for another process; the machine's own
   // counters (through the drive that maps the host's root) show a spin: the
