@@ -35,6 +35,14 @@ struct DeviceInfoSetTraits {
 };
 using ScopedDeviceInfoSet = ScopedHandle<DeviceInfoSetTraits>;
 
+// The device-instance handle names a device for as long as the system runs
+// on Windows; Wine hands them out afresh in enumeration order, so a device
+// added before another takes over its number. The interface path does not
+// move: both must agree.
+bool SameDevice(const THidPnPInfo& a, const THidPnPInfo& b) {
+  return a.DeviceID == b.DeviceID && a.DevicePath == b.DevicePath;
+}
+
 }  // namespace
 
 THidDeviceController::THidDeviceController(TComponent* owner) : TComponent(owner) {
@@ -150,7 +158,7 @@ void THidDeviceController::DeviceChange() {
     // same DeviceID, but the handles of the old object are dead: it is gone.
     if (device->Plugged() && device->HandlesAnswer()) {
       for (std::size_t n = present.size(); n-- > 0;) {
-        if (present[n]->PnPInfo().DeviceID == device->PnPInfo().DeviceID) {
+        if (SameDevice(present[n]->PnPInfo(), device->PnPInfo())) {
           stillPresent = true;
           break;
         }
@@ -173,7 +181,7 @@ void THidDeviceController::DeviceChange() {
   // Duplicates: interfaces already listed and plugged.
   for (auto& entry : present) {
     for (THidDevice* device : FDevices) {
-      if (device->PnPInfo().DeviceID == entry->PnPInfo().DeviceID && device->Plugged()) {
+      if (SameDevice(device->PnPInfo(), entry->PnPInfo()) && device->Plugged()) {
         entry->SetController(nullptr);
         entry.reset();
         break;

@@ -266,6 +266,12 @@ class ConsoleBridge : public ::testing::Test {
     EXPECT_NE(ts::WaitForDialog(agent.Pid(), ts::FromUtf8("警告"), 10000), nullptr);
     return first;
   }
+  std::string TracesSince(std::size_t from) const {
+    std::string text;
+    const std::vector<std::string> lines = traces.Lines();
+    for (std::size_t i = from; i < lines.size(); ++i) text += lines[i] + "\n";
+    return text;
+  }
   bool Responsive() {
     DWORD_PTR result = 0;
     return SendMessageTimeoutW(main, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 5000, &result) != 0;
@@ -327,7 +333,8 @@ TEST_F(ConsoleBridge, ConsoleNamesMatchWholeAndFoldOnlyAsciiCase) {
     const std::size_t from = traces.Lines().size();
     const DWORD serial = Plug(ConsoleProfile(c.product));
     const std::string name = ts::ToUtf8(c.product);
-    EXPECT_GE(traces.WaitForLine("HidDev=" + name + " vid=1155, pid=22352", 10000, from), 0) << name;
+    EXPECT_GE(traces.WaitForLine("HidDev=" + name + " vid=1155, pid=22352", 10000, from), 0)
+        << name << "; the agent traced:\n" << TracesSince(from);
     EXPECT_TRUE(JoyShows(c.console ? "已连接" : "已断开", c.console ? 10000 : 500)) << name;
     const std::size_t beforeUnplug = traces.Lines().size();
     EXPECT_TRUE(console.Unplug(serial)) << console.LastError();
