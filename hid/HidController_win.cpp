@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <algorithm>
 
+#include "hid/DeviceListDiff.h"
 #include "hid/Hid.h"
 #include "hid/SetupApi.h"
 #include "support/ScopedHandle.h"
@@ -35,12 +36,18 @@ struct DeviceInfoSetTraits {
 };
 using ScopedDeviceInfoSet = ScopedHandle<DeviceInfoSetTraits>;
 
-// The device-instance handle names a device for as long as the system runs
-// on Windows; Wine hands them out afresh in enumeration order, so a device
-// added before another takes over its number. The interface path does not
-// move: both must agree.
-bool SameDevice(const THidPnPInfo& a, const THidPnPInfo& b) {
-  return a.DeviceID == b.DeviceID && a.DevicePath == b.DevicePath;
+DeviceIdentity IdentityOf(const THidDevice& device) {
+  return DeviceIdentity{device.PnPInfo().DeviceID, device.PnPInfo().DevicePath};
+}
+
+// `askHandles`: whether to ask the device's open handles if they still answer.
+ListedDevice ListingOf(THidDevice& device, bool askHandles) {
+  ListedDevice listed;
+  listed.identity = IdentityOf(device);
+  listed.plugged = device.Plugged();
+  // An unplugged object's handles are closed: nothing to ask.
+  listed.handlesAnswer = !askHandles || !listed.plugged || device.HandlesAnswer();
+  return listed;
 }
 
 }  // namespace
@@ -147,24 +154,16 @@ std::vector<std::unique_ptr<THidDevice>> THidDeviceController::EnumeratePresent(
 void THidDeviceController::DeviceChange() {
   bool changed = FChangeParam == kFirstNotification;
   std::vector<std::unique_ptr<THidDevice>> present = EnumeratePresent();
+  std::vector<DeviceIdentity> presentIds;
+  presentIds.reserve(present.size());
+  for (const auto& entry : present) presentIds.push_back(IdentityOf(*entry));
 
   // Removals, last to first. Handlers may give devices back, so the index is
   // checked against the list as it is now.
   for (std::size_t i = FDevices.size(); i-- > 0;) {
     if (i >= FDevices.size()) continue;
     THidDevice* device = FDevices[i];
-    bool stillPresent = false;
-    // A device unplugged and plugged in again between two changes has the
-    // same DeviceID, but the handles of the old object are dead: it is gone.
-    if (device->Plugged() && device->HandlesAnswer()) {
-      for (std::size_t n = present.size(); n-- > 0;) {
-        if (SameDevice(present[n]->PnPInfo(), device->PnPInfo())) {
-          stillPresent = true;
-          break;
-        }
-      }
-    }
-    if (stillPresent) continue;
+    if (!ListedDeviceIsGone(ListingOf(*device, true), presentIds)) continue;
     device->MarkUnplugged();
     FireRemoval(device);
     if (!device->Claimed()) {
@@ -178,21 +177,21 @@ void THidDeviceController::DeviceChange() {
     changed = true;
   }
 
-  // Duplicates: interfaces already listed and plugged.
-  for (auto& entry : present) {
-    for (THidDevice* device : FDevices) {
-      if (SameDevice(device->PnPInfo(), entry->PnPInfo()) && device->Plugged()) {
-        entry->SetController(nullptr);
-        entry.reset();
-        break;
-      }
-    }
+  // Arrivals, in enumeration order: what no device left plugged in the list
+  // stands for. Those left have just been asked, or are fresh objects given
+  // back by a handler, whose handles are not open.
+  std::vector<ListedDevice> remaining;
+  remaining.reserve(FDevices.size());
+  for (THidDevice* device : FDevices) remaining.push_back(ListingOf(*device, false));
+  const std::vector<std::size_t> arrived = ArrivedDevices(remaining, presentIds);
+  // The rest stand for listed devices: their fresh objects go first.
+  for (std::size_t n = 0; n < present.size(); ++n) {
+    if (std::find(arrived.begin(), arrived.end(), n) != arrived.end()) continue;
+    present[n]->SetController(nullptr);
+    present[n].reset();
   }
-
-  // Arrivals, in enumeration order.
-  for (auto& entry : present) {
-    if (!entry) continue;
-    THidDevice* device = entry.release();
+  for (std::size_t n : arrived) {
+    THidDevice* device = present[n].release();
     FDevices.push_back(device);
     changed = true;
     FireArrival(device);

@@ -1,5 +1,5 @@
 qex_add_native_test(hid_core_test
-  SOURCES ${CMAKE_CURRENT_LIST_DIR}/PnPBuffersTest.cpp
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/PnPBuffersTest.cpp ${CMAKE_CURRENT_LIST_DIR}/DeviceListDiffTest.cpp
   LIBS qex_hid_core)
 qex_add_fuzzer(hid_pnp_buffers_fuzzer
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/PnPBuffersFuzzer.cpp
