@@ -11,14 +11,17 @@
 // thread.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "hid/HidPnPInfo.h"
+#include "support/CriticalSection.h"
 #include "support/Delegate.h"
 #include "support/Exceptions.h"
+#include "support/ScopedHandle.h"
 #include "support/Win32.h"
 #include "toolkit/Thread.h"
 
@@ -67,7 +70,7 @@ class THidDevice : public TObject {
   std::uint32_t ReadBufferCount() const { return FReadBufferCount; }
   bool HasReadThread() const { return FReadThread != nullptr; }
   // True while MainHandle is open (diagnostics and tests).
-  bool MainHandleOpen() const { return FMainHandle != INVALID_HANDLE_VALUE; }
+  bool MainHandleOpen() const { return FMainHandle.IsValid(); }
 
   // Read from the device once, then cached (also after an unplug).
   std::wstring ProductName();
@@ -134,11 +137,12 @@ class THidDevice : public TObject {
   void ReapRetiredThread();
 
   THidDeviceController* FController = nullptr;
-  volatile bool FPlugged = true;
+  // Read by the read thread too.
+  std::atomic<bool> FPlugged{true};
   bool FClaimed = false;
-  volatile bool FInControllerEvent = false;
-  HANDLE FMainHandle = INVALID_HANDLE_VALUE;
-  HANDLE FReadHandle = INVALID_HANDLE_VALUE;
+  std::atomic<bool> FInControllerEvent{false};
+  ScopedFile FMainHandle;
+  ScopedFile FReadHandle;
   OVERLAPPED FReadOverlap = {};
   HIDD_ATTRIBUTES FAttributes = {};
   std::unique_ptr<THidPnPInfo> FPnPInfo;
@@ -146,7 +150,7 @@ class THidDevice : public TObject {
   PHIDP_PREPARSED_DATA FPreparsedData = nullptr;
   std::uint32_t FMainBufferCount = 0;
   std::uint32_t FReadBufferCount = 0;
-  volatile std::int32_t FThreadSleepTime = 100;
+  std::atomic<std::int32_t> FThreadSleepTime{100};  // the read thread sleeps this long
   THidDataEvent FOnData;
   bool FReadWriteAccess = false;
   THidDeviceReadThread* FReadThread = nullptr;
@@ -156,12 +160,13 @@ class THidDevice : public TObject {
   // The write the device still holds after its time-out: the platform may
   // use its record and bytes until it ends, so they outlive a time-out.
   struct PendingWrite;
-  PendingWrite* FWrite = nullptr;
+  std::unique_ptr<PendingWrite> FWrite;
   // Guards FReadHandle, FReadOverlap and FReadPending between the main thread
   // (which closes the handle on unplug) and the read thread (which starts
   // reads on it), so no read is ever started on a closed or reused handle.
-  CRITICAL_SECTION FReadLock;
-  volatile bool FReadPending = false;
+  CriticalSection FReadLock;
+  // Cleared by the read's completion routine on the read thread.
+  std::atomic<bool> FReadPending{false};
 };
 
 // Reads input reports with overlapped reads and hands each to the main

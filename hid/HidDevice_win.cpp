@@ -18,16 +18,7 @@ FARPROC Kernel32Function(const char* name) {
   return kernel ? GetProcAddress(kernel, name) : nullptr;
 }
 
-class LockScope {
- public:
-  explicit LockScope(CRITICAL_SECTION& lock) : lock_(lock) { EnterCriticalSection(&lock_); }
-  ~LockScope() { LeaveCriticalSection(&lock_); }
-  LockScope(const LockScope&) = delete;
-  LockScope& operator=(const LockScope&) = delete;
-
- private:
-  CRITICAL_SECTION& lock_;
-};
+using ReadLock = std::lock_guard<CriticalSection>;
 
 // The most input reports a HID handle may buffer on the platform; a read
 // handle keeps the default of 32 otherwise, which a main-thread stall of
@@ -37,30 +28,23 @@ constexpr ULONG kMaxInputBuffers = 512;
 }  // namespace
 
 struct THidDevice::PendingWrite {
+  ScopedKernelHandle done{CreateEventA(nullptr, TRUE, TRUE, nullptr)};
   OVERLAPPED overlapped = {};
   std::vector<std::uint8_t> bytes;
-  PendingWrite() { overlapped.hEvent = CreateEventA(nullptr, TRUE, TRUE, nullptr); }
-  ~PendingWrite() {
-    if (overlapped.hEvent) CloseHandle(overlapped.hEvent);
-  }
-  bool Done() const { return WaitForSingleObject(overlapped.hEvent, 0) == WAIT_OBJECT_0; }
+  PendingWrite() { overlapped.hEvent = done.Get(); }
+  bool Done() const { return WaitForSingleObject(done.Get(), 0) == WAIT_OBJECT_0; }
 };
 
 THidDevice::THidDevice(std::unique_ptr<THidPnPInfo> pnpInfo, THidDeviceController* controller)
     : FController(controller), FPnPInfo(std::move(pnpInfo)) {
-  InitializeCriticalSection(&FReadLock);
   if (FController) {
     SetOnData(FController->OnDeviceData());  // not claimed: no thread starts
     OnUnplug = FController->OnDeviceUnplug();
   }
-  if (!OpenForQueryOrReadWrite()) {
-    DeleteCriticalSection(&FReadLock);
-    throw EControllerError("device cannot be opened");
-  }
+  if (!OpenForQueryOrReadWrite()) throw EControllerError("device cannot be opened");
   FAttributes.Size = sizeof(HIDD_ATTRIBUTES);
-  if (!HidApi.HidD_GetAttributes || !HidApi.HidD_GetAttributes(FMainHandle, &FAttributes)) {
+  if (!HidApi.HidD_GetAttributes || !HidApi.HidD_GetAttributes(FMainHandle.Get(), &FAttributes)) {
     CloseMainHandle();
-    DeleteCriticalSection(&FReadLock);
     throw EControllerError("device cannot be identified");
   }
   CloseMainHandle();
@@ -76,8 +60,8 @@ THidDevice::~THidDevice() {
   CloseReadHandle();
   // A write the device never finished keeps its record: the platform may
   // still complete it into that memory.
-  if (FWrite && FWrite->Done()) delete FWrite;
-  FWrite = nullptr;
+  if (FWrite && !FWrite->Done()) static_cast<void>(FWrite.release());
+  FWrite.reset();
   if (FPreparsedData && HidApi.HidD_FreePreparsedData) HidApi.HidD_FreePreparsedData(FPreparsedData);
   FPreparsedData = nullptr;
 
@@ -98,7 +82,7 @@ THidDevice::~THidDevice() {
         if (replacement) {
           replacement->SetOnData(data);
           replacement->OnUnplug = unplug;
-          replacement->SetThreadSleepTime(FThreadSleepTime);
+          replacement->SetThreadSleepTime(FThreadSleepTime.load());
           if (it != list.end()) *it = replacement;
           else list.push_back(replacement);
           if (FClaimed) {
@@ -116,21 +100,20 @@ THidDevice::~THidDevice() {
       }
     }
   }
-  DeleteCriticalSection(&FReadLock);
 }
 
 bool THidDevice::OpenForQueryOrReadWrite() {
   const char* path = FPnPInfo->DevicePath.c_str();
   // Overlapped, so that a write can be bounded in time; the HID queries
   // on it still complete before they return.
-  FMainHandle = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                            OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
-  FReadWriteAccess = FMainHandle != INVALID_HANDLE_VALUE;
+  FMainHandle.Reset(CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr));
+  FReadWriteAccess = FMainHandle.IsValid();
   if (!FReadWriteAccess) {
-    FMainHandle = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                              FILE_FLAG_OVERLAPPED, nullptr);
+    FMainHandle.Reset(CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                  FILE_FLAG_OVERLAPPED, nullptr));
   }
-  return FMainHandle != INVALID_HANDLE_VALUE;
+  return FMainHandle.IsValid();
 }
 
 void THidDevice::ApplyBufferCount(HANDLE handle, std::uint32_t& count) {
@@ -140,58 +123,54 @@ void THidDevice::ApplyBufferCount(HANDLE handle, std::uint32_t& count) {
 }
 
 bool THidDevice::OpenMainHandle() {
-  if (IsAccessible() && FMainHandle == INVALID_HANDLE_VALUE) {
-    if (OpenForQueryOrReadWrite()) ApplyBufferCount(FMainHandle, FMainBufferCount);
+  if (IsAccessible() && !FMainHandle) {
+    if (OpenForQueryOrReadWrite()) ApplyBufferCount(FMainHandle.Get(), FMainBufferCount);
   }
-  return FMainHandle != INVALID_HANDLE_VALUE;
+  return FMainHandle.IsValid();
 }
 
 void THidDevice::CloseMainHandle() {
   // A write the device still holds stays with the old handle; its record is
-  // left to the platform so that the next handle can write again.
-  if (FWrite && !FWrite->Done()) FWrite = nullptr;
-  if (FMainHandle != INVALID_HANDLE_VALUE) CloseHandle(FMainHandle);
-  FMainHandle = INVALID_HANDLE_VALUE;
+  // left to the platform (never freed) so that the next handle can write again.
+  if (FWrite && !FWrite->Done()) static_cast<void>(FWrite.release());
+  FMainHandle.Reset();
   FMainBufferCount = 0;
 }
 
 bool THidDevice::OpenReadHandle() {
-  LockScope lock(FReadLock);
+  ReadLock lock(FReadLock);
   if (!IsAccessible()) return false;
-  if (FReadHandle == INVALID_HANDLE_VALUE) {
-    FReadHandle = CreateFileA(FPnPInfo->DevicePath.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                              nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
-    if (FReadHandle != INVALID_HANDLE_VALUE) {
+  if (!FReadHandle) {
+    FReadHandle.Reset(CreateFileA(FPnPInfo->DevicePath.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                  nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr));
+    if (FReadHandle) {
       if (FClaimed && FReadBufferCount == 0) FReadBufferCount = kMaxInputBuffers;
-      ApplyBufferCount(FReadHandle, FReadBufferCount);
+      ApplyBufferCount(FReadHandle.Get(), FReadBufferCount);
     }
   }
-  return FReadHandle != INVALID_HANDLE_VALUE;
+  return FReadHandle.IsValid();
 }
 
 void THidDevice::CloseReadHandle() {
-  LockScope lock(FReadLock);
+  ReadLock lock(FReadLock);
   CloseReadHandleLocked();
 }
 
 void THidDevice::CloseReadHandleLocked() {
-  if (FReadHandle != INVALID_HANDLE_VALUE) {
-    if (FReadPending) {
-      // Abort the read thread's outstanding read explicitly; its completion
-      // still reaches the thread, which keeps the buffer alive until then.
-      if (auto cancel = reinterpret_cast<CancelIoExFunction>(Kernel32Function("CancelIoEx")))
-        cancel(FReadHandle, &FReadOverlap);
-    }
-    CloseHandle(FReadHandle);
+  if (FReadHandle && FReadPending) {
+    // Abort the read thread's outstanding read explicitly; its completion
+    // still reaches the thread, which keeps the buffer alive until then.
+    if (auto cancel = reinterpret_cast<CancelIoExFunction>(Kernel32Function("CancelIoEx")))
+      cancel(FReadHandle.Get(), &FReadOverlap);
   }
-  FReadHandle = INVALID_HANDLE_VALUE;
+  FReadHandle.Reset();
   FReadBufferCount = 0;
 }
 
 std::wstring THidDevice::ProductName() {
   if (FProductName.empty() && OpenMainHandle()) {
     wchar_t buffer[254] = {};  // 508 bytes
-    if (HidApi.HidD_GetProductString && HidApi.HidD_GetProductString(FMainHandle, buffer, sizeof buffer))
+    if (HidApi.HidD_GetProductString && HidApi.HidD_GetProductString(FMainHandle.Get(), buffer, sizeof buffer))
       FProductName.assign(buffer, wcsnlen(buffer, sizeof buffer / sizeof buffer[0]));
     CloseMainHandle();
   }
@@ -200,7 +179,7 @@ std::wstring THidDevice::ProductName() {
 
 PHIDP_PREPARSED_DATA THidDevice::PreparsedData() {
   if (!FPreparsedData && OpenMainHandle()) {
-    if (HidApi.HidD_GetPreparsedData) HidApi.HidD_GetPreparsedData(FMainHandle, &FPreparsedData);
+    if (HidApi.HidD_GetPreparsedData) HidApi.HidD_GetPreparsedData(FMainHandle.Get(), &FPreparsedData);
     CloseMainHandle();
   }
   return FPreparsedData;
@@ -238,7 +217,7 @@ bool THidDevice::WriteReport(const void* buffer, unsigned count, unsigned* writt
     SetLastError(ERROR_BUSY);
     return false;
   }
-  if (!FWrite) FWrite = new PendingWrite;
+  if (!FWrite) FWrite = std::make_unique<PendingWrite>();
   const auto* bytes = static_cast<const std::uint8_t*>(buffer);
   FWrite->bytes.assign(bytes, bytes + count);
   OVERLAPPED& overlapped = FWrite->overlapped;
@@ -246,7 +225,7 @@ bool THidDevice::WriteReport(const void* buffer, unsigned count, unsigned* writt
   ZeroMemory(&overlapped, sizeof overlapped);
   overlapped.hEvent = event;
   ResetEvent(event);
-  if (!WriteFile(FMainHandle, FWrite->bytes.data(), count, nullptr, &overlapped)) {
+  if (!WriteFile(FMainHandle.Get(), FWrite->bytes.data(), count, nullptr, &overlapped)) {
     const DWORD error = GetLastError();
     if (error != ERROR_IO_PENDING) {
       SetEvent(event);
@@ -254,7 +233,7 @@ bool THidDevice::WriteReport(const void* buffer, unsigned count, unsigned* writt
       return false;
     }
     if (WaitForSingleObject(event, WriteTimeoutMs) != WAIT_OBJECT_0) {
-      CancelIoEx(FMainHandle, &overlapped);
+      CancelIoEx(FMainHandle.Get(), &overlapped);
       if (WaitForSingleObject(event, 50) != WAIT_OBJECT_0) {
         SetLastError(ERROR_TIMEOUT);
         return false;
@@ -262,7 +241,7 @@ bool THidDevice::WriteReport(const void* buffer, unsigned count, unsigned* writt
     }
   }
   DWORD done = 0;
-  if (!GetOverlappedResult(FMainHandle, &overlapped, &done, FALSE)) {
+  if (!GetOverlappedResult(FMainHandle.Get(), &overlapped, &done, FALSE)) {
     const DWORD error = GetLastError();
     SetLastError(error == ERROR_OPERATION_ABORTED ? ERROR_TIMEOUT : error);
     return false;
@@ -275,9 +254,9 @@ bool THidDevice::HandlesAnswer() {
   if (!HidApi.HidD_GetAttributes) return true;
   HIDD_ATTRIBUTES attributes = {};
   attributes.Size = sizeof attributes;
-  if (FMainHandle != INVALID_HANDLE_VALUE) return HidApi.HidD_GetAttributes(FMainHandle, &attributes) != FALSE;
-  LockScope lock(FReadLock);
-  if (FReadHandle != INVALID_HANDLE_VALUE) return HidApi.HidD_GetAttributes(FReadHandle, &attributes) != FALSE;
+  if (FMainHandle) return HidApi.HidD_GetAttributes(FMainHandle.Get(), &attributes) != FALSE;
+  ReadLock lock(FReadLock);
+  if (FReadHandle) return HidApi.HidD_GetAttributes(FReadHandle.Get(), &attributes) != FALSE;
   return true;
 }
 
@@ -286,7 +265,7 @@ void THidDevice::MarkUnplugged() {
   {
     // One step for the read thread: it sees the handle closed and the device
     // unplugged together, so it never opens the path again.
-    LockScope lock(FReadLock);
+    ReadLock lock(FReadLock);
     CloseReadHandleLocked();
     FPlugged = false;
   }
@@ -297,12 +276,12 @@ void THidDevice::MarkUnplugged() {
 }
 
 bool THidDevice::StartRead(void* buffer, unsigned count, LPOVERLAPPED_COMPLETION_ROUTINE routine) {
-  LockScope lock(FReadLock);
+  ReadLock lock(FReadLock);
   if (!OpenReadHandle()) return false;
   ZeroMemory(&FReadOverlap, sizeof FReadOverlap);
   FReadOverlap.hEvent = this;  // free for the caller with ReadFileEx
   FReadPending = true;
-  if (!ReadFileEx(FReadHandle, buffer, count, &FReadOverlap, routine)) {
+  if (!ReadFileEx(FReadHandle.Get(), buffer, count, &FReadOverlap, routine)) {
     const DWORD error = GetLastError();
     FReadPending = false;
     SetLastError(error);
@@ -312,19 +291,19 @@ bool THidDevice::StartRead(void* buffer, unsigned count, LPOVERLAPPED_COMPLETION
 }
 
 std::uint32_t THidDevice::ReadResult() {
-  LockScope lock(FReadLock);
-  if (FReadHandle == INVALID_HANDLE_VALUE) return 0;
+  ReadLock lock(FReadLock);
+  if (!FReadHandle) return 0;
   DWORD bytes = 0;
-  if (!GetOverlappedResult(FReadHandle, &FReadOverlap, &bytes, FALSE)) return 0;
+  if (!GetOverlappedResult(FReadHandle.Get(), &FReadOverlap, &bytes, FALSE)) return 0;
   return bytes;
 }
 
 bool THidDevice::CancelPendingIo() {
-  LockScope lock(FReadLock);
-  if (FReadHandle == INVALID_HANDLE_VALUE) return false;
+  ReadLock lock(FReadLock);
+  if (!FReadHandle) return false;
   auto cancel = reinterpret_cast<CancelIoFunction>(Kernel32Function("CancelIo"));
   if (!cancel) return false;
-  return cancel(FReadHandle) != FALSE;
+  return cancel(FReadHandle.Get()) != FALSE;
 }
 
 void THidDevice::StartReadThread() {
@@ -385,7 +364,7 @@ void THidDeviceReadThread::Execute() {
     std::fill_n(Report.begin(), length, 0);
     if (Device->StartRead(Report.data(), length, &ReadDone)) {
       do {
-        wait = SleepEx(static_cast<DWORD>(Device->FThreadSleepTime), TRUE);
+        wait = SleepEx(static_cast<DWORD>(Device->FThreadSleepTime.load()), TRUE);
       } while (!Terminated() && wait != WAIT_IO_COMPLETION);
       if (Terminated()) break;
       BytesRead = Device->ReadResult();
@@ -395,7 +374,7 @@ void THidDeviceReadThread::Execute() {
       Synchronize([this] { DeliverError(); });
       // A removed device fails every read at once until the change is
       // handled: wait the sleep time rather than spin through hand-overs.
-      if (!Terminated()) SleepEx(static_cast<DWORD>(Device->FThreadSleepTime), TRUE);
+      if (!Terminated()) SleepEx(static_cast<DWORD>(Device->FThreadSleepTime.load()), TRUE);
     }
   }
   if (wait != WAIT_IO_COMPLETION) Device->CancelPendingIo();

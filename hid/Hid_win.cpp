@@ -6,7 +6,7 @@ THidFunctions HidApi;
 
 namespace {
 
-HMODULE g_hidModule = nullptr;
+ScopedModule g_hidModule;
 int g_boundSlots = 0;
 
 }  // namespace
@@ -29,10 +29,10 @@ bool LoadHidLibraryFile(const char* fileName, const PlatformVersion& version) {
   int slots = 0;
   const bool nt51 = WantsInputOutputReportFunctions(version);
   const bool nt5 = WantsExtendedReportFunctions(version);
-#define QEX_HID_FN(name) (BindSymbol(HidApi.name, g_hidModule, #name, ok), ++slots);
+#define QEX_HID_FN(name) (BindSymbol(HidApi.name, g_hidModule.Get(), #name, ok), ++slots);
 #define QEX_HID_NT51(name) if (nt51) QEX_HID_FN(name)
 #define QEX_HID_NT5(name) if (nt5) QEX_HID_FN(name)
-#define QEX_HID_ALIAS(slot, name) (BindSymbol(HidApi.slot, g_hidModule, #name, ok), ++slots);
+#define QEX_HID_ALIAS(slot, name) (BindSymbol(HidApi.slot, g_hidModule.Get(), #name, ok), ++slots);
 #include "hid/HidNames.h"
 #undef QEX_HID_FN
 #undef QEX_HID_NT51
@@ -52,6 +52,6 @@ void UnloadHidLibrary() {
   g_boundSlots = 0;
 }
 
-bool HidLibraryLoaded() { return g_hidModule != nullptr; }
+bool HidLibraryLoaded() { return g_hidModule.IsValid(); }
 
 int HidBoundSlotCount() { return g_boundSlots; }

@@ -5,13 +5,14 @@
 // inside the agent.
 #pragma once
 
+#include "support/ScopedHandle.h"
 #include "support/Win32.h"
 
 // Loads `fileName` from the system folder into an empty slot; true when the
 // slot then holds a library (also when it already did).
-bool OpenModule(HMODULE& slot, const char* fileName);
+bool OpenModule(ScopedModule& slot, const char* fileName);
 // Frees the library of a filled slot and empties it.
-void CloseModule(HMODULE& slot);
+void CloseModule(ScopedModule& slot);
 FARPROC ModuleSymbol(HMODULE library, const char* name);
 // As ModuleSymbol; `ok` stays true only when it was true and the name was found.
 FARPROC ModuleSymbolChecked(HMODULE library, const char* name, bool& ok);

@@ -18,15 +18,12 @@ HMODULE LoadFromSystemFolder(const char* fileName) {
 
 }  // namespace
 
-bool OpenModule(HMODULE& slot, const char* fileName) {
-  if (!slot) slot = LoadFromSystemFolder(fileName);
-  return slot != nullptr;
+bool OpenModule(ScopedModule& slot, const char* fileName) {
+  if (!slot) slot.Reset(LoadFromSystemFolder(fileName));
+  return slot.IsValid();
 }
 
-void CloseModule(HMODULE& slot) {
-  if (slot) FreeLibrary(slot);
-  slot = nullptr;
-}
+void CloseModule(ScopedModule& slot) { slot.Reset(); }
 
 FARPROC ModuleSymbol(HMODULE library, const char* name) {
   return library ? GetProcAddress(library, name) : nullptr;

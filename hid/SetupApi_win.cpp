@@ -6,7 +6,7 @@ TSetupFunctions SetupApi;
 
 namespace {
 
-HMODULE g_setupModule = nullptr;
+ScopedModule g_setupModule;
 int g_loadCount = 0;
 
 }  // namespace
@@ -22,10 +22,10 @@ bool LoadSetupLibraryFile(const char* fileName) {
   }
   bool ok = true;
 #define QEX_SETUP_AW(name)                                    \
-  BindSymbol(SetupApi.name##A, g_setupModule, #name "A", ok); \
-  BindSymbol(SetupApi.name##W, g_setupModule, #name "W", ok); \
-  BindSymbol(SetupApi.name##T, g_setupModule, #name "A", ok);
-#define QEX_SETUP_ONE(name) BindSymbol(SetupApi.name, g_setupModule, #name, ok);
+  BindSymbol(SetupApi.name##A, g_setupModule.Get(), #name "A", ok); \
+  BindSymbol(SetupApi.name##W, g_setupModule.Get(), #name "W", ok); \
+  BindSymbol(SetupApi.name##T, g_setupModule.Get(), #name "A", ok);
+#define QEX_SETUP_ONE(name) BindSymbol(SetupApi.name, g_setupModule.Get(), #name, ok);
 #include "hid/SetupApiNames.h"
 #undef QEX_SETUP_AW
 #undef QEX_SETUP_ONE
@@ -45,7 +45,7 @@ void UnloadSetupLibrary() {
   }
 }
 
-bool SetupLibraryLoaded() { return g_setupModule != nullptr; }
+bool SetupLibraryLoaded() { return g_setupModule.IsValid(); }
 
 int SetupLibraryLoadCount() { return g_loadCount; }
 

@@ -17,8 +17,10 @@
 #include <string>
 
 #include "net/SocketTypes.h"
+#include "support/CriticalSection.h"
 #include "support/Delegate.h"
 #include "support/Exceptions.h"
+#include "support/ScopedHandle.h"
 #include "support/Win32.h"
 #include "toolkit/Component.h"
 
@@ -67,7 +69,7 @@ class TCustomWinSocket : public TObject {
   // DropConnection of the current socket: OnDisconnect when a socket exists.
   void CloseConnection();
 
-  SOCKET SocketHandle() const { return socket_; }
+  SOCKET SocketHandle() const { return socket_.Get(); }
   bool Connected() const { return connected_; }
   const sockaddr_in& PeerAddress() const { return peer_; }
   // The hidden window that receives this connection's notifications (null
@@ -107,17 +109,6 @@ class TCustomWinSocket : public TObject {
  private:
   enum LookupStage : std::uint8_t { lsIdle = 0, lsHost = 1, lsService = 2 };
 
-  class Lock {
-   public:
-    explicit Lock(CRITICAL_SECTION& section) : section_(section) { EnterCriticalSection(&section_); }
-    ~Lock() { LeaveCriticalSection(&section_); }
-    Lock(const Lock&) = delete;
-    Lock& operator=(const Lock&) = delete;
-
-   private:
-    CRITICAL_SECTION& section_;
-  };
-
   LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
   void HandleSocketMessage(SOCKET socket, int flag, int error);
   void HandleLookupComplete(HANDLE request, int error);
@@ -134,14 +125,14 @@ class TCustomWinSocket : public TObject {
   // Removes the notifications still queued for sockets already closed.
   void PurgeNotifications();
 
-  SOCKET socket_ = INVALID_SOCKET;
+  ScopedSocket socket_;
   std::unique_ptr<THiddenWindow> window_;
   sockaddr_in peer_ = {};
   long asyncStyles_ = FD_READ | FD_WRITE | FD_CONNECT | FD_CLOSE;
   LookupStage lookupStage_ = lsIdle;
   bool dropping_ = false;
   HANDLE lookupRequest_ = nullptr;
-  CRITICAL_SECTION lock_;
+  CriticalSection lock_;
   std::unique_ptr<char[]> lookupBuffer_;
   std::string host_;
   std::string address_;

@@ -45,7 +45,6 @@ TCustomWinSocket::TCustomWinSocket() {
   WSADATA data;
   const int result = WSAStartup(MAKEWORD(1, 1), &data);
   if (result != 0) RaiseSocketError(result, "WSAStartup");
-  InitializeCriticalSection(&lock_);
 }
 
 TCustomWinSocket::~TCustomWinSocket() {
@@ -54,12 +53,11 @@ TCustomWinSocket::~TCustomWinSocket() {
   // Any socket goes, connected or not: an attempt still pending at
   // destruction would otherwise leak its handle.
   try {
-    DropConnection(socket_);
+    DropConnection(socket_.Get());
   } catch (...) {
     // A failing close during destruction has nobody left to report to.
   }
   window_.reset();
-  DeleteCriticalSection(&lock_);
   WSACleanup();  // a failure here cannot be raised from a destructor
 }
 
@@ -85,11 +83,10 @@ char* TCustomWinSocket::LookupBuffer() {
 }
 
 void TCustomWinSocket::AbandonSocket() {
-  if (socket_ == INVALID_SOCKET) return;
+  if (!socket_) return;
   // Stop notifications first so no new ones are posted for the old handle.
-  if (window_) WSAAsyncSelect(socket_, window_->Handle(), 0, 0);
-  closesocket(socket_);
-  socket_ = INVALID_SOCKET;
+  if (window_) WSAAsyncSelect(socket_.Get(), window_->Handle(), 0, 0);
+  socket_.Reset();
   PurgeNotifications();
 }
 
@@ -118,8 +115,8 @@ void TCustomWinSocket::Open(const std::string& host, const std::string& address,
   AbandonSocket();
   lookupStage_ = lsIdle;
 
-  socket_ = socket(AF_INET, SOCK_STREAM, 0);
-  if (socket_ == INVALID_SOCKET) throw ESocketError("Can't create new socket");
+  socket_.Reset(socket(AF_INET, SOCK_STREAM, 0));
+  if (!socket_) throw ESocketError("Can't create new socket");
   host_ = host;
   address_ = address;
   service_ = service;
@@ -133,7 +130,7 @@ void TCustomWinSocket::Open(const std::string& host, const std::string& address,
       ContinueLookup();
     }
   } catch (...) {
-    DropConnection(socket_);
+    DropConnection(socket_.Get());
     throw;
   }
 }
@@ -156,7 +153,7 @@ void TCustomWinSocket::ContinueLookup() {
     } else {
       int code = kNoAddressErrorCode;
       NotifyError(this, eeLookup, code);
-      DropConnection(socket_);
+      DropConnection(socket_.Get());
       if (code != 0) throw ESocketError("No address specified");
       return;
     }
@@ -184,9 +181,9 @@ void TCustomWinSocket::StartConnect() {
   // hold a report back until the previous one is acknowledged, and the live
   // host reacts to every report, so latency matters more than packet count.
   BOOL noDelay = TRUE;
-  setsockopt(socket_, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&noDelay), sizeof noDelay);
+  setsockopt(socket_.Get(), IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&noDelay), sizeof noDelay);
   NotifyEvent(this, seConnecting);
-  const int result = connect(socket_, reinterpret_cast<const sockaddr*>(&peer_), sizeof peer_);
+  const int result = connect(socket_.Get(), reinterpret_cast<const sockaddr*>(&peer_), sizeof peer_);
   CheckSocketResult(result == SOCKET_ERROR, "connect");
   lookupStage_ = lsIdle;
 }
@@ -212,29 +209,29 @@ void TCustomWinSocket::BlockingConnect(const std::string& host, const std::strin
   }
   RegisterAsyncStyles();
   NotifyEvent(this, seConnecting);
-  const int result = connect(socket_, reinterpret_cast<const sockaddr*>(&peer_), sizeof peer_);
+  const int result = connect(socket_.Get(), reinterpret_cast<const sockaddr*>(&peer_), sizeof peer_);
   CheckSocketResult(result == SOCKET_ERROR, "connect");
-  connected_ = socket_ != INVALID_SOCKET;
+  connected_ = socket_.IsValid();
   NotifyEvent(this, seConnect);
 }
 
 void TCustomWinSocket::SetAsyncStyles(long styles) {
   if (styles == asyncStyles_) return;
   asyncStyles_ = styles;
-  if (socket_ != INVALID_SOCKET) RegisterAsyncStyles();
+  if (socket_) RegisterAsyncStyles();
 }
 
 void TCustomWinSocket::RegisterAsyncStyles() {
   if (asyncStyles_ != 0) {
     EnsureWindow();
     // Also makes the socket non-blocking.
-    CheckSocketResult(WSAAsyncSelect(socket_, window_->Handle(), CM_SOCKETMESSAGE, asyncStyles_) == SOCKET_ERROR,
+    CheckSocketResult(WSAAsyncSelect(socket_.Get(), window_->Handle(), CM_SOCKETMESSAGE, asyncStyles_) == SOCKET_ERROR,
                       "WSAAsyncSelect");
   } else {
-    CheckSocketResult(WSAAsyncSelect(socket_, window_ ? window_->Handle() : nullptr, 0, 0) == SOCKET_ERROR,
+    CheckSocketResult(WSAAsyncSelect(socket_.Get(), window_ ? window_->Handle() : nullptr, 0, 0) == SOCKET_ERROR,
                       "WSAAsyncSelect");
     u_long nonBlocking = 0;
-    CheckSocketResult(ioctlsocket(socket_, FIONBIO, &nonBlocking) == SOCKET_ERROR, "ioctlsocket");
+    CheckSocketResult(ioctlsocket(socket_.Get(), FIONBIO, &nonBlocking) == SOCKET_ERROR, "ioctlsocket");
   }
 }
 
@@ -257,7 +254,7 @@ void TCustomWinSocket::HandleSocketMessage(SOCKET socket, int flag, int error) {
   // The error first: a refused connect, a reset. An error of a socket that
   // is no longer this connection's (a superseded attempt) concerns nobody.
   if (error != 0) {
-    if (socket == INVALID_SOCKET || socket != socket_) return;
+    if (socket == INVALID_SOCKET || socket != socket_.Get()) return;
     int code = error;
     NotifyError(this, ErrorEventForFlag(flag), code);
     if (code != 0) throw ESocketError("Asynchronous socket error " + std::to_string(code));
@@ -280,7 +277,7 @@ void TCustomWinSocket::HandleLookupComplete(HANDLE request, int error) {
     if (error != 0) {
       int code = error;
       NotifyError(this, eeLookup, code);
-      DropConnection(socket_);
+      DropConnection(socket_.Get());
       if (code != 0) RaiseSocketError(code, "ASync Lookup");
       return;
     }
@@ -298,13 +295,13 @@ void TCustomWinSocket::HandleLookupComplete(HANDLE request, int error) {
       ContinueLookup();
     }
   } catch (...) {
-    DropConnection(socket_);
+    DropConnection(socket_.Get());
     throw;
   }
 }
 
 void TCustomWinSocket::CloseReady(SOCKET socket) {
-  if (socket != INVALID_SOCKET && socket == socket_) {
+  if (socket != INVALID_SOCKET && socket == socket_.Get()) {
     // The platform may post the close before the last data has been read
     // (its documentation says to look for it): what still waits goes to
     // OnRead first. A reset that shows only now is reported as the error it
@@ -314,7 +311,7 @@ void TCustomWinSocket::CloseReady(SOCKET socket) {
     const int peeked = recv(socket, &probe, 1, MSG_PEEK);
     if (peeked > 0) {
       ReadReady(socket);
-      if (socket != socket_) return;
+      if (socket != socket_.Get()) return;
     } else if (peeked == SOCKET_ERROR) {
       const int code = WSAGetLastError();
       if (code != WSAEWOULDBLOCK && code != WSAENOTCONN && code != WSAESHUTDOWN) {
@@ -330,21 +327,21 @@ void TCustomWinSocket::ConnectReady(SOCKET socket) {
   // A connect notification of a socket that was superseded or closed must
   // not mark the current one connected (or a closed one, which would leave
   // the component active with no socket).
-  if (socket == INVALID_SOCKET || socket != socket_) return;
+  if (socket == INVALID_SOCKET || socket != socket_.Get()) return;
   connected_ = true;
   NotifyEvent(this, seConnect);
 }
 
 void TCustomWinSocket::ReadReady(SOCKET socket) {
-  if (socket != INVALID_SOCKET && socket == socket_) NotifyEvent(this, seRead);
+  if (socket != INVALID_SOCKET && socket == socket_.Get()) NotifyEvent(this, seRead);
 }
 
 void TCustomWinSocket::WriteReady(SOCKET socket) {
-  if (socket != INVALID_SOCKET && socket == socket_) NotifyEvent(this, seWrite);
+  if (socket != INVALID_SOCKET && socket == socket_.Get()) NotifyEvent(this, seWrite);
 }
 
 void TCustomWinSocket::DropConnection(SOCKET socket) {
-  Lock lock(lock_);
+  std::lock_guard<CriticalSection> lock(lock_);
   if (lookupRequest_) {
     const HANDLE request = lookupRequest_;
     lookupRequest_ = nullptr;
@@ -353,7 +350,7 @@ void TCustomWinSocket::DropConnection(SOCKET socket) {
     if (WSACancelAsyncRequest(request) == SOCKET_ERROR && WSAGetLastError() != WSAEALREADY)
       CheckSocketResult(true, "WSACancelASyncRequest");
   }
-  if (socket == INVALID_SOCKET || socket != socket_ || dropping_) return;
+  if (socket == INVALID_SOCKET || socket != socket_.Get() || dropping_) return;
   // OnDisconnect runs with the socket still open; a handler that closes it
   // again from there must not raise the event a second time.
   dropping_ = true;
@@ -364,8 +361,8 @@ void TCustomWinSocket::DropConnection(SOCKET socket) {
     throw;
   }
   dropping_ = false;
-  const int result = closesocket(socket_);
-  socket_ = INVALID_SOCKET;
+  // Closed here rather than by the owner: a failed close is reported.
+  const int result = SocketTraits::Close(socket_.Release());
   PurgeNotifications();
   peer_ = {};
   peer_.sin_family = AF_INET;
@@ -374,17 +371,17 @@ void TCustomWinSocket::DropConnection(SOCKET socket) {
   CheckSocketResult(result == SOCKET_ERROR, "closesocket");
 }
 
-void TCustomWinSocket::CloseConnection() { DropConnection(socket_); }
+void TCustomWinSocket::CloseConnection() { DropConnection(socket_.Get()); }
 
 int TCustomWinSocket::SendBytes(const void* buffer, int count) {
-  Lock lock(lock_);
+  std::lock_guard<CriticalSection> lock(lock_);
   if (!connected_) return 0;
-  const int sent = send(socket_, static_cast<const char*>(buffer), count, 0);
+  const int sent = send(socket_.Get(), static_cast<const char*>(buffer), count, 0);
   if (sent == SOCKET_ERROR) {
     int code = WSAGetLastError();
     if (code != WSAEWOULDBLOCK) {
       NotifyError(this, eeSend, code);
-      DropConnection(socket_);
+      DropConnection(socket_.Get());
       if (code != 0) RaiseSocketError(code, "send");
     }
   }
@@ -397,18 +394,18 @@ int TCustomWinSocket::SendString(const std::string& text) {
 }
 
 int TCustomWinSocket::ReceiveBytes(void* buffer, int count) {
-  Lock lock(lock_);
+  std::lock_guard<CriticalSection> lock(lock_);
   int result = 0;
   if (count == -1 && connected_) {
     u_long waiting = 0;
-    if (ioctlsocket(socket_, FIONREAD, &waiting) == 0) result = static_cast<int>(waiting);
+    if (ioctlsocket(socket_.Get(), FIONREAD, &waiting) == 0) result = static_cast<int>(waiting);
   } else if (connected_ && count >= 0) {
-    result = recv(socket_, static_cast<char*>(buffer), count, 0);
+    result = recv(socket_.Get(), static_cast<char*>(buffer), count, 0);
     if (result == SOCKET_ERROR) {
       int code = WSAGetLastError();
       if (code != WSAEWOULDBLOCK) {
         NotifyError(this, eeReceive, code);
-        DropConnection(socket_);
+        DropConnection(socket_.Get());
         if (code != 0) RaiseSocketError(code, "recv");
       }
     }

@@ -72,10 +72,10 @@ struct IconTraits {
   static Handle Invalid() { return nullptr; }
   static void Close(Handle h) { ::DestroyIcon(h); }
 };
-struct SocketTraits {
+struct SocketTraits {  // Close gives closesocket's result, for a caller that reports a failed close
   using Handle = SOCKET;
   static Handle Invalid() { return INVALID_SOCKET; }
-  static void Close(Handle h) { ::closesocket(h); }
+  static int Close(Handle h) { return ::closesocket(h); }
 };
 struct MemoryDcTraits {  // CreateCompatibleDC; a window's DC goes back with ReleaseDC instead
   using Handle = HDC;
