@@ -7,19 +7,12 @@
 #include "app/StatusText.h"
 #include "app/Texts.h"
 #include "support/Debugs.h"
+#include "support/TextCodec.h"
 #include "support/Utils.h"
 
 namespace {
 
-std::string ProductName8(THidDevice* device) {
-  const std::wstring wide = device->ProductName();
-  if (wide.empty()) return std::string();
-  const int length = WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0,
-                                         nullptr, nullptr);
-  std::string name(static_cast<std::size_t>(length), '\0');
-  WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()), &name[0], length, nullptr, nullptr);
-  return name;
-}
+std::string ProductName8(THidDevice* device) { return FromWide(device->ProductName(), CodePage::Ansi); }
 
 }  // namespace
 

@@ -1,5 +1,6 @@
 #include "support/Debugs.h"
 
+#include <atomic>
 #include <cstdarg>
 #include <cstdlib>
 
@@ -62,7 +63,7 @@ class TTraceWriter {
   // since the process may be ending with the thread stopped inside it.
   void Flush() {
     if (!thread_) return;
-    InterlockedExchange(&stopping_, 1);
+    stopping_ = true;
     WakeConditionVariable(&work_);
     WaitForSingleObject(thread_.Get(), kExitFlushMs);
   }
@@ -106,7 +107,7 @@ class TTraceWriter {
   TTraceQueue queue_;
   CONDITION_VARIABLE work_;  // lines were queued, or exit is near
   ScopedHandle<KernelHandleTraits> thread_;
-  volatile LONG stopping_ = 0;
+  std::atomic<bool> stopping_{false};  // set by Flush, read by every writer and the thread
 };
 
 }  // namespace

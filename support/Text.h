@@ -3,6 +3,7 @@
 
 #include <cstdarg>
 #include <string>
+#include <vector>
 
 inline std::string ChooseText(bool condition, const std::string& a, const std::string& b) {
   return condition ? a : b;
@@ -22,3 +23,7 @@ std::string FormatTracePrefix(int hour, int minute, int second, const std::strin
 
 // ASCII-only case folding comparison with equal lengths (no locale).
 bool SameTextAscii(const std::string& a, const std::string& b);
+
+// The lines of a text broken at CR LF, CR or LF; a final line break ends the
+// last line instead of opening an empty one. An empty text is one empty line.
+std::vector<std::string> SplitLines(const std::string& text);

@@ -3,25 +3,9 @@
 #include <algorithm>
 
 #include "crash/report/ReportText.h"
+#include "support/Text.h"
 
 namespace {
-
-std::vector<std::string> SplitLines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::string line;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const char c = text[i];
-    if (c == '\r' || c == '\n') {
-      lines.push_back(line);
-      line.clear();
-      if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
-    } else {
-      line += c;
-    }
-  }
-  if (!line.empty() || lines.empty()) lines.push_back(line);
-  return lines;
-}
 
 bool IsHexWord(const std::string& text) {
   if (text.size() < 8) return false;

@@ -5,30 +5,12 @@
 #include <vector>
 
 #include "crash/report/Utf8.h"
+#include "support/Text.h"
 
 namespace {
 
 const char kLineBreak[] = "\r\n";
 const char kBlankLine[] = "\r\n\r\n";
-
-// Content lines; a final line break ends the last line instead of opening an
-// empty one.
-std::vector<std::string> SplitLines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::string line;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const char c = text[i];
-    if (c == '\r' || c == '\n') {
-      if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
-      lines.push_back(line);
-      line.clear();
-    } else {
-      line += c;
-    }
-  }
-  if (!line.empty() || lines.empty()) lines.push_back(line);
-  return lines;
-}
 
 std::string Pad(const std::string& text, std::size_t width) {
   const std::size_t length = Utf8Length(text);

@@ -30,4 +30,26 @@ TEST(SameTextAscii, FoldsOnlyAsciiLettersAndNeedsEqualLength) {
   EXPECT_TRUE(SameTextAscii("", ""));
 }
 
+using Lines = std::vector<std::string>;
+
+TEST(SplitLines, BreaksAtCrLfCrOrLfAndAFinalBreakOpensNoEmptyLine) {
+  EXPECT_EQ(SplitLines("a\r\nb\rc\nd"), (Lines{"a", "b", "c", "d"}));
+  EXPECT_EQ(SplitLines("a\r\n"), (Lines{"a"}));
+  EXPECT_EQ(SplitLines("a\n\n"), (Lines{"a", ""}));
+  // LF CR is two breaks, not one.
+  EXPECT_EQ(SplitLines("a\n\rb"), (Lines{"a", "", "b"}));
+  EXPECT_EQ(SplitLines("\r\n\r\nx"), (Lines{"", "", "x"}));
+}
+
+TEST(SplitLines, AnEmptyTextIsOneEmptyLineAndABreakAloneToo) {
+  EXPECT_EQ(SplitLines(""), (Lines{""}));
+  EXPECT_EQ(SplitLines("\r\n"), (Lines{""}));
+  EXPECT_EQ(SplitLines("\r"), (Lines{""}));
+}
+
+TEST(SplitLines, KeepsNulAndHighBytesInsideALine) {
+  const std::string text("a\0b\xE4\r\nc", 7);
+  EXPECT_EQ(SplitLines(text), (Lines{std::string("a\0b\xE4", 4), "c"}));
+}
+
 }  // namespace

@@ -2,7 +2,10 @@
 #include <cstdio>
 #include <deque>
 #include <iostream>
+#include <mutex>
 
+#include "support/CriticalSection.h"
+#include "support/ScopedHandle.h"
 #include "support/Win32.h"
 #include "tools/livehost/PeerNet.h"
 
@@ -10,20 +13,18 @@ namespace livehost {
 
 namespace {
 
-CRITICAL_SECTION inputLock;
+CriticalSection inputLock;
 std::deque<std::string> inputLines;
 bool inputEnded = false;
 
 DWORD WINAPI InputThread(void*) {
   std::string line;
   while (std::getline(std::cin, line)) {
-    EnterCriticalSection(&inputLock);
+    std::lock_guard<CriticalSection> hold(inputLock);
     inputLines.push_back(line);
-    LeaveCriticalSection(&inputLock);
   }
-  EnterCriticalSection(&inputLock);
+  std::lock_guard<CriticalSection> hold(inputLock);
   inputEnded = true;
-  LeaveCriticalSection(&inputLock);
   return 0;
 }
 
@@ -37,13 +38,12 @@ bool StartNetworking(std::string& error) {
     error = "WSAStartup failed";
     return false;
   }
-  InitializeCriticalSection(&inputLock);
   return true;
 }
 
 SocketId Listen(const std::string& address, int port, std::string& error) {
-  const SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-  if (s == INVALID_SOCKET) {
+  ScopedSocket s(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
+  if (!s) {
     error = "socket failed";
     return kNoSocket;
   }
@@ -51,15 +51,14 @@ SocketId Listen(const std::string& address, int port, std::string& error) {
   local.sin_family = AF_INET;
   local.sin_port = htons(static_cast<u_short>(port));
   local.sin_addr.s_addr = inet_addr(address.c_str());
-  if (bind(s, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0 || listen(s, 4) != 0) {
+  if (bind(s.Get(), reinterpret_cast<sockaddr*>(&local), sizeof local) != 0 || listen(s.Get(), 4) != 0) {
     error = "cannot listen on " + address + ":" + std::to_string(port) + " (" + std::to_string(WSAGetLastError()) +
             ")";
-    closesocket(s);
     return kNoSocket;
   }
   u_long nonBlocking = 1;
-  ioctlsocket(s, FIONBIO, &nonBlocking);
-  return static_cast<SocketId>(s);
+  ioctlsocket(s.Get(), FIONBIO, &nonBlocking);
+  return static_cast<SocketId>(s.Release());
 }
 
 SocketId Accept(SocketId listener, std::string& peer) {
@@ -108,27 +107,26 @@ bool SendAll(SocketId socket, const std::string& bytes) {
 
 void CloseSocket(SocketId socket, bool reset) {
   if (socket == kNoSocket) return;
+  const ScopedSocket owned(AsSocket(socket));  // closes it on return
   if (reset) {
     linger abortive = {1, 0};
-    setsockopt(AsSocket(socket), SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&abortive), sizeof abortive);
+    setsockopt(owned.Get(), SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&abortive), sizeof abortive);
   }
-  closesocket(AsSocket(socket));
 }
 
 void StartInputReader() {
-  const HANDLE thread = CreateThread(nullptr, 0, &InputThread, nullptr, 0, nullptr);
-  if (thread) CloseHandle(thread);
+  // Runs on its own until the input ends; nobody waits for it.
+  ScopedKernelHandle thread(CreateThread(nullptr, 0, &InputThread, nullptr, 0, nullptr));
 }
 
 bool NextInputLine(std::string& line, bool& eof) {
-  EnterCriticalSection(&inputLock);
+  std::lock_guard<CriticalSection> hold(inputLock);
   eof = inputEnded && inputLines.empty();
   const bool have = !inputLines.empty();
   if (have) {
     line = inputLines.front();
     inputLines.pop_front();
   }
-  LeaveCriticalSection(&inputLock);
   return have;
 }
 

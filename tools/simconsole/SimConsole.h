@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "support/ScopedHandle.h"
 #include "tools/simconsole/SimTable.h"
 
 namespace simconsole {
@@ -77,8 +78,8 @@ class TSimConsole {
   Device* Find(DWORD serial) const;
   DeviceEntry* Entry(DWORD serial) const;
 
-  HANDLE mapping_ = nullptr;
-  HANDLE mutex_ = nullptr;
+  ScopedKernelHandle mapping_;
+  ScopedKernelHandle mutex_;
   Table* table_ = nullptr;
   std::map<DWORD, std::unique_ptr<Device>> devices_;
 };

@@ -1,6 +1,7 @@
 #include "tools/simconsole/SimConsole.h"
 
 #include "support/CriticalSection.h"
+#include "support/ScopedHandle.h"
 
 #include <cstring>
 
@@ -30,9 +31,9 @@ class TableLocked {
 // One pipe instance: waiting for a client, or connected with a read of the
 // client's next output report outstanding.
 struct Instance {
-  HANDLE pipe = INVALID_HANDLE_VALUE;
+  ScopedFile pipe;
   OVERLAPPED overlapped = {};
-  HANDLE event = nullptr;
+  ScopedKernelHandle event;
   bool connected = false;
   ULONGLONG connectedAt = 0;
   std::uint8_t buffer[8192];
@@ -41,9 +42,9 @@ struct Instance {
 struct TSimConsole::Device {
   DWORD serial = 0;
   std::string path;
-  HANDLE thread = nullptr;
-  HANDLE stop = nullptr;
-  HANDLE ready = nullptr;
+  ScopedKernelHandle thread;
+  ScopedKernelHandle stop;
+  ScopedKernelHandle ready;
   mutable CriticalSection lock;
   Instance instances[kInstances];
   std::vector<Report> outputs;
@@ -58,13 +59,13 @@ struct TSimConsole::Device {
   void Listen(Instance& in) {
     in.connected = false;
     ZeroMemory(&in.overlapped, sizeof in.overlapped);
-    in.overlapped.hEvent = in.event;
-    if (ConnectNamedPipe(in.pipe, &in.overlapped)) {
-      SetEvent(in.event);  // completed at once: handled by the wait
+    in.overlapped.hEvent = in.event.Get();
+    if (ConnectNamedPipe(in.pipe.Get(), &in.overlapped)) {
+      SetEvent(in.event.Get());  // completed at once: handled by the wait
       return;
     }
     const DWORD error = GetLastError();
-    if (error == ERROR_PIPE_CONNECTED) SetEvent(in.event);
+    if (error == ERROR_PIPE_CONNECTED) SetEvent(in.event.Get());
     // ERROR_IO_PENDING: the event is signalled when a client arrives.
   }
 
@@ -73,14 +74,14 @@ struct TSimConsole::Device {
       Locked guard(lock);
       in.connected = false;
     }
-    DisconnectNamedPipe(in.pipe);
+    DisconnectNamedPipe(in.pipe.Get());
     Listen(in);
   }
 
   void Read(Instance& in) {
     ZeroMemory(&in.overlapped, sizeof in.overlapped);
-    in.overlapped.hEvent = in.event;
-    if (!ReadFile(in.pipe, in.buffer, sizeof in.buffer, nullptr, &in.overlapped)) {
+    in.overlapped.hEvent = in.event.Get();
+    if (!ReadFile(in.pipe.Get(), in.buffer, sizeof in.buffer, nullptr, &in.overlapped)) {
       const DWORD error = GetLastError();
       if (error != ERROR_IO_PENDING && error != ERROR_MORE_DATA) Reconnect(in);
     }
@@ -88,26 +89,26 @@ struct TSimConsole::Device {
 
   void Run() {
     for (Instance& in : instances) {
-      in.event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-      in.pipe = CreateNamedPipeA(path.c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED,
-                                 PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, PIPE_UNLIMITED_INSTANCES,
-                                 kPipeBuffer, kPipeBuffer, 0, nullptr);
-      if (in.pipe != INVALID_HANDLE_VALUE) Listen(in);
+      in.event.Reset(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+      in.pipe.Reset(CreateNamedPipeA(path.c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED,
+                                     PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, PIPE_UNLIMITED_INSTANCES,
+                                     kPipeBuffer, kPipeBuffer, 0, nullptr));
+      if (in.pipe) Listen(in);
     }
-    SetEvent(ready);
+    SetEvent(ready.Get());
     HANDLE waits[kInstances + 1];
-    waits[0] = stop;
-    for (int i = 0; i < kInstances; ++i) waits[i + 1] = instances[i].event;
+    waits[0] = stop.Get();
+    for (int i = 0; i < kInstances; ++i) waits[i + 1] = instances[i].event.Get();
     for (;;) {
       const DWORD r = WaitForMultipleObjects(kInstances + 1, waits, FALSE, INFINITE);
       if (r == WAIT_OBJECT_0 || r == WAIT_FAILED) break;
       const DWORD index = r - WAIT_OBJECT_0 - 1;
       if (index >= static_cast<DWORD>(kInstances)) continue;
       Instance& in = instances[index];
-      ResetEvent(in.event);
-      if (in.pipe == INVALID_HANDLE_VALUE) continue;
+      ResetEvent(in.event.Get());
+      if (!in.pipe) continue;
       DWORD bytes = 0;
-      const BOOL ok = GetOverlappedResult(in.pipe, &in.overlapped, &bytes, FALSE);
+      const BOOL ok = GetOverlappedResult(in.pipe.Get(), &in.overlapped, &bytes, FALSE);
       const DWORD error = ok ? ERROR_SUCCESS : GetLastError();
       if (!in.connected) {
         if (ok || error == ERROR_PIPE_CONNECTED) {
@@ -135,26 +136,24 @@ struct TSimConsole::Device {
     }
     // Unplugged: every client handle breaks.
     for (Instance& in : instances) {
-      if (in.pipe != INVALID_HANDLE_VALUE) {
-        CancelIoEx(in.pipe, nullptr);
-        DisconnectNamedPipe(in.pipe);
-        CloseHandle(in.pipe);
+      if (in.pipe) {
+        CancelIoEx(in.pipe.Get(), nullptr);
+        DisconnectNamedPipe(in.pipe.Get());
       }
-      in.pipe = INVALID_HANDLE_VALUE;
+      in.pipe.Reset();
       in.connected = false;
-      if (in.event) CloseHandle(in.event);
-      in.event = nullptr;
+      in.event.Reset();
     }
   }
 };
 
 TSimConsole::TSimConsole() {
-  mutex_ = CreateMutexA(nullptr, FALSE, kLockName);
-  mapping_ = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, sizeof(Table), kTableName);
+  mutex_.Reset(CreateMutexA(nullptr, FALSE, kLockName));
+  mapping_.Reset(CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, sizeof(Table), kTableName));
   if (!mapping_ || !mutex_) return;
-  table_ = static_cast<Table*>(MapViewOfFile(mapping_, FILE_MAP_ALL_ACCESS, 0, 0, sizeof(Table)));
+  table_ = static_cast<Table*>(MapViewOfFile(mapping_.Get(), FILE_MAP_ALL_ACCESS, 0, 0, sizeof(Table)));
   if (!table_) return;
-  TableLocked guard(mutex_);
+  TableLocked guard(mutex_.Get());
   std::memset(table_, 0, sizeof(Table));
   table_->magic = kTableMagic;
   // Serial numbers differ between harness runs, so a device object that a
@@ -165,12 +164,10 @@ TSimConsole::TSimConsole() {
 TSimConsole::~TSimConsole() {
   while (!devices_.empty()) Unplug(devices_.begin()->first, false);
   if (table_) {
-    TableLocked guard(mutex_);
+    TableLocked guard(mutex_.Get());
     table_->magic = 0;
     UnmapViewOfFile(table_);
   }
-  if (mapping_) CloseHandle(mapping_);
-  if (mutex_) CloseHandle(mutex_);
 }
 
 DWORD TSimConsole::Plug(const DeviceProfile& profile, bool broadcast) {
@@ -178,7 +175,7 @@ DWORD TSimConsole::Plug(const DeviceProfile& profile, bool broadcast) {
   DeviceEntry* slot = nullptr;
   DWORD serial = 0;
   {
-    TableLocked guard(mutex_);
+    TableLocked guard(mutex_.Get());
     for (DeviceEntry& entry : table_->devices) {
       if (!entry.present && entry.serial == 0) {
         slot = &entry;
@@ -202,14 +199,14 @@ DWORD TSimConsole::Plug(const DeviceProfile& profile, bool broadcast) {
   auto device = std::make_unique<Device>();
   device->serial = serial;
   device->path = kPipePathPrefix + std::to_string(serial);
-  device->stop = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-  device->ready = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-  device->thread = CreateThread(nullptr, 0, &Device::Serve, device.get(), 0, nullptr);
+  device->stop.Reset(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+  device->ready.Reset(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+  device->thread.Reset(CreateThread(nullptr, 0, &Device::Serve, device.get(), 0, nullptr));
   if (!device->thread) return 0;
-  WaitForSingleObject(device->ready, 5000);
+  WaitForSingleObject(device->ready.Get(), 5000);
 
   {
-    TableLocked guard(mutex_);
+    TableLocked guard(mutex_.Get());
     slot->vendorId = profile.vendorId;
     slot->productId = profile.productId;
     slot->versionNumber = profile.versionNumber;
@@ -234,16 +231,13 @@ void TSimConsole::Unplug(DWORD serial, bool broadcast) {
   auto it = devices_.find(serial);
   if (it == devices_.end()) return;
   {
-    TableLocked guard(mutex_);
+    TableLocked guard(mutex_.Get());
     if (DeviceEntry* entry = Entry(serial)) entry->present = 0;
   }
   Device& device = *it->second;
-  SetEvent(device.stop);
-  WaitForSingleObject(device.thread, 10000);
-  CloseHandle(device.thread);
-  CloseHandle(device.stop);
-  CloseHandle(device.ready);
-  devices_.erase(it);
+  SetEvent(device.stop.Get());
+  WaitForSingleObject(device.thread.Get(), 10000);
+  devices_.erase(it);  // closes the thread's and the events' handles
   if (broadcast) Broadcast();
 }
 
@@ -258,21 +252,21 @@ int TSimConsole::SendInput(DWORD serial, const Report& report) {
   Locked guard(device->lock);
   int taken = 0;
   for (Instance& in : device->instances) {
-    if (!in.connected || in.pipe == INVALID_HANDLE_VALUE) continue;
+    if (!in.connected || !in.pipe) continue;
+    const ScopedKernelHandle done(CreateEventA(nullptr, TRUE, FALSE, nullptr));
     OVERLAPPED overlapped = {};
-    overlapped.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    overlapped.hEvent = done.Get();
     DWORD written = 0;
-    BOOL ok = WriteFile(in.pipe, report.data(), static_cast<DWORD>(report.size()), &written, &overlapped);
+    BOOL ok = WriteFile(in.pipe.Get(), report.data(), static_cast<DWORD>(report.size()), &written, &overlapped);
     if (!ok && GetLastError() == ERROR_IO_PENDING) {
       if (WaitForSingleObject(overlapped.hEvent, 1000) == WAIT_OBJECT_0) {
-        ok = GetOverlappedResult(in.pipe, &overlapped, &written, FALSE);
+        ok = GetOverlappedResult(in.pipe.Get(), &overlapped, &written, FALSE);
       } else {
-        CancelIoEx(in.pipe, &overlapped);
-        GetOverlappedResult(in.pipe, &overlapped, &written, TRUE);
+        CancelIoEx(in.pipe.Get(), &overlapped);
+        GetOverlappedResult(in.pipe.Get(), &overlapped, &written, TRUE);
         ok = FALSE;
       }
     }
-    CloseHandle(overlapped.hEvent);
     if (ok) ++taken;
   }
   return taken;
@@ -325,13 +319,13 @@ bool TSimConsole::WaitForSteadyHandle(DWORD serial, int timeoutMs, int steadyMs)
 }
 
 LONG TSimConsole::ProductReads(DWORD serial) const {
-  TableLocked guard(mutex_);
+  TableLocked guard(mutex_.Get());
   DeviceEntry* entry = Entry(serial);
   return entry ? entry->productReads : 0;
 }
 
 LONG TSimConsole::PreparsedReads(DWORD serial) const {
-  TableLocked guard(mutex_);
+  TableLocked guard(mutex_.Get());
   DeviceEntry* entry = Entry(serial);
   return entry ? entry->preparsedReads : 0;
 }

@@ -1,6 +1,7 @@
 // The doubles' view of the device table (mapped on first use, kept mapped).
 #pragma once
 
+#include "support/ScopedHandle.h"
 #include "tools/simconsole/SimTable.h"
 
 namespace simconsole {
@@ -16,7 +17,7 @@ class TableLock {
   TableLock& operator=(const TableLock&) = delete;
 
  private:
-  HANDLE mutex_ = nullptr;
+  ScopedKernelHandle mutex_;
 };
 
 // The present entry whose pipe a client handle is connected to, or null.

@@ -7,10 +7,10 @@ namespace simconsole {
 Table* OpenTable() {
   static Table* table = nullptr;
   if (!table) {
-    HANDLE mapping = OpenFileMappingA(FILE_MAP_ALL_ACCESS, FALSE, kTableName);
+    const ScopedKernelHandle mapping(OpenFileMappingA(FILE_MAP_ALL_ACCESS, FALSE, kTableName));
     if (!mapping) return nullptr;
-    void* view = MapViewOfFile(mapping, FILE_MAP_ALL_ACCESS, 0, 0, sizeof(Table));
-    CloseHandle(mapping);  // the view keeps the section
+    // The view keeps the section once the mapping's handle is closed.
+    void* view = MapViewOfFile(mapping.Get(), FILE_MAP_ALL_ACCESS, 0, 0, sizeof(Table));
     if (!view) return nullptr;
     table = static_cast<Table*>(view);
   }
@@ -18,15 +18,12 @@ Table* OpenTable() {
 }
 
 TableLock::TableLock() {
-  mutex_ = CreateMutexA(nullptr, FALSE, kLockName);
-  if (mutex_) WaitForSingleObject(mutex_, 2000);
+  mutex_.Reset(CreateMutexA(nullptr, FALSE, kLockName));
+  if (mutex_) WaitForSingleObject(mutex_.Get(), 2000);
 }
 
 TableLock::~TableLock() {
-  if (mutex_) {
-    ReleaseMutex(mutex_);
-    CloseHandle(mutex_);
-  }
+  if (mutex_) ReleaseMutex(mutex_.Get());
 }
 
 DeviceEntry* EntryForSerial(Table* table, DWORD serial) {

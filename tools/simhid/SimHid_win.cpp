@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "support/CriticalSection.h"
+#include "support/ScopedHandle.h"
 #include "tools/simhid/SimHidProtocol.h"
 
 namespace simhid {
@@ -33,6 +34,14 @@ std::wstring HardwareId(int slot) {
   wsprintfW(text, L"qexsimhid\\slot_%d", slot);
   return text;
 }
+
+// The harness links the setup library directly (the agent binds it at run time).
+struct DeviceInfoListTraits {
+  using Handle = HDEVINFO;
+  static Handle Invalid() { return INVALID_HANDLE_VALUE; }
+  static void Close(Handle h) { ::SetupDiDestroyDeviceInfoList(h); }
+};
+using ScopedDeviceInfoList = ScopedHandle<DeviceInfoListTraits>;
 
 std::string PipeName(int slot) { return "\\\\.\\pipe\\" SIMHID_PIPE_PREFIX + std::to_string(slot); }
 
@@ -64,13 +73,12 @@ bool Transfer(HANDLE pipe, HANDLE event, HANDLE stop, bool write, void* buffer, 
 
 std::string FileBytes(const std::string& path) {
   std::string bytes;
-  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                            OPEN_EXISTING, 0, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return bytes;
+  const ScopedFile file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                   nullptr, OPEN_EXISTING, 0, nullptr));
+  if (!file) return bytes;
   char buffer[65536];
   DWORD read = 0;
-  while (ReadFile(file, buffer, sizeof buffer, &read, nullptr) && read > 0) bytes.append(buffer, read);
-  CloseHandle(file);
+  while (ReadFile(file.Get(), buffer, sizeof buffer, &read, nullptr) && read > 0) bytes.append(buffer, read);
   return bytes;
 }
 
@@ -78,16 +86,15 @@ std::string FileBytes(const std::string& path) {
 // could not be removed.
 bool RemoveInstance(int slot, std::string* error) {
   const std::wstring instance = InstanceId(slot);
-  HDEVINFO set = SetupDiCreateDeviceInfoList(&kHidClassGuid, nullptr);
-  if (set == INVALID_HANDLE_VALUE) return false;
+  const ScopedDeviceInfoList set(SetupDiCreateDeviceInfoList(&kHidClassGuid, nullptr));
+  if (!set) return false;
   SP_DEVINFO_DATA info = {};
   info.cbSize = sizeof info;
   bool ok = true;
-  if (SetupDiOpenDeviceInfoW(set, instance.c_str(), nullptr, 0, &info)) {
-    ok = SetupDiCallClassInstaller(DIF_REMOVE, set, &info);
+  if (SetupDiOpenDeviceInfoW(set.Get(), instance.c_str(), nullptr, 0, &info)) {
+    ok = SetupDiCallClassInstaller(DIF_REMOVE, set.Get(), &info);
     if (!ok && error) *error = LastErrorText("DIF_REMOVE");
   }
-  SetupDiDestroyDeviceInfoList(set);
   return ok;
 }
 
@@ -99,34 +106,22 @@ struct TSimHid::Slot {
   DWORD number = 0;
   DeviceProfile profile;
   bool plugged = false;
-  HANDLE stop = nullptr;
-  HANDLE configured = nullptr;  // the driver took its profile
-  HANDLE gone = nullptr;        // the driver said it is being removed
-  HANDLE threads[kInstances] = {};
-  HANDLE pipes[kInstances] = {INVALID_HANDLE_VALUE, INVALID_HANDLE_VALUE, INVALID_HANDLE_VALUE,
-                               INVALID_HANDLE_VALUE};
-  HANDLE commandPipe = INVALID_HANDLE_VALUE;  // the connection the driver reads, once known
+  ScopedKernelHandle stop{CreateEventA(nullptr, TRUE, FALSE, nullptr)};
+  ScopedKernelHandle configured{CreateEventA(nullptr, TRUE, FALSE, nullptr)};  // the driver took its profile
+  ScopedKernelHandle gone{CreateEventA(nullptr, TRUE, FALSE, nullptr)};  // the driver said it is being removed
+  ScopedKernelHandle threads[kInstances];
+  ScopedFile pipes[kInstances];
+  HANDLE commandPipe = INVALID_HANDLE_VALUE;  // one of pipes, the connection the driver reads, once known
   mutable CriticalSection lock;               // outputs, commandPipe
   CriticalSection writeLock;                  // one frame at a time to the driver
-  HANDLE writeEvent = nullptr;
+  ScopedKernelHandle writeEvent{CreateEventA(nullptr, TRUE, FALSE, nullptr)};
   std::vector<Report> outputs;
 
-  Slot() {
-    stop = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    configured = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    gone = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    writeEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-  }
+  // The threads end before the pipes and events they use are closed.
   ~Slot() {
-    SetEvent(stop);
-    for (HANDLE& thread : threads) {
-      if (!thread) continue;
-      WaitForSingleObject(thread, 5000);
-      CloseHandle(thread);
-    }
-    for (HANDLE pipe : pipes)
-      if (pipe != INVALID_HANDLE_VALUE) CloseHandle(pipe);
-    for (HANDLE h : {stop, configured, gone, writeEvent}) CloseHandle(h);
+    SetEvent(stop.Get());
+    for (const ScopedKernelHandle& thread : threads)
+      if (thread) WaitForSingleObject(thread.Get(), 5000);
   }
 
   bool Send(char kind, const void* payload, DWORD length) {
@@ -142,7 +137,7 @@ struct TSimHid::Slot {
     std::memcpy(frame.data(), &size, 4);
     frame[4] = static_cast<std::uint8_t>(kind);
     if (length) std::memcpy(frame.data() + 5, payload, length);
-    return Transfer(pipe, writeEvent, nullptr, true, frame.data(), static_cast<DWORD>(frame.size()));
+    return Transfer(pipe, writeEvent.Get(), nullptr, true, frame.data(), static_cast<DWORD>(frame.size()));
   }
 
   SimHidConfig Config() const {
@@ -183,17 +178,18 @@ struct TSimHid::Slot {
   // Serves one pipe instance: a connection, its hello, then its frames, and
   // again for the next connection (a replugged device).
   void Run(int index) {
-    HANDLE pipe = pipes[index];
-    HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    const HANDLE pipe = pipes[index].Get();
+    const ScopedKernelHandle done(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    const HANDLE event = done.Get();
     std::vector<std::uint8_t> body(SIMHID_MAX_FRAME);
-    while (WaitForSingleObject(stop, 0) != WAIT_OBJECT_0) {
+    while (WaitForSingleObject(stop.Get(), 0) != WAIT_OBJECT_0) {
       OVERLAPPED overlapped = {};
       overlapped.hEvent = event;
       ResetEvent(event);
       if (!ConnectNamedPipe(pipe, &overlapped)) {
         const DWORD error = GetLastError();
         if (error == ERROR_IO_PENDING) {
-          HANDLE waits[2] = {event, stop};
+          HANDLE waits[2] = {event, stop.Get()};
           if (WaitForMultipleObjects(2, waits, FALSE, INFINITE) != WAIT_OBJECT_0) {
             CancelIoEx(pipe, &overlapped);
             DWORD done;
@@ -207,8 +203,8 @@ struct TSimHid::Slot {
       bool commands = false;
       for (;;) {
         std::uint32_t size = 0;
-        if (!Transfer(pipe, event, stop, false, &size, 4) || size < 1 || size > body.size()) break;
-        if (!Transfer(pipe, event, stop, false, body.data(), size)) break;
+        if (!Transfer(pipe, event, stop.Get(), false, &size, 4) || size < 1 || size > body.size()) break;
+        if (!Transfer(pipe, event, stop.Get(), false, body.data(), size)) break;
         const char kind = static_cast<char>(body[0]);
         if (kind == SIMHID_HELLO_COMMANDS) {
           commands = true;
@@ -217,11 +213,11 @@ struct TSimHid::Slot {
             commandPipe = pipe;
           }
           const SimHidConfig config = Config();
-          if (Send(SIMHID_CONFIG, &config, sizeof config)) SetEvent(configured);
+          if (Send(SIMHID_CONFIG, &config, sizeof config)) SetEvent(configured.Get());
           // From here on only this harness writes to the connection: a read
           // kept pending on it stalls the writes under Wine. It ends when the
           // driver says it is being removed.
-          HANDLE waits[2] = {gone, stop};
+          HANDLE waits[2] = {gone.Get(), stop.Get()};
           WaitForMultipleObjects(2, waits, FALSE, INFINITE);
           Sleep(100);  // the driver reads its exit and closes its end
           break;
@@ -229,7 +225,7 @@ struct TSimHid::Slot {
           std::lock_guard<CriticalSection> guard(lock);
           outputs.emplace_back(body.begin() + 1, body.begin() + size);
         } else if (kind == SIMHID_GONE) {
-          SetEvent(gone);
+          SetEvent(gone.Get());
           Send(SIMHID_EXIT, nullptr, 0);
         }
       }
@@ -241,7 +237,6 @@ struct TSimHid::Slot {
       }
       DisconnectNamedPipe(pipe);
     }
-    CloseHandle(event);
   }
 };
 
@@ -276,12 +271,10 @@ bool TSimHid::Install(const std::string& driverFile, std::string* error) {
       "\r\n[Install]\r\n\r\n[Install.Services]\r\nAddService=qexsimhid,0x2,Service\r\n\r\n"
       "[Service]\r\nServiceType=1\r\nStartType=3\r\nErrorControl=1\r\nServiceBinary=%12%\\qexsimhid.sys\r\n\r\n"
       "[Strings]\r\nName=\"QEX simulated console\"\r\n";
-  HANDLE file = CreateFileA(infPath_.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  const ScopedFile file(CreateFileA(infPath_.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
   DWORD written = 0;
-  const bool ok = file != INVALID_HANDLE_VALUE &&
-                  WriteFile(file, inf.data(), static_cast<DWORD>(inf.size()), &written, nullptr) &&
+  const bool ok = file && WriteFile(file.Get(), inf.data(), static_cast<DWORD>(inf.size()), &written, nullptr) &&
                   written == inf.size();
-  if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
   if (!ok && error) *error = "writing " + infPath_ + ": " + LastErrorText("WriteFile");
   return ok;
 }
@@ -292,26 +285,26 @@ TSimHid::Slot* TSimHid::Find(DWORD serial) const {
 }
 
 bool TSimHid::Start(Slot& slot) {
-  ResetEvent(slot.configured);
-  ResetEvent(slot.gone);
+  ResetEvent(slot.configured.Get());
+  ResetEvent(slot.gone.Get());
   if (!slot.threads[0]) {
     for (int i = 0; i < kInstances; ++i) {
-      slot.pipes[i] = CreateNamedPipeA(PipeName(static_cast<int>(slot.number)).c_str(),
-                                       PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED, PIPE_TYPE_BYTE | PIPE_WAIT, kInstances,
-                                       65536, 65536, 0, nullptr);
-      if (slot.pipes[i] == INVALID_HANDLE_VALUE) {
+      slot.pipes[i].Reset(CreateNamedPipeA(PipeName(static_cast<int>(slot.number)).c_str(),
+                                           PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED, PIPE_TYPE_BYTE | PIPE_WAIT,
+                                           kInstances, 65536, 65536, 0, nullptr));
+      if (!slot.pipes[i]) {
         lastError_ = LastErrorText("CreateNamedPipe");
         return false;
       }
-      slot.threads[i] = CreateThread(nullptr, 0, &Slot::Serve, new Slot::ServeArgs{&slot, i}, 0, nullptr);
+      slot.threads[i].Reset(CreateThread(nullptr, 0, &Slot::Serve, new Slot::ServeArgs{&slot, i}, 0, nullptr));
     }
   }
 
-  bool connected = AddDevice(slot) && WaitForSingleObject(slot.configured, kFirstConnectMs) == WAIT_OBJECT_0;
+  bool connected = AddDevice(slot) && WaitForSingleObject(slot.configured.Get(), kFirstConnectMs) == WAIT_OBJECT_0;
   if (!connected) {
     // The first driver load of a fresh prefix's session can fail to start
     // the device; adding it again starts it.
-    connected = AddDevice(slot) && WaitForSingleObject(slot.configured, kWaitMs) == WAIT_OBJECT_0;
+    connected = AddDevice(slot) && WaitForSingleObject(slot.configured.Get(), kWaitMs) == WAIT_OBJECT_0;
   }
   if (!connected) {
     if (lastError_.empty()) lastError_ = "the driver of slot " + std::to_string(slot.number) + " never connected";
@@ -330,28 +323,31 @@ bool TSimHid::AddDevice(Slot& slot) {
   // A test that died leaves its devices behind.
   if (!RemoveInstance(static_cast<int>(slot.number), &lastError_)) return false;
   const std::wstring instance = InstanceId(static_cast<int>(slot.number));
-  HDEVINFO set = SetupDiCreateDeviceInfoList(&kHidClassGuid, nullptr);
-  if (set == INVALID_HANDLE_VALUE) {
-    lastError_ = LastErrorText("SetupDiCreateDeviceInfoList");
-    return false;
+  bool ok = false;
+  {
+    const ScopedDeviceInfoList set(SetupDiCreateDeviceInfoList(&kHidClassGuid, nullptr));
+    if (!set) {
+      lastError_ = LastErrorText("SetupDiCreateDeviceInfoList");
+      return false;
+    }
+    SP_DEVINFO_DATA info = {};
+    info.cbSize = sizeof info;
+    ok = SetupDiCreateDeviceInfoW(set.Get(), instance.c_str(), &kHidClassGuid, nullptr, nullptr, 0, &info);
+    if (!ok) lastError_ = LastErrorText("SetupDiCreateDeviceInfo");
+    if (ok) {
+      std::wstring ids = HardwareId(static_cast<int>(slot.number));
+      ids.push_back(L'\0');
+      ids.push_back(L'\0');
+      ok = SetupDiSetDeviceRegistryPropertyW(set.Get(), &info, SPDRP_HARDWAREID,
+                                             reinterpret_cast<const BYTE*>(ids.data()),
+                                             static_cast<DWORD>(ids.size() * sizeof(wchar_t)));
+      if (!ok) lastError_ = LastErrorText("SetupDiSetDeviceRegistryProperty");
+    }
+    if (ok) {
+      ok = SetupDiCallClassInstaller(DIF_REGISTERDEVICE, set.Get(), &info);
+      if (!ok) lastError_ = LastErrorText("DIF_REGISTERDEVICE");
+    }
   }
-  SP_DEVINFO_DATA info = {};
-  info.cbSize = sizeof info;
-  bool ok = SetupDiCreateDeviceInfoW(set, instance.c_str(), &kHidClassGuid, nullptr, nullptr, 0, &info);
-  if (!ok) lastError_ = LastErrorText("SetupDiCreateDeviceInfo");
-  if (ok) {
-    std::wstring ids = HardwareId(static_cast<int>(slot.number));
-    ids.push_back(L'\0');
-    ids.push_back(L'\0');
-    ok = SetupDiSetDeviceRegistryPropertyW(set, &info, SPDRP_HARDWAREID, reinterpret_cast<const BYTE*>(ids.data()),
-                                           static_cast<DWORD>(ids.size() * sizeof(wchar_t)));
-    if (!ok) lastError_ = LastErrorText("SetupDiSetDeviceRegistryProperty");
-  }
-  if (ok) {
-    ok = SetupDiCallClassInstaller(DIF_REGISTERDEVICE, set, &info);
-    if (!ok) lastError_ = LastErrorText("DIF_REGISTERDEVICE");
-  }
-  SetupDiDestroyDeviceInfoList(set);
   if (!ok) return false;
 
   const std::wstring hardware = HardwareId(static_cast<int>(slot.number));
@@ -395,7 +391,7 @@ bool TSimHid::Unplug(DWORD serial, bool broadcast) {
   if (!slot || !slot->plugged) return false;
   bool ok = RemoveInstance(static_cast<int>(serial), &lastError_);
   slot->plugged = false;
-  if (ok && WaitForSingleObject(slot->gone, kWaitMs) != WAIT_OBJECT_0) {
+  if (ok && WaitForSingleObject(slot->gone.Get(), kWaitMs) != WAIT_OBJECT_0) {
     lastError_ = "the driver of slot " + std::to_string(serial) + " never said it was removed";
     ok = false;
   }
@@ -416,29 +412,29 @@ std::string TSimHid::DevicePath(DWORD serial) const {
   // The interface of the HID child of the slot's root device.
   std::wstring child = InstanceId(static_cast<int>(serial));
   child.replace(0, 4, L"HID");
-  HDEVINFO set = SetupDiGetClassDevsA(&kHidInterface, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
-  if (set == INVALID_HANDLE_VALUE) return std::string();
+  const ScopedDeviceInfoList set(
+      SetupDiGetClassDevsA(&kHidInterface, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE));
+  if (!set) return std::string();
   std::string found;
   for (DWORD index = 0; found.empty(); ++index) {
     SP_DEVICE_INTERFACE_DATA data = {};
     data.cbSize = sizeof data;
-    if (!SetupDiEnumDeviceInterfaces(set, nullptr, &kHidInterface, index, &data)) break;
+    if (!SetupDiEnumDeviceInterfaces(set.Get(), nullptr, &kHidInterface, index, &data)) break;
     SP_DEVINFO_DATA info = {};
     info.cbSize = sizeof info;
     DWORD required = 0;
-    SetupDiGetDeviceInterfaceDetailA(set, &data, nullptr, 0, &required, nullptr);
+    SetupDiGetDeviceInterfaceDetailA(set.Get(), &data, nullptr, 0, &required, nullptr);
     if (!required) continue;
     std::vector<char> buffer(required + 1, 0);
     auto* detail = reinterpret_cast<PSP_DEVICE_INTERFACE_DETAIL_DATA_A>(buffer.data());
     detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);
-    if (!SetupDiGetDeviceInterfaceDetailA(set, &data, detail, required, nullptr, &info)) continue;
+    if (!SetupDiGetDeviceInterfaceDetailA(set.Get(), &data, detail, required, nullptr, &info)) continue;
     // The class driver names its child after the root instance
     // ("HID\\QEXSIMHID\\0001" for "ROOT\\QEXSIMHID\\0001").
     wchar_t id[MAX_DEVICE_ID_LEN] = {};
     if (CM_Get_Device_IDW(info.DevInst, id, MAX_DEVICE_ID_LEN, 0) != CR_SUCCESS) continue;
     if (lstrcmpiW(id, child.c_str()) == 0) found = detail->DevicePath;
   }
-  SetupDiDestroyDeviceInfoList(set);
   return found;
 }
 
