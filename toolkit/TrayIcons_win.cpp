@@ -1,4 +1,4 @@
-#include "support/TrayIcons.h"
+#include "toolkit/TrayIcons.h"
 
 #include <cstring>
 
