@@ -10,12 +10,11 @@ namespace bench {
 
 namespace {
 
-using Locked = CriticalSectionLock;
+using Locked = std::lock_guard<CriticalSection>;
 
 }  // namespace
 
 TLoopbackPeer::TLoopbackPeer() {
-  InitializeCriticalSection(&lock_);
   listener_ = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
   if (listener_ == INVALID_SOCKET) return;
   BOOL reuse = TRUE;
@@ -48,7 +47,6 @@ TLoopbackPeer::~TLoopbackPeer() {
     closesocket(connection->socket);
     delete connection;
   }
-  DeleteCriticalSection(&lock_);
 }
 
 DWORD WINAPI TLoopbackPeer::AcceptThread(void* self) {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "bench/RelayStats.h"
+#include "support/CriticalSection.h"
 #include "support/Win32.h"
 
 namespace bench {
@@ -43,7 +44,7 @@ class TLoopbackPeer {
   SOCKET listener_ = INVALID_SOCKET;
   HANDLE acceptThread_ = nullptr;
   bool ok_ = false;
-  mutable CRITICAL_SECTION lock_;
+  mutable CriticalSection lock_;
   std::vector<Connection*> connections_;
   int open_ = 0;
   std::size_t damaged_ = 0;
