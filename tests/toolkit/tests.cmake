@@ -1,5 +1,6 @@
 qex_add_native_test(toolkit_core_test
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/window_description_test.cpp ${CMAKE_CURRENT_LIST_DIR}/delegate_test.cpp
+          ${CMAKE_CURRENT_LIST_DIR}/description_values_test.cpp
   LIBS qex_toolkit_core)
 qex_add_fuzzer(window_description_fuzz
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/window_description_fuzz.cpp
