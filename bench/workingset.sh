@@ -2,7 +2,8 @@
 # The working-set benchmark: builds the 64-bit agent, the minimal window
 # program and the benchmark in the relay benchmark's build folder and prefix,
 # and runs it (README.md, "Working set").
-#   bench/workingset.sh [--seconds N] [--rate N]
+#   bench/workingset.sh [--seconds N] [--rate N] [--module-costs]
+# QEX_BENCH_AGENT runs another build of the agent (an earlier one, to compare).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${QEX_BENCH_BUILD:-$root/build/bench64}
@@ -22,4 +23,4 @@ WINEPREFIX="$prefix" "$WINE64" wineboot </dev/null >/dev/null 2>&1
 
 echo "machine: $(nproc) cores, $("$WINE64" --version); date: $(date -u '+%Y-%m-%d %H:%M UTC'); load: $(cut -d' ' -f1-3 /proc/loadavg)"
 WINEPREFIX="$prefix" QEX_SIMHID_SYS="Z:$build/tools/simhid/qexsimhid.sys" "$WINE64" "$build/bench/workingset_bench.exe" \
-  "$build/app/QEXJoystick.exe" "$build/bench/minimal_window.exe" "$@"
+  "${QEX_BENCH_AGENT:-$build/app/QEXJoystick.exe}" "$build/bench/minimal_window.exe" "$@"
