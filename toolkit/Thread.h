@@ -45,6 +45,8 @@ class TThread {
   bool Terminated() const { return terminated_; }
   // Runs call on the main thread and waits for it to return; an exception
   // it throws is re-thrown here. Called on the main thread, it runs at once.
+  // Throws EOSError, without running call, when the platform gives no event
+  // to wait on.
   void Synchronize(const std::function<void()>& call);
 
  private:

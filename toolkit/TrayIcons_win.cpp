@@ -40,7 +40,7 @@ TTrayIcon::ShellNotify& TTrayIcon::NotifyFunction() {
 TTrayIcon::TTrayIcon(TComponent* owner) : TComponent(owner) {
   window_ = std::make_unique<THiddenWindow>(
       [this](UINT message, WPARAM wParam, LPARAM lParam) { return HandleMessage(message, wParam, lParam); });
-  // Rename the class-less hidden window's text so tests can tell it apart.
+  // The hidden windows share one class; the text tells this one apart, for tests.
   SetWindowTextA(window_->Handle(), kTrayIconWindowClass);
 }
 
