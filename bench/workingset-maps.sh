@@ -10,13 +10,8 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 prefix=${QEX_BENCH_PREFIX:-$root/build/bench64-prefix}
 settle=${QEX_BENCH_SETTLE:-10}
 
-# shellcheck source=../scripts/wine-env.sh
-source "$root/scripts/wine-env.sh"
-qex_make_prefix "$prefix" win64
-qex_start_display
-trap '[[ -n "${QEX_XVFB_PID:-}" ]] && kill "$QEX_XVFB_PID" 2>/dev/null; WINEPREFIX="$prefix" "$WINESERVER" -k 2>/dev/null || true' EXIT
-WINEPREFIX="$prefix" "$WINESERVER" -p
-WINEPREFIX="$prefix" "$WINE64" wineboot </dev/null >/dev/null 2>&1
+# shellcheck source=workingset-prefix.sh
+source "$root/bench/workingset-prefix.sh"
 
 for program in "$@"; do
   # wine64 becomes the Windows process itself: $! is the program.

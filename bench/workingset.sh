@@ -12,14 +12,8 @@ prefix=${QEX_BENCH_PREFIX:-$root/build/bench64-prefix}
 cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-x86_64.cmake" -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$build" -j2 --target workingset_bench
 
-# shellcheck source=../scripts/wine-env.sh
-source "$root/scripts/wine-env.sh"
-qex_make_prefix "$prefix" win64
-qex_start_display
-trap '[[ -n "${QEX_XVFB_PID:-}" ]] && kill "$QEX_XVFB_PID" 2>/dev/null; WINEPREFIX="$prefix" "$WINESERVER" -k 2>/dev/null || true' EXIT
-# The prefix's services are up before the benchmark plugs its console.
-WINEPREFIX="$prefix" "$WINESERVER" -p
-WINEPREFIX="$prefix" "$WINE64" wineboot </dev/null >/dev/null 2>&1
+# shellcheck source=workingset-prefix.sh
+source "$root/bench/workingset-prefix.sh"
 
 echo "machine: $(nproc) cores, $("$WINE64" --version); date: $(date -u '+%Y-%m-%d %H:%M UTC'); load: $(cut -d' ' -f1-3 /proc/loadavg)"
 WINEPREFIX="$prefix" QEX_SIMHID_SYS="Z:$build/tools/simhid/qexsimhid.sys" "$WINE64" "$build/bench/workingset_bench.exe" \
