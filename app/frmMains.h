@@ -12,7 +12,7 @@
 #include "hid/HidController.h"
 #include "net/ClientSocket.h"
 #include "support/Hex.h"
-#include "support/TrayIcons.h"
+#include "toolkit/TrayIcons.h"
 #include "toolkit/Controls.h"
 
 class TfrmMain : public TForm {

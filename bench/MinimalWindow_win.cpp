@@ -1,6 +1,12 @@
 // The working-set benchmark's yardstick: a plain window with eight labels and
 // a message loop, linked the way the agent is (static runtime), and nothing
 // else.
+//   minimal_window [--load a.dll,b.dll]
+// --load loads those modules first (by name, as the agent's imports would),
+// so that the benchmark can tell what each module costs on its own.
+#include <cstring>
+#include <string>
+
 #include "support/Win32.h"
 
 namespace {
@@ -16,6 +22,18 @@ LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show) {
+  if (__argc >= 3 && std::strcmp(__argv[1], "--load") == 0) {
+    std::string list = __argv[2];
+    for (std::size_t begin = 0; begin <= list.size();) {
+      std::size_t end = list.find(',', begin);
+      if (end == std::string::npos) end = list.size();
+      const std::string module = list.substr(begin, end - begin);
+      // Kept loaded to the end; a module that does not load ends the program,
+      // so that no figure stands for a module that is not there.
+      if (!module.empty() && !LoadLibraryA(module.c_str())) return 2;
+      begin = end + 1;
+    }
+  }
   WNDCLASSW windowClass = {};
   windowClass.lpfnWndProc = WindowProc;
   windowClass.hInstance = instance;

@@ -2,7 +2,8 @@
 # The working-set benchmark: builds the 64-bit agent, the minimal window
 # program and the benchmark in the relay benchmark's build folder and prefix,
 # and runs it (README.md, "Working set").
-#   bench/workingset.sh [--seconds N] [--rate N]
+#   bench/workingset.sh [--seconds N] [--rate N] [--module-costs]
+# QEX_BENCH_AGENT runs another build of the agent (an earlier one, to compare).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${QEX_BENCH_BUILD:-$root/build/bench64}
@@ -11,15 +12,9 @@ prefix=${QEX_BENCH_PREFIX:-$root/build/bench64-prefix}
 cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-x86_64.cmake" -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$build" -j2 --target workingset_bench
 
-# shellcheck source=../scripts/wine-env.sh
-source "$root/scripts/wine-env.sh"
-qex_make_prefix "$prefix" win64
-qex_start_display
-trap '[[ -n "${QEX_XVFB_PID:-}" ]] && kill "$QEX_XVFB_PID" 2>/dev/null; WINEPREFIX="$prefix" "$WINESERVER" -k 2>/dev/null || true' EXIT
-# The prefix's services are up before the benchmark plugs its console.
-WINEPREFIX="$prefix" "$WINESERVER" -p
-WINEPREFIX="$prefix" "$WINE64" wineboot </dev/null >/dev/null 2>&1
+# shellcheck source=workingset-prefix.sh
+source "$root/bench/workingset-prefix.sh"
 
 echo "machine: $(nproc) cores, $("$WINE64" --version); date: $(date -u '+%Y-%m-%d %H:%M UTC'); load: $(cut -d' ' -f1-3 /proc/loadavg)"
 WINEPREFIX="$prefix" QEX_SIMHID_SYS="Z:$build/tools/simhid/qexsimhid.sys" "$WINE64" "$build/bench/workingset_bench.exe" \
-  "$build/app/QEXJoystick.exe" "$build/bench/minimal_window.exe" "$@"
+  "${QEX_BENCH_AGENT:-$build/app/QEXJoystick.exe}" "$build/bench/minimal_window.exe" "$@"

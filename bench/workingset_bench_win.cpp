@@ -1,8 +1,10 @@
 // The agent's working set against a minimal window program under the same
 // Wine, in the same run: each started fresh and measured once settled, the
 // agent also after relaying reports at a fixed rate from a simulated console
-// to a loopback live host.
-//   workingset_bench AGENT_EXE MINIMAL_EXE [--seconds N] [--rate N]
+// to a loopback live host. With --module-costs it then starts the minimal
+// program once more for each module the agent loads beyond it, with that
+// module loaded (and what it pulls in), and reports what each adds.
+//   workingset_bench AGENT_EXE MINIMAL_EXE [--seconds N] [--rate N] [--module-costs]
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -44,8 +46,8 @@ class TChild {
     CloseHandle(info_.hProcess);
     CloseHandle(info_.hThread);
   }
-  bool Start(const std::string& exe) {
-    std::string commandLine = "\"" + exe + "\"";
+  bool Start(const std::string& exe, const std::string& arguments = "") {
+    std::string commandLine = "\"" + exe + "\"" + (arguments.empty() ? "" : " " + arguments);
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
     return CreateProcessA(exe.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
@@ -108,6 +110,28 @@ std::string WindowsPath(std::string path) {
   return path;
 }
 
+using ModuleList = std::vector<std::pair<double, std::string>>;
+
+// Starts the program, waits for its window and settles; its working set,
+// peak and modules. False when it shows no window.
+bool MeasureWindowProgram(const std::string& exe, const std::string& arguments, double& workingSet, double& peak,
+                          ModuleList* modules) {
+  TChild child;
+  if (!child.Start(exe, arguments) ||
+      !WaitUntilTrue(kReadyTimeoutMs, [](void* c) { return static_cast<TChild*>(c)->HasWindow(); }, &child))
+    return false;
+  Sleep(kSettleMs);
+  child.Memory(workingSet, peak);
+  if (modules) *modules = child.Modules();
+  return true;
+}
+
+bool Listed(const ModuleList& modules, const std::string& name) {
+  for (const auto& module : modules)
+    if (_stricmp(module.second.c_str(), name.c_str()) == 0) return true;
+  return false;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -117,9 +141,11 @@ int main(int argc, char** argv) {
   }
   const std::string agentExe = WindowsPath(argv[1]), minimalExe = WindowsPath(argv[2]);
   int seconds = 10, rate = 1000;
-  for (int i = 3; i + 1 < argc; i += 2) {
-    if (!std::strcmp(argv[i], "--seconds")) seconds = std::atoi(argv[i + 1]);
-    if (!std::strcmp(argv[i], "--rate")) rate = std::atoi(argv[i + 1]);
+  bool moduleCosts = false;
+  for (int i = 3; i < argc; ++i) {
+    if (!std::strcmp(argv[i], "--module-costs")) moduleCosts = true;
+    else if (i + 1 < argc && !std::strcmp(argv[i], "--seconds")) seconds = std::atoi(argv[++i]);
+    else if (i + 1 < argc && !std::strcmp(argv[i], "--rate")) rate = std::atoi(argv[++i]);
   }
   std::setvbuf(stdout, nullptr, _IONBF, 0);
   WSADATA wsa;
@@ -127,17 +153,10 @@ int main(int argc, char** argv) {
   RegDeleteTreeA(HKEY_CURRENT_USER, "Software\\QEX\\JoystickAgent");  // the default address
 
   double minimalWs = 0, minimalPeak = 0;
-  std::vector<std::pair<double, std::string>> minimalModules;
-  {
-    TChild minimal;
-    if (!minimal.Start(minimalExe) ||
-        !WaitUntilTrue(kReadyTimeoutMs, [](void* c) { return static_cast<TChild*>(c)->HasWindow(); }, &minimal)) {
-      std::fprintf(stderr, "the minimal window program did not show its window\n");
-      return 1;
-    }
-    Sleep(kSettleMs);
-    minimal.Memory(minimalWs, minimalPeak);
-    minimalModules = minimal.Modules();
+  ModuleList minimalModules;
+  if (!MeasureWindowProgram(minimalExe, "", minimalWs, minimalPeak, &minimalModules)) {
+    std::fprintf(stderr, "the minimal window program did not show its window\n");
+    return 1;
   }
 
   TSimHid console;
@@ -195,12 +214,37 @@ int main(int argc, char** argv) {
   std::printf("| agent | after %d s at %d reports/s (%ld written, %ld taken, %zu arrived) | %.0f | %.0f | %.0f |\n",
               seconds, rate, count, taken, arrived, relayWs, relayPeak, relayWs - minimalWs);
   std::printf("\nModules the agent loads beyond the minimal program's (image size KiB):");
+  std::vector<std::string> extraModules;
   for (const auto& module : agentModules) {
-    bool shared = false;
-    for (const auto& other : minimalModules) shared = shared || _stricmp(other.second.c_str(), module.second.c_str()) == 0;
-    if (!shared) std::printf(" %s %.0f;", module.second.c_str(), module.first);
+    if (Listed(minimalModules, module.second)) continue;
+    std::printf(" %s %.0f;", module.second.c_str(), module.first);
+    if (_stricmp(module.second.c_str(), "QEXJoystick.exe") != 0) extraModules.push_back(module.second);
   }
   std::printf("\n");
+  if (moduleCosts) {
+    // A module brings in what it imports itself, so the rows overlap; the
+    // last row is all of them at once.
+    std::printf("\nWhat each module adds to the minimal program (working set KiB, 3 s after its window shows):\n\n");
+    std::printf("| module loaded | minimal program KiB | added KiB | also loaded |\n|---|---|---|---|\n");
+    std::string all;
+    extraModules.push_back("");  // all of them
+    for (const std::string& module : extraModules) {
+      const std::string list = module.empty() ? all : module;
+      if (!module.empty()) all += (all.empty() ? "" : ",") + module;
+      double ws = 0, peak = 0;
+      ModuleList loaded;
+      if (!MeasureWindowProgram(minimalExe, "--load " + list, ws, peak, &loaded)) {
+        std::printf("| %s | (did not start) | | |\n", module.empty() ? "all of the above" : module.c_str());
+        continue;
+      }
+      std::string also;
+      for (const auto& m : loaded)
+        if (!Listed(minimalModules, m.second) && _stricmp(m.second.c_str(), module.c_str()) != 0 && !module.empty())
+          also += (also.empty() ? "" : ", ") + m.second;
+      std::printf("| %s | %.0f | %.0f | %s |\n", module.empty() ? "all of the above" : module.c_str(), ws,
+                  ws - minimalWs, also.c_str());
+    }
+  }
   const bool met = startWs - minimalWs <= kTargetKiB && relayWs - minimalWs <= kTargetKiB;
   std::printf("\nTarget: the agent's working set within 6 MB of the minimal program: %s\n", met ? "met" : "MISSED");
   console.Unplug(serial, false);

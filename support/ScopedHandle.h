@@ -72,6 +72,13 @@ struct IconTraits {
   static Handle Invalid() { return nullptr; }
   static void Close(Handle h) { ::DestroyIcon(h); }
 };
+// GDI objects by their own handle type, so an owner hands out an HFONT, not an HGDIOBJ.
+template <class H>
+struct TypedGdiObjectTraits {
+  using Handle = H;
+  static Handle Invalid() { return nullptr; }
+  static void Close(Handle h) { ::DeleteObject(h); }
+};
 struct SocketTraits {  // Close gives closesocket's result, for a caller that reports a failed close
   using Handle = SOCKET;
   static Handle Invalid() { return INVALID_SOCKET; }
@@ -92,6 +99,9 @@ using ScopedGdiObject = ScopedHandle<GdiObjectTraits>;
 using ScopedIcon = ScopedHandle<IconTraits>;
 using ScopedSocket = ScopedHandle<SocketTraits>;
 using ScopedMemoryDc = ScopedHandle<MemoryDcTraits>;
+using ScopedFont = ScopedHandle<TypedGdiObjectTraits<HFONT>>;
+using ScopedBrush = ScopedHandle<TypedGdiObjectTraits<HBRUSH>>;
+using ScopedBitmap = ScopedHandle<TypedGdiObjectTraits<HBITMAP>>;
 
 // A window's device context, given back to its window.
 class ScopedWindowDc {

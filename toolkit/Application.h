@@ -9,7 +9,9 @@
 #include <string>
 
 #include "support/Delegate.h"
+#include "support/ScopedHandle.h"
 #include "support/Win32.h"
+#include "support/WindowProc.h"
 #include "toolkit/Component.h"
 
 class TForm;
@@ -28,7 +30,7 @@ class TApplication : public TComponent {
   // The main icon, loaded from the icon resource "MAINICON".
   HICON Icon() const { return icon_; }
 
-  HWND Handle() const { return handle_; }
+  HWND Handle() const { return handle_.Get(); }
   TForm* MainForm() const { return mainForm_; }
   // The first form created becomes the main form; closing it ends Run.
   void CreateForm(TForm* form);
@@ -67,13 +69,13 @@ class TApplication : public TComponent {
   void ShowException(std::exception_ptr error);
 
  private:
-  static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
-  LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
+  friend LRESULT CALLBACK WindowProcFor<TApplication>(HWND, UINT, WPARAM, LPARAM);
+  LRESULT HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
   bool ProcessMessage();
 
   std::string title_;
-  HICON icon_ = nullptr;
-  HWND handle_ = nullptr;
+  HICON icon_ = nullptr;  // shared: loaded icons are never destroyed
+  ScopedWindow handle_;
   TForm* mainForm_ = nullptr;
   bool minimized_ = false;
   bool terminated_ = false;

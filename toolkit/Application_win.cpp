@@ -72,33 +72,31 @@ TApplication::~TApplication() {
   BeginDestroy();
   DestroyComponents();
   SetSynchronizeWakeWindow(nullptr, WM_NULL);
-  if (handle_) DestroyWindow(handle_);
+  handle_.Reset();
   if (Application == this) Application = nullptr;
 }
 
 void TApplication::Initialize() {
-  INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_STANDARD_CLASSES | ICC_TAB_CLASSES};
-  InitCommonControlsEx(&controls);
   icon_ = LoadIconA(GetModuleHandleA(nullptr), "MAINICON");
   if (!icon_) icon_ = LoadIconA(nullptr, IDI_APPLICATION);
 
   WNDCLASSA wc = {};
-  wc.lpfnWndProc = &TApplication::WindowProc;
+  wc.lpfnWndProc = &WindowProcFor<TApplication>;
   wc.hInstance = GetModuleHandleA(nullptr);
   wc.hIcon = icon_;
   wc.lpszClassName = kApplicationClass;
   RegisterClassA(&wc);
   // A hidden tool window: it receives the thread hand-over wake-ups and owns
   // nothing visible; the main form itself carries the taskbar button.
-  handle_ = CreateWindowExA(WS_EX_TOOLWINDOW, kApplicationClass, "", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
-                            GetModuleHandleA(nullptr), nullptr);
-  SetWindowLongPtrA(handle_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
-  SetSynchronizeWakeWindow(handle_, kWakeMainThread);
+  // The window procedure takes the handle into handle_ with the first message.
+  CreateWindowExA(WS_EX_TOOLWINDOW, kApplicationClass, "", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
+                  GetModuleHandleA(nullptr), this);
+  SetSynchronizeWakeWindow(Handle(), kWakeMainThread);
 }
 
 void TApplication::SetTitle(const std::string& title) {
   title_ = title;
-  if (handle_) SetWindowTextW(handle_, WidenCp936(title).c_str());
+  if (handle_) SetWindowTextW(Handle(), WidenCp936(title).c_str());
 }
 
 void TApplication::CreateForm(TForm* form) {
@@ -207,16 +205,16 @@ void TApplication::ShowException(std::exception_ptr error) {
   MessageBoxW(owner, WidenCp936(message).c_str(), WidenCp936(title_).c_str(), MB_OK | MB_ICONSTOP);
 }
 
-LRESULT CALLBACK TApplication::WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-  auto* self = reinterpret_cast<TApplication*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
-  if (!self) return DefWindowProcA(hwnd, message, wParam, lParam);
-  return GuardedDispatch<LRESULT>(0, [&] { return self->HandleMessage(message, wParam, lParam); });
-}
-
-LRESULT TApplication::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+LRESULT TApplication::HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_NCCREATE) handle_.Reset(window);
+  if (message == WM_NCDESTROY) handle_.Release();  // gone: nothing left to close
   if (message == kWakeMainThread) {
-    CheckSynchronize();
-    return 0;
+    // CheckSynchronize keeps each hand-over's exception for its caller;
+    // the guard is for anything else.
+    return GuardedDispatch<LRESULT>(0, [] {
+      CheckSynchronize();
+      return 0;
+    });
   }
-  return DefWindowProcA(handle_, message, wParam, lParam);
+  return DefWindowProcA(window, message, wParam, lParam);
 }

@@ -7,21 +7,21 @@
 #include <any>
 #include <functional>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "support/Delegate.h"
+#include "support/ScopedHandle.h"
 #include "support/Win32.h"
+#include "support/WindowProc.h"
 #include "toolkit/Component.h"
+#include "toolkit/DescriptionValues.h"
+#include "toolkit/Fonts.h"
 #include "toolkit/WindowDescription.h"
 
 class TForm;
-
-struct TFont {
-  std::string name = "MS Sans Serif";  // code page 936
-  int height = 11;                     // character height in pixels
-  COLORREF color = RGB(0, 0, 0);
-};
+class THiddenWindow;
 
 // Event handlers of a form, looked up by the names the description gives.
 class THandlerTable {
@@ -46,7 +46,7 @@ class TControl : public TComponent {
   TControl(TForm* form, const char* windowClass, DWORD style);
   ~TControl() override;
 
-  HWND Handle() const { return handle_; }
+  HWND Handle() const { return handle_.Get(); }
   const std::string& Caption() const { return caption_; }
   void SetCaption(const std::string& caption);
   bool Visible() const { return visible_; }
@@ -74,12 +74,12 @@ class TControl : public TComponent {
 
  protected:
   TForm* form_;
-  HWND handle_ = nullptr;
+  ScopedWindow handle_;
   std::string caption_;
   bool visible_ = true;
   int tabOrder_ = -1;
   TFont font_;
-  HFONT hfont_ = nullptr;
+  ScopedFont hfont_;
 };
 
 // A transparent label draws itself: the form's background, the part of any
@@ -94,7 +94,7 @@ class TLabel : public TControl {
 
  private:
   void ApplyStyle();
-  DWORD alignment_ = SS_LEFT;
+  TAlignment alignment_ = TAlignment::Left;
   bool transparent_ = false;
 };
 
@@ -103,7 +103,6 @@ class TLabel : public TControl {
 class TImage : public TControl {
  public:
   explicit TImage(TForm* form);
-  ~TImage() override;
   bool ApplyProperty(const DescProperty& property, const THandlerTable& handlers) override;
   void DrawItem(const DRAWITEMSTRUCT& item) override;
   // Draws the picture into the rectangle r of dc (no background).
@@ -111,7 +110,7 @@ class TImage : public TControl {
   void LoadBitmapResource(const std::string& name);
 
  private:
-  HBITMAP bitmap_ = nullptr;
+  ScopedBitmap bitmap_;
   bool stretch_ = false;
   bool transparent_ = false;
 };
@@ -155,7 +154,7 @@ class TTimer : public TComponent {
 
  private:
   void Update();
-  class THiddenWindow* window_ = nullptr;
+  std::unique_ptr<THiddenWindow> window_;
   bool enabled_ = true;
   unsigned interval_ = 1000;
   bool running_ = false;
@@ -176,7 +175,7 @@ class TForm : public TComponent {
   explicit TForm(TComponent* owner);
   ~TForm() override;
 
-  HWND Handle() const { return handle_; }
+  HWND Handle() const { return handle_.Get(); }
   const std::string& Caption() const { return caption_; }
   void SetCaption(const std::string& caption);
   void Show();
@@ -185,7 +184,7 @@ class TForm : public TComponent {
   TWindowState WindowState() const { return windowState_; }
   void SetWindowState(TWindowState state);
   void Close();
-  HBRUSH BackgroundBrush() const { return background_; }
+  HBRUSH BackgroundBrush() const { return background_.Get(); }
   COLORREF BackgroundColor() const { return color_; }
   const TFont& Font() const { return font_; }
   // Draws the pictures that lie beneath control into dc, a device context
@@ -211,31 +210,28 @@ class TForm : public TComponent {
 
  private:
   friend class TControl;
-  static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
-  LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
+  friend LRESULT CALLBACK WindowProcFor<TForm>(HWND, UINT, WPARAM, LPARAM);
+  LRESULT HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+  LRESULT Dispatch(UINT message, WPARAM wParam, LPARAM lParam);
   void ApplyFormProperty(const DescProperty& property);
   TComponent* CreateComponent(const DescItem& item);
   TControl* FindControl(HWND handle) const;
   void ArrangeTabOrder();
 
-  HWND handle_ = nullptr;
+  ScopedWindow handle_;
   std::string caption_;
   TWindowState windowState_ = wsNormal;
   int width_ = 320, height_ = 240;
   bool centre_ = false;
   DWORD style_ = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN;
   COLORREF color_ = RGB(240, 240, 240);
-  HBRUSH background_ = nullptr;
+  ScopedBrush background_;
   TFont font_;
   THandlerTable handlers_;
   std::map<std::string, std::function<void(TComponent*)>> fieldBinders_;
   std::vector<TControl*> controls_;
   bool shownOnce_ = false;
 };
-
-// Resolves a font name to one the system has, falling back when it is
-// missing (the face, then its English name, then the dialog font).
-std::wstring ResolveFontFace(const std::string& face);
 
 // Modal single-line input dialog: caption, prompt, the edit pre-filled with
 // value and fully selected, at most maxLength characters, OK (default) and

@@ -1,6 +1,6 @@
 #include <vector>
 
-#include "support/Utils.h"
+#include "support/TextCodec.h"
 #include "toolkit/Controls.h"
 #include "toolkit/Guard.h"
 
@@ -8,12 +8,6 @@ namespace {
 
 constexpr WORD kPromptId = 100;
 constexpr WORD kEditId = 101;
-
-struct InputState {
-  std::wstring caption, prompt, value;
-  int maxLength;
-  HFONT font;
-};
 
 // An in-memory dialog template, so the dialog is a real modal dialog with
 // the platform's keyboard handling (Enter = OK, Escape = Cancel).
@@ -49,45 +43,34 @@ class TemplateWriter {
   std::vector<WORD> data_;
 };
 
-INT_PTR CALLBACK InputProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
-  return GuardedDispatch<INT_PTR>(FALSE, [&]() -> INT_PTR {
+// The dialog's state and its message handler. Dialogs keep the object in
+// DWLP_USER rather than GWLP_USERDATA: the platform's dialog manager owns the
+// window class and its procedure, and hands our object over only with
+// WM_INITDIALOG, after the creation messages. Set there, cleared on
+// WM_NCDESTROY, like every other window of the program.
+class TInputDialog {
+ public:
+  static INT_PTR CALLBACK DialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_INITDIALOG) SetWindowLongPtrW(dialog, DWLP_USER, lParam);
+    auto* self = reinterpret_cast<TInputDialog*>(GetWindowLongPtrW(dialog, DWLP_USER));
+    if (message == WM_NCDESTROY) SetWindowLongPtrW(dialog, DWLP_USER, 0);
+    if (!self) return FALSE;
+    return GuardedDispatch<INT_PTR>(FALSE, [&] { return self->HandleMessage(dialog, message, wParam); });
+  }
+
+  std::wstring caption, prompt, value;
+  int maxLength = 0;
+  HFONT font = nullptr;
+
+ private:
+  INT_PTR HandleMessage(HWND dialog, UINT message, WPARAM wParam) {
     switch (message) {
-      case WM_INITDIALOG: {
-        auto* state = reinterpret_cast<InputState*>(lParam);
-        SetWindowLongPtrW(dialog, DWLP_USER, lParam);
-        SetWindowTextW(dialog, state->caption.c_str());
-        SetDlgItemTextW(dialog, kPromptId, state->prompt.c_str());
-        HWND edit = GetDlgItem(dialog, kEditId);
-        SendMessageW(edit, EM_LIMITTEXT, static_cast<WPARAM>(state->maxLength), 0);
-        SetWindowTextW(edit, state->value.c_str());
-        if (state->font) {
-          for (int id : {static_cast<int>(kPromptId), static_cast<int>(kEditId), IDOK, IDCANCEL})
-            SendDlgItemMessageW(dialog, id, WM_SETFONT, reinterpret_cast<WPARAM>(state->font), TRUE);
-        }
-        // Centred over the owner (or the screen).
-        RECT own, me;
-        HWND owner = GetWindow(dialog, GW_OWNER);
-        if (owner && IsWindowVisible(owner)) GetWindowRect(owner, &own);
-        else SystemParametersInfoW(SPI_GETWORKAREA, 0, &own, 0);
-        GetWindowRect(dialog, &me);
-        SetWindowPos(dialog, nullptr, own.left + ((own.right - own.left) - (me.right - me.left)) / 2,
-                     own.top + ((own.bottom - own.top) - (me.bottom - me.top)) / 2, 0, 0,
-                     SWP_NOSIZE | SWP_NOZORDER);
-        SetFocus(edit);
-        SendMessageW(edit, EM_SETSEL, 0, -1);  // fully selected
-        return FALSE;                           // focus set here
-      }
+      case WM_INITDIALOG:
+        Initialise(dialog);
+        return FALSE;  // focus set here
       case WM_COMMAND:
         if (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL) {
-          if (LOWORD(wParam) == IDOK) {
-            auto* state = reinterpret_cast<InputState*>(GetWindowLongPtrW(dialog, DWLP_USER));
-            HWND edit = GetDlgItem(dialog, kEditId);
-            const int length = GetWindowTextLengthW(edit);
-            std::wstring text(static_cast<std::size_t>(length) + 1, L'\0');
-            GetWindowTextW(edit, &text[0], length + 1);
-            text.resize(static_cast<std::size_t>(length));
-            state->value = text;
-          }
+          if (LOWORD(wParam) == IDOK) value = EditText(dialog);
           EndDialog(dialog, LOWORD(wParam));
           return TRUE;
         }
@@ -96,20 +79,54 @@ INT_PTR CALLBACK InputProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lPar
         break;
     }
     return FALSE;
-  });
-}
+  }
+
+  void Initialise(HWND dialog) {
+    SetWindowTextW(dialog, caption.c_str());
+    SetDlgItemTextW(dialog, kPromptId, prompt.c_str());
+    HWND edit = GetDlgItem(dialog, kEditId);
+    SendMessageW(edit, EM_LIMITTEXT, static_cast<WPARAM>(maxLength), 0);
+    SetWindowTextW(edit, value.c_str());
+    if (font) {
+      for (int id : {static_cast<int>(kPromptId), static_cast<int>(kEditId), IDOK, IDCANCEL})
+        SendDlgItemMessageW(dialog, id, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
+    }
+    // Centred over the owner (or the screen).
+    RECT own, me;
+    HWND owner = GetWindow(dialog, GW_OWNER);
+    if (owner && IsWindowVisible(owner)) GetWindowRect(owner, &own);
+    else SystemParametersInfoW(SPI_GETWORKAREA, 0, &own, 0);
+    GetWindowRect(dialog, &me);
+    SetWindowPos(dialog, nullptr, own.left + ((own.right - own.left) - (me.right - me.left)) / 2,
+                 own.top + ((own.bottom - own.top) - (me.bottom - me.top)) / 2, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+    SetFocus(edit);
+    SendMessageW(edit, EM_SETSEL, 0, -1);  // fully selected
+  }
+
+  static std::wstring EditText(HWND dialog) {
+    HWND edit = GetDlgItem(dialog, kEditId);
+    const int length = GetWindowTextLengthW(edit);
+    std::wstring text(static_cast<std::size_t>(length) + 1, L'\0');
+    const int copied = GetWindowTextW(edit, &text[0], length + 1);
+    text.resize(static_cast<std::size_t>(copied > 0 ? copied : 0));
+    return text;
+  }
+};
 
 }  // namespace
 
 bool InputQuery(HWND owner, const std::string& caption, const std::string& prompt, std::string& value,
                 int maxLength) {
-  InputState state{WidenCp936(caption), WidenCp936(prompt), WidenCp936(value), maxLength, nullptr};
+  TInputDialog state;
+  state.caption = WidenCp936(caption);
+  state.prompt = WidenCp936(prompt);
+  state.value = WidenCp936(value);
+  state.maxLength = maxLength;
   TFont font;
   font.name = "\xCE\xA2\xC8\xED\xD1\xC5\xBA\xDA";  // the window font
   font.height = 12;
-  const std::wstring face = ResolveFontFace(font.name);
-  state.font = CreateFontW(-12, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
-                           CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, DEFAULT_PITCH, face.c_str());
+  const ScopedFont dialogFont = CreateFontFor(font);
+  state.font = dialogFont.Get();
 
   TemplateWriter t;
   t.Dword(DS_MODALFRAME | DS_SETFONT | WS_POPUP | WS_CAPTION | WS_SYSMENU);
@@ -130,8 +147,8 @@ bool InputQuery(HWND owner, const std::string& caption, const std::string& promp
   t.Item(BS_PUSHBUTTON | WS_TABSTOP, 100, 40, 50, 14, IDCANCEL, 0x0080, L"Cancel");
 
   const INT_PTR result =
-      DialogBoxIndirectParamW(GetModuleHandleA(nullptr), t.Get(), owner, &InputProc, reinterpret_cast<LPARAM>(&state));
-  DeleteObject(state.font);
+      DialogBoxIndirectParamW(GetModuleHandleA(nullptr), t.Get(), owner, &TInputDialog::DialogProc,
+                              reinterpret_cast<LPARAM>(&state));
   if (result != IDOK) return false;
   value = NarrowCp936(state.value);
   return true;

@@ -10,7 +10,9 @@
 
 #include <functional>
 
+#include "support/ScopedHandle.h"
 #include "support/Win32.h"
+#include "support/WindowProc.h"
 
 class THiddenWindow {
  public:
@@ -23,16 +25,20 @@ class THiddenWindow {
   THiddenWindow(const THiddenWindow&) = delete;
   THiddenWindow& operator=(const THiddenWindow&) = delete;
 
-  HWND Handle() const { return handle_; }
+  HWND Handle() const { return handle_.Get(); }
   LRESULT Default(UINT message, WPARAM wParam, LPARAM lParam) const {
-    return DefWindowProcA(handle_, message, wParam, lParam);
+    return DefWindowProcA(Handle(), message, wParam, lParam);
   }
 
  private:
-  static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+  friend LRESULT CALLBACK WindowProcFor<THiddenWindow>(HWND, UINT, WPARAM, LPARAM);
+  LRESULT HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
   Handler handler_;
-  HWND handle_ = nullptr;
+  ScopedWindow handle_;
+  // The handler sees messages only once the constructor has returned: its
+  // owner may still be storing the window when the creation messages come.
+  bool created_ = false;
 };
 
 // Class name of every hidden window, so tests can find them from outside.

@@ -4,40 +4,42 @@
 
 namespace {
 
-ATOM RegisterHiddenClass() {
-  static ATOM atom = [] {
+void RegisterHiddenClass() {
+  static const ATOM atom = [] {
     WNDCLASSA wc = {};
-    wc.lpfnWndProc = DefWindowProcA;  // replaced per window below
+    wc.lpfnWndProc = &WindowProcFor<THiddenWindow>;
     wc.hInstance = GetModuleHandleA(nullptr);
     wc.lpszClassName = kHiddenWindowClass;
     return RegisterClassA(&wc);
   }();
-  return atom;
+  (void)atom;
 }
 
 }  // namespace
 
 THiddenWindow::THiddenWindow(Handler handler) : handler_(std::move(handler)) {
   RegisterHiddenClass();
-  handle_ = CreateWindowExA(WS_EX_TOOLWINDOW, kHiddenWindowClass, "", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
-                            GetModuleHandleA(nullptr), nullptr);
-  if (handle_) {
-    SetWindowLongPtrA(handle_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
-    SetWindowLongPtrA(handle_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&THiddenWindow::WindowProc));
-  }
+  // The window procedure takes the handle into handle_ with the first message.
+  CreateWindowExA(WS_EX_TOOLWINDOW, kHiddenWindowClass, "", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
+                  GetModuleHandleA(nullptr), this);
+  created_ = true;
 }
 
 THiddenWindow::~THiddenWindow() {
   if (handle_) {
     // Detach first: messages sent while the window goes must not reach a
     // half-destroyed owner.
-    SetWindowLongPtrA(handle_, GWLP_USERDATA, 0);
-    DestroyWindow(handle_);
+    SetWindowLongPtrA(Handle(), GWLP_USERDATA, 0);
+    handle_.Reset();
   }
 }
 
-LRESULT CALLBACK THiddenWindow::WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-  auto* self = reinterpret_cast<THiddenWindow*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
-  if (!self || !self->handler_) return DefWindowProcA(hwnd, message, wParam, lParam);
-  return GuardedDispatch<LRESULT>(0, [&] { return self->handler_(message, wParam, lParam); });
+LRESULT THiddenWindow::HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_NCCREATE) handle_.Reset(window);
+  if (message == WM_NCDESTROY) {
+    handle_.Release();  // gone without the destructor: nothing left to close
+    return DefWindowProcA(window, message, wParam, lParam);
+  }
+  if (!created_ || !handler_) return DefWindowProcA(window, message, wParam, lParam);
+  return GuardedDispatch<LRESULT>(0, [&] { return handler_(message, wParam, lParam); });
 }

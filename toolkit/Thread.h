@@ -7,9 +7,11 @@
 // finish and be stopped.
 #pragma once
 
+#include <atomic>
 #include <exception>
 #include <functional>
 
+#include "support/ScopedHandle.h"
 #include "support/Win32.h"
 
 class TThread {
@@ -25,7 +27,7 @@ class TThread {
   // hand-overs meanwhile. Returns the thread's exit code.
   DWORD WaitFor();
 
-  HANDLE Handle() const { return handle_; }
+  HANDLE Handle() const { return handle_.Get(); }
   DWORD ThreadID() const { return threadId_; }
   bool Finished() const { return finished_; }
 
@@ -43,16 +45,19 @@ class TThread {
   bool Terminated() const { return terminated_; }
   // Runs call on the main thread and waits for it to return; an exception
   // it throws is re-thrown here. Called on the main thread, it runs at once.
+  // Throws EOSError, without running call, when the platform gives no event
+  // to wait on.
   void Synchronize(const std::function<void()>& call);
 
  private:
   static DWORD WINAPI ThreadProc(void* self);
 
-  HANDLE handle_ = nullptr;
-  HANDLE syncDone_ = nullptr;  // auto-reset: the main thread ran a hand-over
+  ScopedKernelHandle handle_;
+  ScopedKernelHandle syncDone_;  // auto-reset: the main thread ran a hand-over
   DWORD threadId_ = 0;
-  volatile bool terminated_ = false;
-  volatile bool finished_ = false;
+  // Set on one thread, read on the other.
+  std::atomic<bool> terminated_{false};
+  std::atomic<bool> finished_{false};
   bool started_ = false;
   std::exception_ptr fatal_;
 };

@@ -1,7 +1,10 @@
 #include "toolkit/Thread.h"
 
 #include <deque>
+#include <mutex>
 
+#include "support/CriticalSection.h"
+#include "support/Exceptions.h"
 #include "toolkit/Guard.h"
 
 namespace {
@@ -13,13 +16,8 @@ struct SyncRequest {
   HANDLE done;
 };
 
-CRITICAL_SECTION& SyncLock() {
-  static CRITICAL_SECTION lock;
-  static bool initialised = [] {
-    InitializeCriticalSection(&lock);
-    return true;
-  }();
-  (void)initialised;
+CriticalSection& SyncLock() {
+  static CriticalSection lock;
   return lock;
 }
 
@@ -49,13 +47,14 @@ bool CheckSynchronize() {
   if (GetCurrentThreadId() != g_mainThreadId) return false;
   bool ran = false;
   for (;;) {
-    EnterCriticalSection(&SyncLock());
     SyncRequest* request = nullptr;
-    if (!SyncQueue().empty()) {
-      request = SyncQueue().front();
-      SyncQueue().pop_front();
+    {
+      std::lock_guard<CriticalSection> hold(SyncLock());
+      if (!SyncQueue().empty()) {
+        request = SyncQueue().front();
+        SyncQueue().pop_front();
+      }
     }
-    LeaveCriticalSection(&SyncLock());
     if (!request) return ran;
     try {
       (*request->call)();
@@ -70,7 +69,7 @@ bool CheckSynchronize() {
 void TThread::SetExceptionHook(ExceptionHook hook) { ThreadHook() = std::move(hook); }
 
 TThread::TThread(bool createSuspended) {
-  handle_ = CreateThread(nullptr, 0, &TThread::ThreadProc, this, CREATE_SUSPENDED, &threadId_);
+  handle_.Reset(CreateThread(nullptr, 0, &TThread::ThreadProc, this, CREATE_SUSPENDED, &threadId_));
   if (handle_ && !createSuspended) Start();
 }
 
@@ -81,15 +80,13 @@ TThread::~TThread() {
       if (!started_) Start();
       WaitFor();
     }
-    CloseHandle(handle_);
   }
-  if (syncDone_) CloseHandle(syncDone_);
 }
 
 void TThread::Start() {
   if (handle_ && !started_) {
     started_ = true;
-    ResumeThread(handle_);
+    ResumeThread(handle_.Get());
   }
 }
 
@@ -99,16 +96,17 @@ DWORD TThread::WaitFor() {
     // Keep carrying out hand-overs: the thread may be inside Synchronize.
     for (;;) {
       CheckSynchronize();
-      const DWORD r = MsgWaitForMultipleObjects(1, &handle_, FALSE, 50, 0);
+      const HANDLE thread = handle_.Get();
+      const DWORD r = MsgWaitForMultipleObjects(1, &thread, FALSE, 50, 0);
       if (r == WAIT_OBJECT_0) break;
       if (r == WAIT_FAILED) break;
     }
   } else {
-    WaitForSingleObject(handle_, INFINITE);
+    WaitForSingleObject(handle_.Get(), INFINITE);
   }
   CheckSynchronize();
   DWORD code = 0;
-  GetExitCodeThread(handle_, &code);
+  GetExitCodeThread(handle_.Get(), &code);
   return code;
 }
 
@@ -120,11 +118,15 @@ void TThread::Synchronize(const std::function<void()>& call) {
   // One event for all of this thread's hand-overs (only the thread itself
   // calls this, one at a time): creating and closing one per call cost two
   // wineserver round trips per console report.
-  if (!syncDone_) syncDone_ = CreateEventA(nullptr, FALSE, FALSE, nullptr);
-  SyncRequest request{&call, nullptr, syncDone_};
-  EnterCriticalSection(&SyncLock());
-  SyncQueue().push_back(&request);
-  LeaveCriticalSection(&SyncLock());
+  if (!syncDone_) syncDone_.Reset(CreateEventA(nullptr, FALSE, FALSE, nullptr));
+  // Without the event the wait below would return at once and leave the
+  // request, on this stack, in the main thread's queue.
+  if (!syncDone_) throw EOSError("CreateEvent failed for the hand-over to the main thread");
+  SyncRequest request{&call, nullptr, syncDone_.Get()};
+  {
+    std::lock_guard<CriticalSection> hold(SyncLock());
+    SyncQueue().push_back(&request);
+  }
   if (g_wakeWindow) PostMessageA(g_wakeWindow, g_wakeMessage, 0, 0);
   WaitForSingleObject(request.done, INFINITE);
   if (request.error) std::rethrow_exception(request.error);

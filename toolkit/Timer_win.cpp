@@ -6,7 +6,7 @@ constexpr UINT_PTR kTimerId = 1;
 }
 
 TTimer::TTimer(TComponent* owner) : TComponent(owner) {
-  window_ = new THiddenWindow([this](UINT message, WPARAM wParam, LPARAM lParam) -> LRESULT {
+  window_ = std::make_unique<THiddenWindow>([this](UINT message, WPARAM wParam, LPARAM lParam) -> LRESULT {
     if (message == WM_TIMER) {
       if (enabled_ && OnTimer) OnTimer(this);
       return 0;
@@ -19,7 +19,6 @@ TTimer::TTimer(TComponent* owner) : TComponent(owner) {
 TTimer::~TTimer() {
   enabled_ = false;
   Update();
-  delete window_;
 }
 
 void TTimer::SetEnabled(bool enabled) {

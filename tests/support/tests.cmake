@@ -3,7 +3,7 @@ qex_add_native_test(support_core_test
           ${CMAKE_CURRENT_LIST_DIR}/trace_queue_test.cpp
   LIBS qex_support_core)
 qex_add_wine_test(support_win_test
-  SOURCES ${CMAKE_CURRENT_LIST_DIR}/utils_win_test.cpp ${CMAKE_CURRENT_LIST_DIR}/trayicons_win_test.cpp
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/utils_win_test.cpp
           ${CMAKE_CURRENT_LIST_DIR}/debugs_win_test.cpp
   LIBS qex_support_win
   ENV "QEX_AGENT_EXE=$<TARGET_FILE:QEXJoystick>;QEX_TRACE_BURST_EXE=$<TARGET_FILE:trace_burst>")

@@ -3,9 +3,11 @@
 // Main thread only.
 #pragma once
 
+#include <memory>
 #include <string>
 
 #include "support/Delegate.h"
+#include "support/ScopedHandle.h"
 #include "support/Win32.h"
 #include "toolkit/Component.h"
 
@@ -32,7 +34,7 @@ class TTrayIcon : public TComponent {
   void SetActive(bool active);
   bool ShowDesigning() const { return showDesigning_; }
   void SetShowDesigning(bool show) { showDesigning_ = show; }  // no effect at run time
-  HICON Icon() const { return icon_; }
+  HICON Icon() const { return icon_.Get(); }
   // Copies the image into the component's own icon.
   void SetIcon(HICON icon);
   const std::string& ToolTip() const { return toolTip_; }
@@ -59,9 +61,9 @@ class TTrayIcon : public TComponent {
   bool Notify(DWORD message);
 
   NOTIFYICONDATAA iconData_ = {};
-  HICON icon_ = nullptr;
+  ScopedIcon icon_;
   std::string toolTip_;
-  THiddenWindow* window_ = nullptr;
+  std::unique_ptr<THiddenWindow> window_;
   bool active_ = false;
   bool showDesigning_ = false;
 };

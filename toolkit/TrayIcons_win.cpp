@@ -1,8 +1,8 @@
-#include "support/TrayIcons.h"
+#include "toolkit/TrayIcons.h"
 
 #include <cstring>
 
-#include "support/Utils.h"
+#include "support/TextCodec.h"
 #include "toolkit/HiddenWindow.h"
 
 namespace {
@@ -38,16 +38,14 @@ TTrayIcon::ShellNotify& TTrayIcon::NotifyFunction() {
 }
 
 TTrayIcon::TTrayIcon(TComponent* owner) : TComponent(owner) {
-  window_ = new THiddenWindow(
+  window_ = std::make_unique<THiddenWindow>(
       [this](UINT message, WPARAM wParam, LPARAM lParam) { return HandleMessage(message, wParam, lParam); });
-  // Rename the class-less hidden window's text so tests can tell it apart.
+  // The hidden windows share one class; the text tells this one apart, for tests.
   SetWindowTextA(window_->Handle(), kTrayIconWindowClass);
 }
 
 TTrayIcon::~TTrayIcon() {
   if (active_) DeleteIcon();
-  if (icon_) DestroyIcon(icon_);
-  delete window_;
 }
 
 HWND TTrayIcon::WindowHandle() const { return window_->Handle(); }
@@ -60,9 +58,8 @@ void TTrayIcon::SetActive(bool active) {
 }
 
 void TTrayIcon::SetIcon(HICON icon) {
-  if (icon == icon_) return;  // the component's own icon changes nothing
-  if (icon_) DestroyIcon(icon_);
-  icon_ = icon ? CopyIcon(icon) : nullptr;
+  if (icon == icon_.Get()) return;  // the component's own icon changes nothing
+  icon_.Reset(icon ? CopyIcon(icon) : nullptr);
   ModifyIcon();
 }
 
@@ -78,7 +75,7 @@ void TTrayIcon::FillIconData() {
   iconData_.uID = 0;
   iconData_.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
   iconData_.uCallbackMessage = kTrayIconCallback;
-  iconData_.hIcon = icon_;
+  iconData_.hIcon = icon_.Get();
   lstrcpynA(iconData_.szTip, toolTip_.c_str(), 64);
 }
 

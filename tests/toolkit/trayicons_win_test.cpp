@@ -3,7 +3,7 @@
 
 #include <vector>
 
-#include "support/TrayIcons.h"
+#include "toolkit/TrayIcons.h"
 #include "toolkit/Application.h"
 
 namespace {
