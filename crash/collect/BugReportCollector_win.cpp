@@ -6,26 +6,11 @@
 
 #include "crash/collect/CollectInternal.h"
 #include "crash/collect/PleaseWaitBox_win.h"
+#include "crash/collect/ReportLock.h"
 #include "crash/disasm/SymbolResource.h"
 #include "crash/report/ReportSettings.h"
 
 namespace {
-
-class CriticalSectionLock : public ILock {
- public:
-  CriticalSectionLock() { ::InitializeCriticalSection(&section_); }
-  ~CriticalSectionLock() override { ::DeleteCriticalSection(&section_); }
-  void Enter() override { ::EnterCriticalSection(&section_); }
-  void Leave() override { ::LeaveCriticalSection(&section_); }
-
- private:
-  CRITICAL_SECTION section_;
-};
-
-class CriticalSectionLockFactory : public ILockFactory {
- public:
-  std::unique_ptr<ILock> CreateLock() override { return std::make_unique<CriticalSectionLock>(); }
-};
 
 // A waiting caller gives up after this long: a completion thread stuck in a
 // walk must not keep the program from going on (the report is then saved

@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "crash/box/ReportBox.h"
+#include "crash/collect/ReportLock.h"
 #include "crash/report/BugReport.h"
 #include "crash/report/BugReportFile.h"
 #include "crash/report/CallStack.h"
@@ -21,22 +22,6 @@
 #include "support/Win32.h"
 
 namespace {
-
-class CriticalSectionLock : public ILock {
- public:
-  CriticalSectionLock() { InitializeCriticalSection(&section_); }
-  ~CriticalSectionLock() override { DeleteCriticalSection(&section_); }
-  void Enter() override { EnterCriticalSection(&section_); }
-  void Leave() override { LeaveCriticalSection(&section_); }
-
- private:
-  CRITICAL_SECTION section_;
-};
-
-class CriticalSectionLocks : public ILockFactory {
- public:
-  std::unique_ptr<ILock> CreateLock() override { return std::make_unique<CriticalSectionLock>(); }
-};
 
 ReportSettings LoadSettings() {
   HRSRC resource = FindResourceA(nullptr, "REPORTSETTINGS", MAKEINTRESOURCEA(10));
@@ -146,7 +131,7 @@ int wmain(int argc, wchar_t** argv) {
   const std::wstring resultPath = folder + L"\\result.txt";
 
   for (int number = 1; number <= boxes; ++number) {
-    CriticalSectionLocks locks;
+    CriticalSectionLockFactory locks;
     BugReport report(locks);
     FillHeader(report, number);
     BoxOptions options;
