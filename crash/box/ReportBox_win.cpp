@@ -28,7 +28,18 @@ const char* const kButtonVisibleSetting[kBoxButtonCount] = {"SendBtnVis",     "S
 const char* const kCallStackColumnNames[7] = {"address", "offset", "module", "unit", "line", "line offset",
                                               "function"};
 
+struct BoxState;
+LRESULT HandleBoxMessage(BoxState& s, HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
 struct BoxState {
+  // The box's messages, through WindowProcFor; no exception leaves it.
+  LRESULT HandleMessage(HWND w, UINT message, WPARAM wParam, LPARAM lParam) {
+    return GuardedWindowCall([&]() -> LRESULT {
+      if (message == WM_NCCREATE) window = w;
+      return HandleBoxMessage(*this, w, message, wParam, lParam);
+    });
+  }
+
   BugReport* report = nullptr;
   ReportSettings settings;
   BoxOptions options;
@@ -140,13 +151,14 @@ void Press(BoxState& s, int index) {
 void CopyToClipboard(HWND window, const std::string& text) {
   if (!OpenClipboard(window)) return;
   EmptyClipboard();
-  std::wstring wide = Utf8ToWide(text);
-  HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, (wide.size() + 1) * sizeof(wchar_t));
+  std::wstring wide = WideFromUtf8(text);
+  ScopedGlobalMemory memory(GlobalAlloc(GMEM_MOVEABLE, (wide.size() + 1) * sizeof(wchar_t)));
   if (memory) {
-    void* to = GlobalLock(memory);
+    void* to = GlobalLock(memory.Get());
     std::copy(wide.c_str(), wide.c_str() + wide.size() + 1, static_cast<wchar_t*>(to));
-    GlobalUnlock(memory);
-    if (!SetClipboardData(CF_UNICODETEXT, memory)) GlobalFree(memory);
+    GlobalUnlock(memory.Get());
+    // The clipboard owns it once it took it.
+    if (SetClipboardData(CF_UNICODETEXT, memory.Get())) memory.Release();
   }
   CloseClipboard();
 }
@@ -185,7 +197,7 @@ void FillCallStack(BoxState& s, const std::string& content) {
   std::size_t columns = 0;
   for (const auto& row : rows) columns = std::max(columns, row.size());
   for (std::size_t c = 0; c < columns; ++c) {
-    std::wstring name = columns == 7 ? Utf8ToWide(kCallStackColumnNames[c]) : std::wstring();
+    std::wstring name = columns == 7 ? WideFromUtf8(kCallStackColumnNames[c]) : std::wstring();
     LVCOLUMNW column = {};
     column.mask = LVCF_TEXT | LVCF_WIDTH;
     column.pszText = &name[0];
@@ -194,7 +206,7 @@ void FillCallStack(BoxState& s, const std::string& content) {
   }
   for (std::size_t r = 0; r < rows.size(); ++r) {
     for (std::size_t c = 0; c < rows[r].size(); ++c) {
-      std::wstring cell = Utf8ToWide(rows[r][c]);
+      std::wstring cell = WideFromUtf8(rows[r][c]);
       if (c == 0) {
         LVITEMW item = {};
         item.mask = LVIF_TEXT;
@@ -226,7 +238,7 @@ void ShowSelectedPage(BoxState& s) {
     ShowWindow(s.list, SW_SHOW);
   } else {
     const std::string part = tab.section.empty() ? HeaderPart(text) : SectionPart(text, tab.section);
-    SetWindowTextW(s.text, Utf8ToWide(part).c_str());
+    SetWindowTextW(s.text, WideFromUtf8(part).c_str());
     ShowWindow(s.list, SW_HIDE);
     ShowWindow(s.text, SW_SHOW);
   }
@@ -242,7 +254,7 @@ void RefreshTabs(BoxState& s) {
     int selected = std::max(0, TabCtrl_GetCurSel(s.tabs));
     TabCtrl_DeleteAllItems(s.tabs);
     for (std::size_t i = 0; i < tabs.size(); ++i) {
-      std::wstring title = Utf8ToWide(tabs[i].title);
+      std::wstring title = WideFromUtf8(tabs[i].title);
       TCITEMW item = {};
       item.mask = TCIF_TEXT;
       item.pszText = &title[0];
@@ -255,7 +267,7 @@ void RefreshTabs(BoxState& s) {
   ShowSelectedPage(s);
 }
 
-LRESULT HandleMessage(BoxState& s, HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+LRESULT HandleBoxMessage(BoxState& s, HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_COMMAND: {
       const int id = LOWORD(wParam);
@@ -336,20 +348,6 @@ LRESULT HandleMessage(BoxState& s, HWND window, UINT message, WPARAM wParam, LPA
   return DefWindowProcW(window, message, wParam, lParam);
 }
 
-LRESULT CALLBACK BoxProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  return GuardedWindowCall([&]() -> LRESULT {
-    if (message == WM_NCCREATE) {
-      auto* create = reinterpret_cast<CREATESTRUCTW*>(lParam);
-      SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
-      static_cast<BoxState*>(create->lpCreateParams)->window = window;
-    }
-    auto* s = reinterpret_cast<BoxState*>(GetWindowLongPtrW(window, GWLP_USERDATA));
-    if (message == WM_NCDESTROY) SetWindowLongPtrW(window, GWLP_USERDATA, 0);
-    if (!s) return DefWindowProcW(window, message, wParam, lParam);
-    return HandleMessage(*s, window, message, wParam, lParam);
-  });
-}
-
 bool HandleKey(BoxState& s, const MSG& msg) {
   if (msg.message != WM_KEYDOWN) return false;
   switch (msg.wParam) {
@@ -420,8 +418,8 @@ void CreateBox(BoxState& s) {
   const int x = (GetSystemMetrics(SM_CXSCREEN) - width) / 2;
   const int y = (GetSystemMetrics(SM_CYSCREEN) - height) / 2;
 
-  RegisterBoxClass(kReportBoxClass, BoxProc, GetSysColorBrush(COLOR_BTNFACE));
-  CreateWindowExW(exStyle, kReportBoxClass, Utf8ToWide(title).c_str(), style, x, y, width, height, nullptr, nullptr,
+  RegisterBoxClass(kReportBoxClass, WindowProcFor<BoxState>, GetSysColorBrush(COLOR_BTNFACE));
+  CreateWindowExW(exStyle, kReportBoxClass, WideFromUtf8(title).c_str(), style, x, y, width, height, nullptr, nullptr,
                   GetModuleHandleW(nullptr), &s);
   if (!s.window) return;
   HFONT font = static_cast<HFONT>(s.fonts.text.Get());
@@ -435,26 +433,26 @@ void CreateBox(BoxState& s) {
   if (s.plain) {
     RECT client;
     GetClientRect(s.window, &client);
-    s.message = AddChild(s.window, L"STATIC", Utf8ToWide(message), SS_LEFT, 0, kBoxMessageId, kMargin + 42,
+    s.message = AddChild(s.window, L"STATIC", WideFromUtf8(message), SS_LEFT, 0, kBoxMessageId, kMargin + 42,
                          kMargin + 6, client.right - 2 * kMargin - 42, 60, font);
     const int buttonWidth = 90;
     const int top = client.bottom - kMargin - kPlainButtonHeight;
     int left = client.right - kMargin - buttonWidth;
     if (s.options.showConfig == 2) {
-      s.plainDetails = AddChild(s.window, L"BUTTON", Utf8ToWide(s.settings.Text("DetailsBtnTxt")),
+      s.plainDetails = AddChild(s.window, L"BUTTON", WideFromUtf8(s.settings.Text("DetailsBtnTxt")),
                                 BS_OWNERDRAW | WS_TABSTOP, 0, kPlainDetailsId, left, top, buttonWidth,
                                 kPlainButtonHeight, font);
       left -= buttonWidth + kMargin;
     }
-    s.plainOk = AddChild(s.window, L"BUTTON", Utf8ToWide(s.settings.Text("OkBtnTxt")), BS_OWNERDRAW | WS_TABSTOP, 0,
+    s.plainOk = AddChild(s.window, L"BUTTON", WideFromUtf8(s.settings.Text("OkBtnTxt")), BS_OWNERDRAW | WS_TABSTOP, 0,
                          kPlainOkId, left, top, buttonWidth, kPlainButtonHeight, font);
     return;
   }
 
-  s.message = AddChild(s.window, L"STATIC", Utf8ToWide(message), SS_LEFT, 0, kBoxMessageId, 0, 0, 10, 10, font);
+  s.message = AddChild(s.window, L"STATIC", WideFromUtf8(message), SS_LEFT, 0, kBoxMessageId, 0, 0, 10, 10, font);
   for (int i = 0; i < kBoxButtonCount; ++i) {
     if (!s.settings.IsOn(kButtonVisibleSetting[i])) continue;
-    s.buttons[i] = AddChild(s.window, L"BUTTON", Utf8ToWide(s.settings.Text(kButtonTextSetting[i])),
+    s.buttons[i] = AddChild(s.window, L"BUTTON", WideFromUtf8(s.settings.Text(kButtonTextSetting[i])),
                             BS_OWNERDRAW | WS_TABSTOP, 0, kBoxButtonBaseId + i, 0, 0, kButtonWidth, kButtonHeight,
                             font);
   }
@@ -508,13 +506,15 @@ BoxResult RunBoxOnce(BugReport& report, const ReportSettings& settings, const Bo
 
   CreateBox(s);
   if (!s.window) return s.result;
+  ScopedWindow box(s.window);
   const auto listener = BugReport::ChangedEvent::FromFunction(ReportChanged, s.window);
   if (s.expanded) report.AddListener(listener);
   Show(s);
   RunModalLoop(s.window, [&] { return s.done || !IsWindow(s.window); },
                [&](const MSG& msg) { return HandleKey(s, msg); });
   if (s.expanded) report.RemoveListener(listener);
-  if (IsWindow(s.window)) DestroyWindow(s.window);
+  if (!IsWindow(box.Get())) box.Release();  // closed already
+  box.Reset();
   return s.result;
 }
 

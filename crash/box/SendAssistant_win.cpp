@@ -5,6 +5,7 @@
 #include "crash/box/BoxInternal.h"
 #include "crash/report/BugReport.h"
 #include "crash/report/ReportSettings.h"
+#include "support/Registry.h"
 
 const wchar_t kSendAssistantClass[] = L"QEXSendAssistant";
 const char kRememberedContactKey[] = "Software\\Korvel\\ContactForm";
@@ -26,36 +27,21 @@ FormCache& Cache() {
 }
 
 bool ReadRemembered(const wchar_t* name, std::wstring* value) {
-  HKEY raw = nullptr;
-  if (RegOpenKeyExW(HKEY_CURRENT_USER, Utf8ToWide(kRememberedContactKey).c_str(), 0, KEY_READ, &raw) != ERROR_SUCCESS)
-    return false;
-  ScopedRegKey key(raw);
-  DWORD type = 0, size = 0;
-  if (RegQueryValueExW(key.Get(), name, nullptr, &type, nullptr, &size) != ERROR_SUCCESS || type != REG_SZ)
-    return false;
-  std::wstring text(size / sizeof(wchar_t) + 1, L'\0');
-  size = static_cast<DWORD>(text.size() * sizeof(wchar_t));
-  if (RegQueryValueExW(key.Get(), name, nullptr, &type, reinterpret_cast<BYTE*>(&text[0]), &size) != ERROR_SUCCESS)
-    return false;
-  text.resize(wcsnlen(text.c_str(), text.size()));
-  *value = text;
+  const std::optional<std::wstring> text =
+      RegReadText(HKEY_CURRENT_USER, WideFromUtf8(kRememberedContactKey), name, KEY_READ);
+  if (!text) return false;
+  *value = *text;
   return true;
 }
 
 void WriteRemembered(bool remember, const std::wstring& name, const std::wstring& email) {
-  HKEY raw = nullptr;
-  if (RegCreateKeyExW(HKEY_CURRENT_USER, Utf8ToWide(kRememberedContactKey).c_str(), 0, nullptr, 0, KEY_WRITE, nullptr,
-                      &raw, nullptr) != ERROR_SUCCESS)
-    return;
-  ScopedRegKey key(raw);
+  const std::wstring key = WideFromUtf8(kRememberedContactKey);
   if (remember) {
-    RegSetValueExW(key.Get(), kRememberName, 0, REG_SZ, reinterpret_cast<const BYTE*>(name.c_str()),
-                   static_cast<DWORD>((name.size() + 1) * sizeof(wchar_t)));
-    RegSetValueExW(key.Get(), kRememberEmail, 0, REG_SZ, reinterpret_cast<const BYTE*>(email.c_str()),
-                   static_cast<DWORD>((email.size() + 1) * sizeof(wchar_t)));
+    RegWriteText(HKEY_CURRENT_USER, key, kRememberName, name, KEY_WRITE);
+    RegWriteText(HKEY_CURRENT_USER, key, kRememberEmail, email, KEY_WRITE);
   } else {
-    RegDeleteValueW(key.Get(), kRememberName);
-    RegDeleteValueW(key.Get(), kRememberEmail);
+    RegDeleteValueIn(HKEY_CURRENT_USER, key, kRememberName, KEY_WRITE);
+    RegDeleteValueIn(HKEY_CURRENT_USER, key, kRememberEmail, KEY_WRITE);
   }
 }
 
@@ -79,11 +65,19 @@ bool SameTime(const FILETIME& a, const FILETIME& b) {
 
 enum class PageExit { None, Continue, Skip, Cancel };
 
+struct AssistantState;
+LRESULT HandleAssistantMessage(AssistantState& s, HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
 struct AssistantState {
+  // The window's messages, through WindowProcFor; no exception leaves it.
+  LRESULT HandleMessage(HWND w, UINT message, WPARAM wParam, LPARAM lParam) {
+    return GuardedWindowCall([&] { return HandleAssistantMessage(*this, w, message, wParam, lParam); });
+  }
+
   HWND window = nullptr;
   BoxFonts fonts;
   TNVForm form;
-  std::vector<HWND> items;  // by item index, null for none
+  std::vector<ScopedWindow> items;  // by item index, null for none
   HWND title = nullptr;
   HWND buttons[3] = {};
   PageExit exit = PageExit::None;
@@ -101,15 +95,15 @@ struct AssistantState {
   }
   HWND Item(const std::string& name) const {
     const int i = IndexOf(name);
-    return i < 0 ? nullptr : items[static_cast<std::size_t>(i)];
+    return i < 0 ? nullptr : items[static_cast<std::size_t>(i)].Get();
   }
   FormValues Values() const {
     FormValues values;
     for (std::size_t i = 0; i < form.items.size(); ++i) {
       const TNVItem& item = form.items[i];
-      if (item.kind == ItemKind::Edit) values[item.name] = WideToUtf8(ControlText(items[i]));
+      if (item.kind == ItemKind::Edit) values[item.name] = Utf8FromWide(ControlText(items[i].Get()));
       if (item.kind == ItemKind::CheckBox)
-        values[item.name] = SendMessageW(items[i], BM_GETCHECK, 0, 0) == BST_CHECKED ? "1" : "";
+        values[item.name] = SendMessageW(items[i].Get(), BM_GETCHECK, 0, 0) == BST_CHECKED ? "1" : "";
     }
     return values;
   }
@@ -118,7 +112,7 @@ struct AssistantState {
 void UpdateContinue(AssistantState& s) {
   EnableWindow(s.buttons[nbContinue], ContinueEnabled(s.form, s.Values()));
   for (std::size_t i = 0; i < s.form.items.size(); ++i)
-    if (s.form.items[i].kind == ItemKind::Edit) InvalidateRect(s.items[i], nullptr, TRUE);
+    if (s.form.items[i].kind == ItemKind::Edit) InvalidateRect(s.items[i].Get(), nullptr, TRUE);
 }
 
 void MakeThumbnail(AssistantState& s) {
@@ -139,13 +133,12 @@ void DrawImage(AssistantState& s, const DRAWITEMSTRUCT& item) {
     h = height;
     w = static_cast<int>(static_cast<long long>(s.screenshot->width) * height / s.screenshot->height);
   }
-  HDC memory = CreateCompatibleDC(item.hDC);
-  HGDIOBJ old = SelectObject(memory, s.thumbnail.Get());
+  const ScopedMemoryDc memory(CreateCompatibleDC(item.hDC));
+  HGDIOBJ old = SelectObject(memory.Get(), s.thumbnail.Get());
   SetStretchBltMode(item.hDC, HALFTONE);
-  StretchBlt(item.hDC, item.rcItem.left + (width - w) / 2, item.rcItem.top + (height - h) / 2, w, h, memory, 0, 0,
-             s.screenshot->width, s.screenshot->height, SRCCOPY);
-  SelectObject(memory, old);
-  DeleteDC(memory);
+  StretchBlt(item.hDC, item.rcItem.left + (width - w) / 2, item.rcItem.top + (height - h) / 2, w, h, memory.Get(), 0,
+             0, s.screenshot->width, s.screenshot->height, SRCCOPY);
+  SelectObject(memory.Get(), old);
 }
 
 void EditImage(AssistantState& s) {
@@ -170,7 +163,7 @@ void CheckEditedImage(AssistantState& s) {
   MakeThumbnail(s);
 }
 
-LRESULT HandleMessage(AssistantState& s, HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+LRESULT HandleAssistantMessage(AssistantState& s, HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_COMMAND: {
       const int id = LOWORD(wParam), code = HIWORD(wParam);
@@ -204,7 +197,7 @@ LRESULT HandleMessage(AssistantState& s, HWND window, UINT message, WPARAM wPara
       const int index = GetDlgCtrlID(control) - kAssistItemBaseId;
       if (index >= 0 && index < static_cast<int>(s.form.items.size())) {
         const TNVItem& item = s.form.items[static_cast<std::size_t>(index)];
-        const std::string text = WideToUtf8(ControlText(control));
+        const std::string text = Utf8FromWide(ControlText(control));
         // Mark a filled edit that fails its rule.
         if (!text.empty() && !ItemValid(item, text)) {
           SetBkColor(reinterpret_cast<HDC>(wParam), RGB(255, 200, 200));
@@ -231,23 +224,8 @@ LRESULT HandleMessage(AssistantState& s, HWND window, UINT message, WPARAM wPara
   return DefWindowProcW(window, message, wParam, lParam);
 }
 
-LRESULT CALLBACK AssistantProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  return GuardedWindowCall([&]() -> LRESULT {
-    if (message == WM_NCCREATE) {
-      auto* create = reinterpret_cast<CREATESTRUCTW*>(lParam);
-      SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
-    }
-    auto* s = reinterpret_cast<AssistantState*>(GetWindowLongPtrW(window, GWLP_USERDATA));
-    if (message == WM_NCDESTROY) SetWindowLongPtrW(window, GWLP_USERDATA, 0);
-    if (!s) return DefWindowProcW(window, message, wParam, lParam);
-    return HandleMessage(*s, window, message, wParam, lParam);
-  });
-}
-
 void ClearPage(AssistantState& s) {
   KillTimer(s.window, kPageTimer);
-  for (HWND item : s.items)
-    if (item) DestroyWindow(item);
   s.items.clear();
   s.thumbnail.Reset();
 }
@@ -264,20 +242,20 @@ int BuildPage(AssistantState& s, const FormValues& preset) {
     HWND control = nullptr;
     switch (item.kind) {
       case ItemKind::Label:
-        control = AddChild(s.window, L"STATIC", Utf8ToWide(item.text), SS_LEFT, 0, id, kMargin, y, width, 16, font);
+        control = AddChild(s.window, L"STATIC", WideFromUtf8(item.text), SS_LEFT, 0, id, kMargin, y, width, 16, font);
         y += 18;
         break;
       case ItemKind::Edit: {
         const int height = item.lines > 1 ? item.lines * 14 + 8 : 21;
         DWORD style = WS_TABSTOP | ES_AUTOHSCROLL;
         if (item.lines > 1) style = WS_TABSTOP | ES_MULTILINE | ES_WANTRETURN | ES_AUTOVSCROLL | WS_VSCROLL;
-        control = AddChild(s.window, L"EDIT", value == preset.end() ? L"" : Utf8ToWide(value->second), style,
+        control = AddChild(s.window, L"EDIT", value == preset.end() ? L"" : WideFromUtf8(value->second), style,
                            WS_EX_CLIENTEDGE, id, kMargin, y, width, height, font);
         y += height + 8;
         break;
       }
       case ItemKind::CheckBox: {
-        control = AddChild(s.window, L"BUTTON", Utf8ToWide(item.text), BS_AUTOCHECKBOX | WS_TABSTOP, 0, id, kMargin, y,
+        control = AddChild(s.window, L"BUTTON", WideFromUtf8(item.text), BS_AUTOCHECKBOX | WS_TABSTOP, 0, id, kMargin, y,
                            width, 20, font);
         const bool checked = value == preset.end() ? item.checked : !value->second.empty();
         SendMessageW(control, BM_SETCHECK, checked ? BST_CHECKED : BST_UNCHECKED, 0);
@@ -290,7 +268,7 @@ int BuildPage(AssistantState& s, const FormValues& preset) {
         y += kImageHeight + 4;
         break;
     }
-    s.items.push_back(control);
+    s.items.emplace_back(control);
   }
   for (int b = 0; b < 3; ++b) EnableWindow(s.buttons[b], s.form.buttonEnabled[b]);
   if (s.form.timerPeriodMs > 0) SetTimer(s.window, kPageTimer, static_cast<UINT>(s.form.timerPeriodMs), nullptr);
@@ -343,12 +321,13 @@ AssistantResult RunSendAssistant(HWND owner, BugReport& report, const ReportSett
   AssistantState s;
   s.screenshot = options.screenshot;
   if (!options.tempFolder.empty()) s.bitmapPath = options.tempFolder + L"\\screenShot.bmp";
-  RegisterBoxClass(kSendAssistantClass, AssistantProc, GetSysColorBrush(COLOR_BTNFACE));
+  RegisterBoxClass(kSendAssistantClass, WindowProcFor<AssistantState>, GetSysColorBrush(COLOR_BTNFACE));
   const DWORD style = WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME;
   HWND window = CreateWindowExW(WS_EX_DLGMODALFRAME | WS_EX_CONTROLPARENT, kSendAssistantClass,
-                                Utf8ToWide(assistant.title).c_str(), style, 0, 0, 100, 100, owner, nullptr,
+                                WideFromUtf8(assistant.title).c_str(), style, 0, 0, 100, 100, owner, nullptr,
                                 GetModuleHandleW(nullptr), &s);
   if (!window) return result;
+  ScopedWindow ownedWindow(window);
   s.window = window;
   s.title = AddChild(window, L"STATIC", L"", SS_LEFT, 0, kAssistTitleId, kMargin, kMargin, kClientWidth - 2 * kMargin,
                      18, static_cast<HFONT>(s.fonts.bold.Get()));
@@ -380,8 +359,8 @@ AssistantResult RunSendAssistant(HWND owner, BugReport& report, const ReportSett
       const bool hasName = ReadRemembered(kRememberName, &name);
       const bool hasEmail = ReadRemembered(kRememberEmail, &email);
       if (hasName || hasEmail) {
-        preset[form_item::kNameEdit] = WideToUtf8(name);
-        preset[form_item::kEmailEdit] = WideToUtf8(email);
+        preset[form_item::kNameEdit] = Utf8FromWide(name);
+        preset[form_item::kEmailEdit] = Utf8FromWide(email);
         preset[form_item::kMemCheck] = "1";
         remembered = true;
       }
@@ -390,7 +369,7 @@ AssistantResult RunSendAssistant(HWND owner, BugReport& report, const ReportSett
     FitWindow(s, BuildPage(s, preset), owner);
     UpdateContinue(s);
     // The title last: a page is complete once it shows its title.
-    SetWindowTextW(s.title, Utf8ToWide(s.form.title).c_str());
+    SetWindowTextW(s.title, WideFromUtf8(s.form.title).c_str());
     if (!shown) {
       ShowWindow(window, SW_SHOWNORMAL);
       SetForegroundWindow(window);
@@ -416,7 +395,7 @@ AssistantResult RunSendAssistant(HWND owner, BugReport& report, const ReportSett
       const std::string nameText = name == values.end() ? std::string() : name->second;
       const std::string emailText = email == values.end() ? std::string() : email->second;
       WriteRemembered(values.count(form_item::kMemCheck) && !values.at(form_item::kMemCheck).empty(),
-                      Utf8ToWide(nameText), Utf8ToWide(emailText));
+                      WideFromUtf8(nameText), WideFromUtf8(emailText));
       result.sender = ContactSender(nameText, emailText);
     }
     if (screenshotPage) {
@@ -435,7 +414,8 @@ AssistantResult RunSendAssistant(HWND owner, BugReport& report, const ReportSett
     EnableWindow(owner, ownerWasEnabled ? TRUE : FALSE);
     SetActiveWindow(owner);
   }
-  if (IsWindow(window)) DestroyWindow(window);
+  if (!IsWindow(window)) ownedWindow.Release();  // gone already, with its owner
+  ownedWindow.Reset();
   if (result.finished) ApplyAssistantOutputs(report, outputs);
   return result;
 }
