@@ -40,13 +40,9 @@ ReportFilter ChooseFilter(const ReportSettings& settings, const std::string& cla
 
 bool AssistantShowsScreenshot(const ReportSettings& settings, const ReportFilter& filter) {
   const std::string wanted = filter.assistant.empty() ? settings.Text("SendAssis") : filter.assistant;
-  for (const char* slot : {"Assistant1", "Assistant2", "Assistant3"}) {
-    TNVAssistant assistant;
-    if (!ParseAssistant(settings.Text(slot), &assistant) || assistant.name != wanted) continue;
-    for (const std::string& page : assistant.pages)
-      if (page == "ScrShotForm") return true;
-  }
-  return false;
+  TNVAssistant assistant;
+  if (!FindAssistant(settings, wanted, &assistant)) return false;
+  return std::find(assistant.pages.begin(), assistant.pages.end(), "ScrShotForm") != assistant.pages.end();
 }
 
 bool IsAbort(const std::exception_ptr& error) {
