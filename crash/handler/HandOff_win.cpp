@@ -8,7 +8,6 @@
 #include "crash/handler/CrashReporter.h"
 #include "crash/handler/ReportFilters.h"
 #include "crash/handler/ReporterState.h"
-#include "toolkit/Application.h"
 #include "toolkit/Guard.h"
 #include "toolkit/Thread.h"
 

@@ -19,6 +19,7 @@
 #include "crash/report/CallStack.h"
 #include "crash/report/HeaderFields.h"
 #include "crash/report/ReportSettings.h"
+#include "support/ScopedHandle.h"
 #include "support/Win32.h"
 
 namespace {
@@ -97,8 +98,9 @@ void Complete(BugReport& report) {
 // was sent (AutoSaveIfNotSent).
 bool SaveIntoFile(const std::wstring& path, const std::string& text, const ReportSettings& settings) {
   std::string bytes;
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, 0, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
+  const ScopedFile opened(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, 0, nullptr));
+  if (!opened) return false;
+  HANDLE file = opened.Get();
   DWORD size = GetFileSize(file, nullptr), read = 0;
   bytes.resize(size);
   if (size) ReadFile(file, &bytes[0], size, &read, nullptr);
@@ -109,7 +111,6 @@ bool SaveIntoFile(const std::wstring& path, const std::string& text, const Repor
   DWORD written = 0;
   WriteFile(file, out.data(), static_cast<DWORD>(out.size()), &written, nullptr);
   SetEndOfFile(file);
-  CloseHandle(file);
   return true;
 }
 

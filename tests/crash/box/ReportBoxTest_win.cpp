@@ -11,6 +11,7 @@
 
 #include "WineTestSupport_win.h"
 #include "crash/box/ReportBox.h"
+#include "support/ScopedHandle.h"
 
 using namespace testing_support;
 
@@ -39,10 +40,10 @@ std::wstring SystemFile(const wchar_t* name) {
 bool ReadDefault(HKEY root, const wchar_t* key, std::wstring* value, DWORD* type) {
   HKEY k = nullptr;
   if (RegOpenKeyExW(root, key, 0, KEY_READ, &k) != ERROR_SUCCESS) return false;
+  const ScopedRegKey opened(k);
   wchar_t buffer[2048] = {};
   DWORD size = sizeof buffer - sizeof(wchar_t);
   const bool ok = RegQueryValueExW(k, nullptr, nullptr, type, reinterpret_cast<BYTE*>(buffer), &size) == ERROR_SUCCESS;
-  RegCloseKey(k);
   if (ok) *value = buffer;
   return ok;
 }
@@ -50,9 +51,9 @@ bool ReadDefault(HKEY root, const wchar_t* key, std::wstring* value, DWORD* type
 void WriteDefault(HKEY root, const wchar_t* key, const std::wstring& value, DWORD type) {
   HKEY k = nullptr;
   ASSERT_EQ(RegCreateKeyExW(root, key, 0, nullptr, 0, KEY_WRITE, nullptr, &k, nullptr), ERROR_SUCCESS);
+  const ScopedRegKey created(k);
   RegSetValueExW(k, nullptr, 0, type, reinterpret_cast<const BYTE*>(value.c_str()),
                  static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
-  RegCloseKey(k);
 }
 
 HWND WaitForWindow(DWORD pid, const wchar_t* cls, int timeoutMs = 20000) {
