@@ -7,6 +7,7 @@
 #include "crash/mail/Mailto.h"
 #include "crash/report/BugReport.h"
 #include "crash/report/BugReportFile.h"
+#include "crash/report/PathText.h"
 #include "crash/report/ReportSettings.h"
 #include "support/Registry.h"
 
@@ -15,11 +16,6 @@ const wchar_t kSendProgressClass[] = L"QEXSendProgress";
 namespace {
 
 std::string ToAnsi(const std::string& utf8) { return FromWide(WideFromUtf8(utf8), CodePage::Ansi); }
-
-std::wstring FileNameOf(const std::wstring& path) {
-  const auto slash = path.find_last_of(L"\\/");
-  return slash == std::wstring::npos ? path : path.substr(slash + 1);
-}
 
 bool ReadWholeFile(const std::wstring& path, std::string* bytes) {
   ScopedFile file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));

@@ -24,6 +24,7 @@
 #include "crash/collect/ThrowFrames.h"
 #include "crash/handler/HandlerInternal.h"
 #include "crash/handler/HardwareFaults.h"
+#include "crash/report/PathText.h"
 #include "toolkit/Guard.h"
 
 extern "C" void qex_fault_entry();
@@ -177,9 +178,7 @@ std::string ModuleFileNameOf(const void* address) {
     return std::string();
   char path[MAX_PATH + 1] = {};
   const DWORD length = GetModuleFileNameA(module, path, MAX_PATH);
-  std::string text(path, length);
-  const std::size_t slash = text.find_last_of("\\/");
-  return slash == std::string::npos ? text : text.substr(slash + 1);
+  return FileNameOf(std::string(path, length));
 }
 
 void InstallFaultRedirection() {

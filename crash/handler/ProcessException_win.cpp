@@ -14,17 +14,13 @@
 #include "crash/handler/ReportPlaceholders.h"
 #include "crash/handler/ReporterState.h"
 #include "crash/report/BugReportFile.h"
+#include "crash/report/PathText.h"
 #include "support/TextCodec.h"
 #include "toolkit/Thread.h"
 
 namespace {
 
 std::int64_t NowSeconds() { return static_cast<std::int64_t>(std::time(nullptr)); }
-
-std::string WithoutExtension(const std::string& name) {
-  const std::size_t dot = name.find_last_of('.');
-  return dot == std::string::npos ? name : name.substr(0, dot);
-}
 
 void EmptyTempFolder() {
   if (gReporter.tempFolder.empty()) {

@@ -5,15 +5,14 @@
 #include "crash/collect/BugReportCollector.h"
 #include "crash/handler/ReporterState.h"
 #include "crash/report/HeaderFields.h"
+#include "crash/report/PathText.h"
 #include "support/TextCodec.h"
 #include "support/Utils.h"
 
 std::string ExecutableName() {
   char path[MAX_PATH + 1] = {};
   const DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
-  std::string text(path, length);
-  const std::size_t slash = text.find_last_of("\\/");
-  return slash == std::string::npos ? text : text.substr(slash + 1);
+  return FileNameOf(std::string(path, length));
 }
 
 std::string ExecutablePathUtf8() {
@@ -25,7 +24,7 @@ std::string ExecutablePathUtf8() {
 PlaceholderValues PlaceholdersFor(const CrashReport& report) {
   PlaceholderValues values;
   const std::string exePath = ExecutablePathUtf8();
-  values.app_name = exePath.substr(exePath.find_last_of("\\/") + 1);
+  values.app_name = FileNameOf(exePath);
   values.mod_name = report.Module;
   // No version is set in the settings: the file versions, else "?".
   values.app_version = ChooseVersionText(std::string(), GetOwnFileVersion(), "?");
