@@ -99,6 +99,19 @@ bool TypeChord(HWND window, WORD modifier, WORD key) {
   return SendInput(4, input, sizeof(INPUT)) == 4;
 }
 
+std::wstring ClipboardText();
+
+// Ctrl+C into the box until the clipboard holds text: on a loaded machine one
+// typed chord was seen to copy nothing under Wine. Copying again changes
+// nothing, so a retry hides no fault of the box.
+bool CopyWithCtrlC(HWND box, std::wstring& copied) {
+  for (int attempt = 0; attempt < 5; ++attempt) {
+    if (!TypeChord(box, VK_CONTROL, 'C')) return false;
+    if (WaitUntil([&] { return !(copied = ClipboardText()).empty(); }, 2000)) return true;
+  }
+  return false;
+}
+
 std::wstring ClipboardText() {
   std::wstring text;
   if (!OpenClipboard(nullptr)) return text;
@@ -519,9 +532,8 @@ TEST_F(ReportBoxTest, F1AsksTheHandlersForHelpAndCtrlCCopiesTheWholeReport) {
   ASSERT_TRUE(WaitUntil([&] { return WindowText(GetDlgItem(box, kBoxReportTextId)).find(L"$0a1b2c3d") != std::wstring::npos; },
                         10000));
   ClearClipboard();
-  ASSERT_TRUE(TypeChord(box, VK_CONTROL, 'C'));
   std::wstring copied;
-  EXPECT_TRUE(WaitUntil([&] { return !(copied = ClipboardText()).empty(); }, 5000));
+  EXPECT_TRUE(CopyWithCtrlC(box, copied));
   // The whole report, not just the page shown: header and every section.
   EXPECT_NE(copied.find(L"exception class"), std::wstring::npos) << ToUtf8(copied);
   EXPECT_NE(copied.find(L"TfrmMain.tmrKeepLiveTimer"), std::wstring::npos);
@@ -558,9 +570,8 @@ TEST_F(ReportBoxTest, ThePlainBoxShowsTheMessageWithOkAndCopiesTheMessage) {
   EXPECT_TRUE(WaitUntil([&] { return FocusOf(box) == ok; }, 5000));
 
   ClearClipboard();
-  ASSERT_TRUE(TypeChord(box, VK_CONTROL, 'C'));
   std::wstring copied;
-  EXPECT_TRUE(WaitUntil([&] { return !(copied = ClipboardText()).empty(); }, 5000));
+  EXPECT_TRUE(CopyWithCtrlC(box, copied));
   EXPECT_EQ(copied, L"Access violation at address 00401000. Read of address 00000000.");
 
   PressKey(box, VK_RETURN);  // OK continues
