@@ -25,19 +25,6 @@ const char kRegistersTitle[] = "cpu registers";
 const char kStackDumpTitle[] = "stack dump";
 const char kDisassemblyTitle[] = "disassembling";
 
-std::vector<std::string> SplitBars(const std::string& text) {
-  std::vector<std::string> parts;
-  std::size_t start = 0;
-  while (start <= text.size()) {
-    std::size_t bar = text.find('|', start);
-    if (bar == std::string::npos) bar = text.size();
-    std::string part = TrimBlanks(text.substr(start, bar - start));
-    if (!part.empty()) parts.push_back(part);
-    start = bar + 1;
-  }
-  return parts;
-}
-
 bool Contains(const std::vector<std::uint32_t>& ids, std::uint32_t id) {
   return std::find(ids.begin(), ids.end(), id) != ids.end();
 }
@@ -86,7 +73,7 @@ void PlanSections(BugReportJob::State& state) {
       state.threads.push_back(other);
     }
   }
-  for (const std::string& plugin : SplitBars(state.settings.Text("Plugins")))
+  for (const std::string& plugin : SettingListItems(state.settings.Text("Plugins"), "|"))
     for (const char* known : kKnownPlugins)
       if (plugin == known) state.plugins.push_back(plugin);
 

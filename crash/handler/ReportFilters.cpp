@@ -6,17 +6,8 @@
 #include "support/Exceptions.h"
 
 bool ClassListContains(const std::string& list, const std::string& name) {
-  std::size_t start = 0;
-  while (start <= list.size()) {
-    std::size_t end = list.find_first_of(",;|", start);
-    if (end == std::string::npos) end = list.size();
-    std::string item = list.substr(start, end - start);
-    while (!item.empty() && item.front() == ' ') item.erase(item.begin());
-    while (!item.empty() && item.back() == ' ') item.pop_back();
-    if (!item.empty() && item == name) return true;
-    start = end + 1;
-  }
-  return false;
+  const std::vector<std::string> items = SettingListItems(list, ",;|");
+  return std::find(items.begin(), items.end(), name) != items.end();
 }
 
 ReportFilter ChooseFilter(const ReportSettings& settings, const std::string& className) {

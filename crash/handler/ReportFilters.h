@@ -14,7 +14,7 @@
 #include "crash/report/ReportSettings.h"
 
 // True when `name` is an item of a class list ("A, B;C|D": items split at
-// ',', ';' or '|', spaces around an item ignored). Whole items only.
+// ',', ';' or '|', blanks around an item ignored). Whole items only.
 bool ClassListContains(const std::string& list, const std::string& name);
 
 // The F1 settings when the class is listed in F1Classes, else F2 for
