@@ -18,8 +18,10 @@
 #include "crash/report/BugReportFile.h"
 #include "crash/report/CallStack.h"
 #include "crash/report/HeaderFields.h"
+#include "crash/report/PathText.h"
 #include "crash/report/ReportSettings.h"
 #include "support/ScopedHandle.h"
+#include "support/TextCodec.h"
 #include "support/Win32.h"
 
 namespace {
@@ -30,18 +32,10 @@ ReportSettings LoadSettings() {
   return ReportSettings::Parse(LockResource(loaded), SizeofResource(nullptr, resource));
 }
 
-std::string Utf8(const std::wstring& wide) {
-  int n = WideCharToMultiByte(CP_UTF8, 0, wide.c_str(), -1, nullptr, 0, nullptr, nullptr);
-  std::string out(static_cast<std::size_t>(n > 0 ? n - 1 : 0), '\0');
-  if (n > 1) WideCharToMultiByte(CP_UTF8, 0, wide.c_str(), -1, &out[0], n, nullptr, nullptr);
-  return out;
-}
-
 std::string ExeName() {
   wchar_t path[MAX_PATH] = {};
   GetModuleFileNameW(nullptr, path, MAX_PATH);
-  std::wstring full(path);
-  return Utf8(full.substr(full.find_last_of(L"\\/") + 1));
+  return Utf8FromWide(FileNameOf(std::wstring(path)));
 }
 
 StackFrames FabricatedStack() {
