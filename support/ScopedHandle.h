@@ -89,6 +89,26 @@ struct MemoryDcTraits {  // CreateCompatibleDC; a window's DC goes back with Rel
   static Handle Invalid() { return nullptr; }
   static void Close(Handle h) { ::DeleteDC(h); }
 };
+struct FindFileTraits {  // FindFirstFile: INVALID_HANDLE_VALUE, closed with FindClose
+  using Handle = HANDLE;
+  static Handle Invalid() { return INVALID_HANDLE_VALUE; }
+  static void Close(Handle h) { ::FindClose(h); }
+};
+struct MappedViewTraits {  // MapViewOfFile
+  using Handle = const void*;
+  static Handle Invalid() { return nullptr; }
+  static void Close(Handle h) { ::UnmapViewOfFile(h); }
+};
+struct LocalMemoryTraits {  // memory the platform allocates for us (FORMAT_MESSAGE_ALLOCATE_BUFFER, ...)
+  using Handle = HLOCAL;
+  static Handle Invalid() { return nullptr; }
+  static void Close(Handle h) { ::LocalFree(h); }
+};
+struct GlobalMemoryTraits {  // GlobalAlloc; Release() once the clipboard owns it
+  using Handle = HGLOBAL;
+  static Handle Invalid() { return nullptr; }
+  static void Close(Handle h) { ::GlobalFree(h); }
+};
 
 using ScopedFile = ScopedHandle<FileHandleTraits>;
 using ScopedKernelHandle = ScopedHandle<KernelHandleTraits>;
@@ -118,4 +138,18 @@ class ScopedWindowDc {
  private:
   HWND window_;
   HDC dc_;
+};
+using ScopedFindHandle = ScopedHandle<FindFileTraits>;
+using ScopedMappedView = ScopedHandle<MappedViewTraits>;
+using ScopedLocalMemory = ScopedHandle<LocalMemoryTraits>;
+using ScopedGlobalMemory = ScopedHandle<GlobalMemoryTraits>;
+
+// The process and thread handles CreateProcess hands back, each with its owner.
+struct ScopedProcessInformation {
+  ScopedProcessInformation() = default;
+  explicit ScopedProcessInformation(const PROCESS_INFORMATION& info)
+      : process(info.hProcess), thread(info.hThread), processId(info.dwProcessId) {}
+  ScopedKernelHandle process;
+  ScopedKernelHandle thread;
+  DWORD processId = 0;
 };

@@ -2,6 +2,7 @@
 
 #include "crash/mail/EmailAddress.h"
 #include "crash/report/BugReport.h"
+#include "crash/report/ReportSettings.h"
 
 namespace form_item {
 const char kNameEdit[] = "NameEdit";
@@ -63,6 +64,17 @@ bool ParseAssistant(const std::string& declaration, TNVAssistant* assistant) {
   assistant->title = parts[1];
   assistant->pages.assign(parts.begin() + 2, parts.end());
   return true;
+}
+
+bool FindAssistant(const ReportSettings& settings, const std::string& name, TNVAssistant* assistant) {
+  for (const char* slot : {"Assistant1", "Assistant2", "Assistant3"}) {
+    TNVAssistant candidate;
+    if (ParseAssistant(settings.Text(slot), &candidate) && candidate.name == name) {
+      *assistant = candidate;
+      return true;
+    }
+  }
+  return false;
 }
 
 TNVForm MakeForm(const std::string& name) {

@@ -8,6 +8,7 @@
 #include <vector>
 
 class BugReport;
+class ReportSettings;
 
 enum class ItemKind { Label, Edit, CheckBox, Image };
 // Where an edit's text goes: a header field, or a report section of its own.
@@ -45,6 +46,9 @@ struct TNVAssistant {
 
 // False when the text has fewer than three parts.
 bool ParseAssistant(const std::string& declaration, TNVAssistant* assistant);
+// The assistant of that name among the settings' Assistant1..3; false when
+// none is declared.
+bool FindAssistant(const ReportSettings& settings, const std::string& name, TNVAssistant* assistant);
 // The page of that name; an empty name when the page is unknown.
 TNVForm MakeForm(const std::string& name);
 

@@ -8,10 +8,9 @@
 
 #include "crash/box/ReportBox.h"
 #include "support/ScopedHandle.h"
+#include "support/TextCodec.h"
+#include "support/WindowProc.h"
 #include "support/Win32.h"
-
-std::wstring Utf8ToWide(const std::string& text);
-std::string WideToUtf8(const std::wstring& text);
 
 // "Tahoma" 8 points ("MS Sans Serif" when Tahoma is missing), "Courier New"
 // for report text, "Small Fonts" for the small print. Made once per box.

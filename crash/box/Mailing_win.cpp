@@ -7,25 +7,15 @@
 #include "crash/mail/Mailto.h"
 #include "crash/report/BugReport.h"
 #include "crash/report/BugReportFile.h"
+#include "crash/report/PathText.h"
 #include "crash/report/ReportSettings.h"
+#include "support/Registry.h"
 
 const wchar_t kSendProgressClass[] = L"QEXSendProgress";
 
 namespace {
 
-std::string ToAnsi(const std::string& utf8) {
-  std::wstring wide = Utf8ToWide(utf8);
-  if (wide.empty()) return std::string();
-  int n = WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0, nullptr, nullptr);
-  std::string out(static_cast<std::size_t>(n), '\0');
-  WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()), &out[0], n, nullptr, nullptr);
-  return out;
-}
-
-std::wstring FileNameOf(const std::wstring& path) {
-  const auto slash = path.find_last_of(L"\\/");
-  return slash == std::wstring::npos ? path : path.substr(slash + 1);
-}
+std::string ToAnsi(const std::string& utf8) { return FromWide(WideFromUtf8(utf8), CodePage::Ansi); }
 
 bool ReadWholeFile(const std::wstring& path, std::string* bytes) {
   ScopedFile file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
@@ -58,12 +48,12 @@ class ProgressBox {
   ProgressBox(const std::string& title, const std::string& step) {
     RegisterBoxClass(kSendProgressClass, DefWindowProcW, GetSysColorBrush(COLOR_BTNFACE));
     const int w = 300, h = 90;
-    window_.Reset(CreateWindowExW(WS_EX_TOPMOST | WS_EX_TOOLWINDOW, kSendProgressClass, Utf8ToWide(title).c_str(),
+    window_.Reset(CreateWindowExW(WS_EX_TOPMOST | WS_EX_TOOLWINDOW, kSendProgressClass, WideFromUtf8(title).c_str(),
                                   WS_POPUP | WS_CAPTION, (GetSystemMetrics(SM_CXSCREEN) - w) / 2,
                                   (GetSystemMetrics(SM_CYSCREEN) - h) / 2, w, h, nullptr, nullptr,
                                   GetModuleHandleW(nullptr), nullptr));
     if (!window_) return;
-    AddChild(window_.Get(), L"STATIC", Utf8ToWide(step), SS_LEFT, 0, 1, 12, 16, w - 30, 18,
+    AddChild(window_.Get(), L"STATIC", WideFromUtf8(step), SS_LEFT, 0, 1, 12, 16, w - 30, 18,
              static_cast<HFONT>(fonts_.text.Get()));
     ShowWindow(window_.Get(), SW_SHOWNOACTIVATE);
     Pump();
@@ -132,7 +122,7 @@ bool MailJob::PrepareBugReport(Attachment* attachment) {
     SaveReportToFile(copy, reportText, SaveOptionsFromSettings(settings));
     bytes = copy.Text();
   }
-  const std::wstring name = bugReportFile.empty() ? Utf8ToWide(settings.Text("BugRepFile")) : FileNameOf(bugReportFile);
+  const std::wstring name = bugReportFile.empty() ? WideFromUtf8(settings.Text("BugRepFile")) : FileNameOf(bugReportFile);
   std::wstring path = tempFolder + L"\\" + name;
   if (!WriteWholeFile(path, bytes)) {
     path = tempFolder + L"\\" + std::to_wstring(GetTickCount()) + name;
@@ -151,7 +141,7 @@ SendResult MailJob::ViaMapi(const std::vector<Attachment>& attachments) {
   if (!sendMail) return SendResult::Failed;
 
   std::vector<MapiAttachment> files;
-  for (const Attachment& a : attachments) files.push_back({WideToUtf8(a.path), a.name});
+  for (const Attachment& a : attachments) files.push_back({Utf8FromWide(a.path), a.name});
   MapiRequest request =
       BuildMapiRequest(settings.Text("MailAddr"), sender, subject, body, files, startedByUser);
 
@@ -204,23 +194,13 @@ SendResult MailJob::ViaMapi(const std::vector<Attachment>& attachments) {
 }
 
 SendResult MailJob::ViaMailto() {
-  HKEY raw = nullptr;
-  if (RegOpenKeyExW(HKEY_CLASSES_ROOT, L"mailto\\shell\\open\\command", 0, KEY_READ, &raw) != ERROR_SUCCESS)
-    return SendResult::Failed;
-  ScopedRegKey key(raw);
-  DWORD type = 0, size = 0;
-  if (RegQueryValueExW(key.Get(), nullptr, nullptr, &type, nullptr, &size) != ERROR_SUCCESS ||
-      (type != REG_SZ && type != REG_EXPAND_SZ))
-    return SendResult::Failed;
-  std::wstring stored(size / sizeof(wchar_t) + 1, L'\0');
-  size = static_cast<DWORD>(stored.size() * sizeof(wchar_t));
-  if (RegQueryValueExW(key.Get(), nullptr, nullptr, &type, reinterpret_cast<BYTE*>(&stored[0]), &size) != ERROR_SUCCESS)
-    return SendResult::Failed;
-  stored.resize(wcsnlen(stored.c_str(), stored.size()));
-  const DWORD needed = ExpandEnvironmentStringsW(stored.c_str(), nullptr, 0);
+  const std::optional<std::wstring> stored =
+      RegReadText(HKEY_CLASSES_ROOT, L"mailto\\shell\\open\\command", std::wstring(), KEY_READ);
+  if (!stored) return SendResult::Failed;
+  const DWORD needed = ExpandEnvironmentStringsW(stored->c_str(), nullptr, 0);
   if (needed == 0) return SendResult::Failed;
   std::wstring expanded(needed, L'\0');
-  ExpandEnvironmentStringsW(stored.c_str(), &expanded[0], needed);
+  ExpandEnvironmentStringsW(stored->c_str(), &expanded[0], needed);
   expanded.resize(wcsnlen(expanded.c_str(), expanded.size()));
   if (expanded.empty()) return SendResult::Failed;
 
@@ -230,16 +210,15 @@ SendResult MailJob::ViaMailto() {
   message.body = reportText;
   // The link goes in as exactly one argument; nothing in the report can add
   // another (the encoding leaves no blank or quote).
-  std::optional<std::string> command = BuildMailtoCommand(WideToUtf8(expanded), message);
+  std::optional<std::string> command = BuildMailtoCommand(Utf8FromWide(expanded), message);
   if (!command) return SendResult::Failed;
-  std::wstring commandLine = Utf8ToWide(*command);
+  std::wstring commandLine = WideFromUtf8(*command);
   STARTUPINFOW startup = {};
   startup.cb = sizeof startup;
-  PROCESS_INFORMATION process = {};
-  if (!CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+  PROCESS_INFORMATION started = {};
+  if (!CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &started))
     return SendResult::Failed;
-  CloseHandle(process.hThread);
-  CloseHandle(process.hProcess);
+  const ScopedProcessInformation mailClient(started);  // runs on without us
   return SendResult::Sent;
 }
 
@@ -255,7 +234,7 @@ void MailJob::Run() {
       if (settings.IsOn("AttachBugRepFile")) {
         fileAttached = PrepareBugReport(&report);
       } else {
-        report.path = tempFolder + L"\\" + Utf8ToWide(settings.Text("BugRepSendAs"));
+        report.path = tempFolder + L"\\" + WideFromUtf8(settings.Text("BugRepSendAs"));
         report.name = settings.Text("BugRepSendAs");
         if (!WriteWholeFile(report.path, reportText)) report.path.clear();
       }
@@ -284,7 +263,7 @@ void MailJob::Run() {
   }
   if (result == SendResult::Failed && settings.IsOn("MailViaMailto") && startedByUser) result = ViaMailto();
   if (result == SendResult::Failed && startedByUser) {
-    MessageBoxW(nullptr, Utf8ToWide(settings.Text("SendFailMsg")).c_str(), nullptr,
+    MessageBoxW(nullptr, WideFromUtf8(settings.Text("SendFailMsg")).c_str(), nullptr,
                 MB_OK | MB_ICONERROR | MB_TOPMOST | MB_SETFOREGROUND);
   }
   if (result == SendResult::Sent) {

@@ -35,17 +35,17 @@ std::shared_ptr<Screenshot> CaptureScreen() {
   const int height = GetSystemMetrics(SM_CYVIRTUALSCREEN);
   if (width <= 0 || height <= 0) return nullptr;
 
-  HDC screen = GetDC(nullptr);
+  const ScopedWindowDc screen(nullptr);
   if (!screen) return nullptr;
-  HDC memory = CreateCompatibleDC(screen);
+  const ScopedMemoryDc memory(CreateCompatibleDC(screen.Get()));
   BITMAPINFO info = {};
   info.bmiHeader = TopDown32(width, height);
   void* bits = nullptr;
-  ScopedGdiObject dib(CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0));
+  ScopedGdiObject dib(CreateDIBSection(screen.Get(), &info, DIB_RGB_COLORS, &bits, nullptr, 0));
   std::shared_ptr<Screenshot> shot;
   if (memory && dib && bits) {
-    HGDIOBJ old = SelectObject(memory, dib.Get());
-    if (BitBlt(memory, 0, 0, width, height, screen, left, top, SRCCOPY | CAPTUREBLT)) {
+    HGDIOBJ old = SelectObject(memory.Get(), dib.Get());
+    if (BitBlt(memory.Get(), 0, 0, width, height, screen.Get(), left, top, SRCCOPY | CAPTUREBLT)) {
       GdiFlush();
       shot = std::make_shared<Screenshot>();
       shot->width = width;
@@ -53,10 +53,8 @@ std::shared_ptr<Screenshot> CaptureScreen() {
       const auto* from = static_cast<const std::uint8_t*>(bits);
       shot->pixels.assign(from, from + static_cast<std::size_t>(width) * height * 4);
     }
-    SelectObject(memory, old);
+    SelectObject(memory.Get(), old);
   }
-  if (memory) DeleteDC(memory);
-  ReleaseDC(nullptr, screen);
   return shot;
 }
 
@@ -115,10 +113,9 @@ std::shared_ptr<Screenshot> LoadScreenshotBmp(const std::wstring& path) {
   shot->pixels.resize(static_cast<std::size_t>(bm.bmWidth) * bm.bmHeight * 4);
   BITMAPINFO info = {};
   info.bmiHeader = TopDown32(bm.bmWidth, bm.bmHeight);
-  HDC dc = GetDC(nullptr);
-  const int rows = GetDIBits(dc, static_cast<HBITMAP>(loaded.Get()), 0, bm.bmHeight, shot->pixels.data(), &info,
-                             DIB_RGB_COLORS);
-  ReleaseDC(nullptr, dc);
+  const ScopedWindowDc screen(nullptr);
+  const int rows = GetDIBits(screen.Get(), static_cast<HBITMAP>(loaded.Get()), 0, bm.bmHeight, shot->pixels.data(),
+                             &info, DIB_RGB_COLORS);
   if (rows != bm.bmHeight) return nullptr;
   return shot;
 }
@@ -126,8 +123,6 @@ std::shared_ptr<Screenshot> LoadScreenshotBmp(const std::wstring& path) {
 HBITMAP ScreenshotBitmap(const Screenshot& shot) {
   BITMAPINFO info = {};
   info.bmiHeader = TopDown32(shot.width, shot.height);
-  HDC dc = GetDC(nullptr);
-  HBITMAP bitmap = CreateDIBitmap(dc, &info.bmiHeader, CBM_INIT, shot.pixels.data(), &info, DIB_RGB_COLORS);
-  ReleaseDC(nullptr, dc);
-  return bitmap;
+  const ScopedWindowDc screen(nullptr);
+  return CreateDIBitmap(screen.Get(), &info.bmiHeader, CBM_INIT, shot.pixels.data(), &info, DIB_RGB_COLORS);
 }

@@ -6,26 +6,11 @@
 
 #include "crash/collect/CollectInternal.h"
 #include "crash/collect/PleaseWaitBox_win.h"
+#include "crash/collect/ReportLock.h"
 #include "crash/disasm/SymbolResource.h"
 #include "crash/report/ReportSettings.h"
 
 namespace {
-
-class CriticalSectionLock : public ILock {
- public:
-  CriticalSectionLock() { ::InitializeCriticalSection(&section_); }
-  ~CriticalSectionLock() override { ::DeleteCriticalSection(&section_); }
-  void Enter() override { ::EnterCriticalSection(&section_); }
-  void Leave() override { ::LeaveCriticalSection(&section_); }
-
- private:
-  CRITICAL_SECTION section_;
-};
-
-class CriticalSectionLockFactory : public ILockFactory {
- public:
-  std::unique_ptr<ILock> CreateLock() override { return std::make_unique<CriticalSectionLock>(); }
-};
 
 // A waiting caller gives up after this long: a completion thread stuck in a
 // walk must not keep the program from going on (the report is then saved
@@ -39,19 +24,6 @@ const char* const kKnownPlugins[] = {"modules", "processes", "hardware"};
 const char kRegistersTitle[] = "cpu registers";
 const char kStackDumpTitle[] = "stack dump";
 const char kDisassemblyTitle[] = "disassembling";
-
-std::vector<std::string> SplitBars(const std::string& text) {
-  std::vector<std::string> parts;
-  std::size_t start = 0;
-  while (start <= text.size()) {
-    std::size_t bar = text.find('|', start);
-    if (bar == std::string::npos) bar = text.size();
-    std::string part = TrimBlanks(text.substr(start, bar - start));
-    if (!part.empty()) parts.push_back(part);
-    start = bar + 1;
-  }
-  return parts;
-}
 
 bool Contains(const std::vector<std::uint32_t>& ids, std::uint32_t id) {
   return std::find(ids.begin(), ids.end(), id) != ids.end();
@@ -101,7 +73,7 @@ void PlanSections(BugReportJob::State& state) {
       state.threads.push_back(other);
     }
   }
-  for (const std::string& plugin : SplitBars(state.settings.Text("Plugins")))
+  for (const std::string& plugin : SettingListItems(state.settings.Text("Plugins"), "|"))
     for (const char* known : kKnownPlugins)
       if (plugin == known) state.plugins.push_back(plugin);
 

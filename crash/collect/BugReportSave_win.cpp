@@ -29,7 +29,7 @@ class MappedReportFile : public IReportFileBuffer {
   }
 
   std::size_t Size() const override { return size_; }
-  unsigned char* Data() override { return inMemory_ ? (memory_.empty() ? nullptr : memory_.data()) : view_; }
+  unsigned char* Data() override { return inMemory_ ? (memory_.empty() ? nullptr : memory_.data()) : View(); }
 
   bool Resize(std::size_t size) override {
     if (inMemory_) {
@@ -70,7 +70,7 @@ class MappedReportFile : public IReportFileBuffer {
         at += written;
       }
     } else {
-      if (view_) ok = ::FlushViewOfFile(view_, 0) != FALSE;
+      if (view_) ok = ::FlushViewOfFile(view_.Get(), 0) != FALSE;
       Unmap();
     }
     LARGE_INTEGER end;
@@ -89,7 +89,7 @@ class MappedReportFile : public IReportFileBuffer {
                                           static_cast<DWORD>(wide), nullptr);
     if (!mapping) return false;
     mapping_.Reset(mapping);
-    view_ = static_cast<unsigned char*>(::MapViewOfFile(mapping, FILE_MAP_READ | FILE_MAP_WRITE, 0, 0, size));
+    view_.Reset(::MapViewOfFile(mapping, FILE_MAP_READ | FILE_MAP_WRITE, 0, 0, size));
     if (!view_) {
       mapping_.Reset();
       return false;
@@ -99,8 +99,7 @@ class MappedReportFile : public IReportFileBuffer {
   }
 
   void Unmap() {
-    if (view_) ::UnmapViewOfFile(view_);
-    view_ = nullptr;
+    view_.Reset();
     mapping_.Reset();
     capacity_ = 0;
   }
@@ -126,7 +125,9 @@ class MappedReportFile : public IReportFileBuffer {
   std::size_t size_ = 0;
   std::size_t capacity_ = 0;
   ScopedKernelHandle mapping_;
-  unsigned char* view_ = nullptr;
+  unsigned char* View() const { return static_cast<unsigned char*>(const_cast<void*>(view_.Get())); }
+
+  ScopedMappedView view_;
   bool inMemory_ = false;
   std::vector<unsigned char> memory_;
 };

@@ -11,13 +11,13 @@
 
 #include "crash/collect/BugReportCollector.h"
 #include "crash/report/CallStack.h"
+#include "crash/report/PathText.h"
 #include "crash/report/ReportSettings.h"
 #include "support/ScopedHandle.h"
 #include "support/TextCodec.h"
 #include "support/Win32.h"
 
 std::wstring ExecutablePathW();
-std::string FileNameOf(const std::string& path);
 // The module holding `address` (no reference taken), or null.
 HMODULE ModuleOf(const void* address);
 std::wstring ModulePathW(HMODULE module);

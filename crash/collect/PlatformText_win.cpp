@@ -19,11 +19,6 @@ std::wstring ModulePathW(HMODULE module) {
 
 std::wstring ExecutablePathW() { return ModulePathW(nullptr); }
 
-std::string FileNameOf(const std::string& path) {
-  const std::size_t slash = path.find_last_of("\\/");
-  return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
 HMODULE ModuleOf(const void* address) {
   HMODULE module = nullptr;
   if (!::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,

@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "support/ScopedHandle.h"
 #include "support/Win32.h"
 
 class PleaseWaitBox {
@@ -18,14 +19,14 @@ class PleaseWaitBox {
   // Handles the box's own pending messages (and no other window's, so the
   // program's handlers are not re-entered while crash reporting waits).
   void ProcessMessages();
-  HWND Window() const { return window_; }
+  HWND Window() const { return window_.Get(); }
 
   static bool RegisterWindowClass();
 
- private:
-  static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-  LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
+  // The box's messages, through WindowProcFor.
+  LRESULT HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) noexcept;
 
-  HWND window_ = nullptr;
+ private:
   std::wstring text_;
+  ScopedWindow window_;
 };

@@ -178,11 +178,10 @@ std::string FreeDiskSpace() {
 }
 
 std::string DisplayMode() {
-  HDC screen = ::GetDC(nullptr);
+  const ScopedWindowDc screen(nullptr);
   if (!screen) return std::string();
-  const int width = ::GetDeviceCaps(screen, HORZRES), height = ::GetDeviceCaps(screen, VERTRES);
-  const int bits = ::GetDeviceCaps(screen, BITSPIXEL) * ::GetDeviceCaps(screen, PLANES);
-  ::ReleaseDC(nullptr, screen);
+  const int width = ::GetDeviceCaps(screen.Get(), HORZRES), height = ::GetDeviceCaps(screen.Get(), VERTRES);
+  const int bits = ::GetDeviceCaps(screen.Get(), BITSPIXEL) * ::GetDeviceCaps(screen.Get(), PLANES);
   if (width <= 0 || height <= 0) return std::string();
   return FormatDisplayMode(width, height, bits);
 }

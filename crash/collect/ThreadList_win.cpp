@@ -42,7 +42,6 @@ std::string ThreadName(std::uint32_t threadId) {
   ScopedKernelHandle thread(opened);
   PWSTR description = nullptr;
   if (FAILED(getDescription(opened, &description)) || !description) return std::string();
-  std::string name = Utf8FromWide(description, wcslen(description));
-  ::LocalFree(description);
-  return name;
+  const ScopedLocalMemory owned(description);
+  return Utf8FromWide(description, wcslen(description));
 }

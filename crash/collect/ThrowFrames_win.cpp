@@ -1,6 +1,7 @@
 #include "crash/collect/ThrowFrames.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <typeinfo>
 
@@ -10,7 +11,7 @@ namespace {
 
 struct ThrowRecord {
   // Odd while a writer fills the record; readers retry or skip it.
-  volatile LONG sequence = 0;
+  std::atomic<long> sequence{0};
   const void* object = nullptr;
   const std::type_info* type = nullptr;
   RawStack stack;
@@ -20,14 +21,16 @@ struct ThrowRecord {
 // report its thrower's frames (the stack is walked where it is reported).
 constexpr LONG kRecords = 16;
 ThrowRecord g_records[kRecords];
-volatile LONG g_next = 0;
+std::atomic<long> g_next{0};
+// Every throw passes here: no lock and no allocation.
+static_assert(std::atomic<long>::is_always_lock_free, "throw records are written on the crash path");
 
 void Record(const void* object, const std::type_info* type, const CONTEXT& thrower) {
-  const LONG slot = static_cast<LONG>(static_cast<ULONG>(::InterlockedIncrement(&g_next) - 1) % kRecords);
+  const LONG slot = static_cast<LONG>(static_cast<ULONG>(g_next.fetch_add(1)) % kRecords);
   ThrowRecord& record = g_records[slot];
-  const LONG even = record.sequence & ~1L;
+  long even = record.sequence.load() & ~1L;
   // Another thread is writing this slot (kRecords throws at once): skip.
-  if (::InterlockedCompareExchange(&record.sequence, even + 1, even) != even) return;
+  if (!record.sequence.compare_exchange_strong(even, even + 1)) return;
   record.object = object;
   record.type = type;
   WalkStack(thrower, record.stack, true);  // allocation-free
@@ -37,20 +40,20 @@ void Record(const void* object, const std::type_info* type, const CONTEXT& throw
     const std::uintptr_t call = CallSiteOf(record.stack.frames[0]);
     record.stack.frames[0] = call ? call : record.stack.frames[0] - 1;
   }
-  ::InterlockedExchange(&record.sequence, even + 2);
+  record.sequence.store(even + 2);
 }
 
 // The object is freed: its address may come back for another exception
 // that is never thrown (std::make_exception_ptr).
 void Forget(const void* object) {
   for (ThrowRecord& record : g_records) {
-    const LONG even = record.sequence & ~1L;
-    if (record.object != object || ::InterlockedCompareExchange(&record.sequence, even + 1, even) != even) continue;
+    long even = record.sequence.load() & ~1L;
+    if (record.object != object || !record.sequence.compare_exchange_strong(even, even + 1)) continue;
     if (record.object == object) {
       record.object = nullptr;
       record.stack.count = 0;
     }
-    ::InterlockedExchange(&record.sequence, even + 2);
+    record.sequence.store(even + 2);
   }
 }
 
@@ -67,15 +70,15 @@ const void* ThrownObjectOf(const std::exception_ptr& error) {
 std::size_t FindThrowFrames(const void* object, const std::type_info* type, std::uint64_t* frames,
                             std::size_t capacity) {
   if (!object) return 0;
-  const LONG newest = g_next;
+  const LONG newest = g_next.load();
   for (LONG age = 1; age <= kRecords; ++age) {
     const ThrowRecord& record = g_records[static_cast<ULONG>(newest - age) % kRecords];
-    const LONG before = record.sequence;
+    const long before = record.sequence.load();
     if ((before & 1) || record.object != object || record.type != type) continue;
     const std::size_t n = std::min(record.stack.count, capacity);
     for (std::size_t i = 0; i < n; ++i) frames[i] = record.stack.frames[i];
-    ::MemoryBarrier();
-    if (record.sequence == before && record.object == object) return n;
+    std::atomic_thread_fence(std::memory_order_seq_cst);
+    if (record.sequence.load() == before && record.object == object) return n;
   }
   return 0;
 }

@@ -18,11 +18,13 @@
 // ends in std::terminate, which is reported the same way.
 #include <float.h>
 
+#include <atomic>
 #include <cstring>
 
 #include "crash/collect/ThrowFrames.h"
 #include "crash/handler/HandlerInternal.h"
 #include "crash/handler/HardwareFaults.h"
+#include "crash/report/PathText.h"
 #include "toolkit/Guard.h"
 
 extern "C" void qex_fault_entry();
@@ -77,8 +79,10 @@ namespace {
 struct alignas(16) PendingFault {
   CONTEXT context;
   EXCEPTION_RECORD record;
-  volatile LONG owner;  // thread id, 0 when free
+  std::atomic<DWORD> owner;  // thread id, 0 when free
 };
+// Taken and freed inside the fault handler: no lock, no allocation.
+static_assert(std::atomic<DWORD>::is_always_lock_free, "fault slots are claimed on the crash path");
 
 // Faults are rare and each slot is freed by the thunk at once; threads that
 // fault while all are taken are not redirected.
@@ -135,10 +139,11 @@ LONG CALLBACK FaultHandler(EXCEPTION_POINTERS* info) {
 #if defined(__x86_64__)
   if (MayReadAsEpilogue(reinterpret_cast<const unsigned char*>(pc + 1))) return EXCEPTION_CONTINUE_SEARCH;
 #endif
-  const LONG me = static_cast<LONG>(GetCurrentThreadId());
+  const DWORD me = GetCurrentThreadId();
   PendingFault* slot = nullptr;
   for (PendingFault& candidate : g_pending) {
-    if (InterlockedCompareExchange(&candidate.owner, me, 0) == 0) {
+    DWORD free = 0;
+    if (candidate.owner.compare_exchange_strong(free, me)) {
       slot = &candidate;
       break;
     }
@@ -173,9 +178,7 @@ std::string ModuleFileNameOf(const void* address) {
     return std::string();
   char path[MAX_PATH + 1] = {};
   const DWORD length = GetModuleFileNameA(module, path, MAX_PATH);
-  std::string text(path, length);
-  const std::size_t slash = text.find_last_of("\\/");
-  return slash == std::string::npos ? text : text.substr(slash + 1);
+  return FileNameOf(std::string(path, length));
 }
 
 void InstallFaultRedirection() {
@@ -184,10 +187,10 @@ void InstallFaultRedirection() {
 }
 
 extern "C" [[noreturn]] void qex_throw_pending_fault() {
-  const LONG me = static_cast<LONG>(GetCurrentThreadId());
+  const DWORD me = GetCurrentThreadId();
   PendingFault* slot = nullptr;
   for (PendingFault& candidate : g_pending)
-    if (candidate.owner == me) slot = &candidate;
+    if (candidate.owner.load() == me) slot = &candidate;
   if (!slot) std::terminate();
 
   FaultRecord fault;
@@ -202,7 +205,7 @@ extern "C" [[noreturn]] void qex_throw_pending_fault() {
   auto context = std::make_shared<std::vector<unsigned char>>(
       reinterpret_cast<const unsigned char*>(&slot->context),
       reinterpret_cast<const unsigned char*>(&slot->context) + sizeof(CONTEXT));
-  InterlockedExchange(&slot->owner, 0);
+  slot->owner.store(0);
   if (IsFloatCode(fault.code)) {
     _clearfp();
     _fpreset();

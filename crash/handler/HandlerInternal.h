@@ -55,6 +55,3 @@ void InstallThreadHooks();
 [[noreturn]] void RestartProcess(const ExceptionTimeHistory& history);
 // At start: inherits the history when this is a restarted instance.
 bool TakeOverFromOldInstance(ExceptionTimeHistory& history);
-
-// The program's own texts (code page 936) for the platform's wide calls.
-std::wstring WidenText(const std::string& text);

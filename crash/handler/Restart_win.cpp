@@ -29,25 +29,24 @@ void RestartProcess(const ExceptionTimeHistory& history) {
   std::vector<char> line(commandLine, commandLine + std::strlen(commandLine) + 1);
   STARTUPINFOA startup = {};
   startup.cb = sizeof startup;
-  PROCESS_INFORMATION process = {};
+  PROCESS_INFORMATION started = {};
   if (CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr, nullptr, &startup,
-                     &process)) {
-    ScopedKernelHandle processHandle(process.hProcess);
-    ScopedKernelHandle threadHandle(process.hThread);
+                     &started)) {
+    const ScopedProcessInformation process(started);
     ScopedKernelHandle block(CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
-                                                sizeof(RestartBlock), BlockName(process.dwProcessId).c_str()));
+                                                sizeof(RestartBlock), BlockName(process.processId).c_str()));
     if (block) {
-      if (auto* view = static_cast<RestartBlock*>(MapViewOfFile(block.Get(), FILE_MAP_WRITE, 0, 0, 0))) {
+      ScopedMappedView mapped(MapViewOfFile(block.Get(), FILE_MAP_WRITE, 0, 0, 0));
+      if (auto* view = static_cast<RestartBlock*>(const_cast<void*>(mapped.Get()))) {
         HANDLE duplicate = nullptr;
-        DuplicateHandle(GetCurrentProcess(), block.Get(), process.hProcess, &duplicate, 0, FALSE,
+        DuplicateHandle(GetCurrentProcess(), block.Get(), process.process.Get(), &duplicate, 0, FALSE,
                         DUPLICATE_SAME_ACCESS);
         view->oldProcessId = GetCurrentProcessId();
         view->blockHandle = static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(duplicate));
         history.ToBytes(view->history);
-        UnmapViewOfFile(view);
       }
     }
-    ResumeThread(process.hThread);
+    ResumeThread(process.thread.Get());
   }
   // Also when no new instance could be made.
   TerminateProcess(GetCurrentProcess(), 2);
@@ -58,13 +57,13 @@ bool TakeOverFromOldInstance(ExceptionTimeHistory& history) {
   ScopedKernelHandle block(OpenFileMappingA(FILE_MAP_READ, FALSE, BlockName(GetCurrentProcessId()).c_str()));
   if (!block) return false;
   RestartBlock copy = {};
-  if (auto* view = static_cast<const RestartBlock*>(MapViewOfFile(block.Get(), FILE_MAP_READ, 0, 0, 0))) {
-    std::memcpy(&copy, view, sizeof copy);
-    UnmapViewOfFile(view);
-  } else {
-    return false;
+  {
+    const ScopedMappedView view(MapViewOfFile(block.Get(), FILE_MAP_READ, 0, 0, 0));
+    if (!view) return false;
+    std::memcpy(&copy, view.Get(), sizeof copy);
   }
-  if (copy.blockHandle) CloseHandle(reinterpret_cast<HANDLE>(static_cast<ULONG_PTR>(copy.blockHandle)));
+  // The old instance's copy of the block's handle, made for us to close.
+  ScopedKernelHandle(reinterpret_cast<HANDLE>(static_cast<ULONG_PTR>(copy.blockHandle)));
   ScopedKernelHandle old(OpenProcess(SYNCHRONIZE, FALSE, copy.oldProcessId));
   if (old) WaitForSingleObject(old.Get(), INFINITE);
   history = ExceptionTimeHistory::FromBytes(copy.history);

@@ -20,7 +20,7 @@ void BugReport::SetSection(const std::string& title, const std::string& content)
 void BugReport::Regenerate() {
   std::uint64_t generation;
   {
-    LockGuard guard(*lock_);
+    std::lock_guard<ILock> hold(*lock_);
     generation = ++requested_generation_;
   }
   // Rendering runs outside the report's lock: the box can keep reading the
@@ -28,7 +28,7 @@ void BugReport::Regenerate() {
   std::string text = RenderReportText(header_.Snapshot(), sections_.Snapshot());
   std::vector<ChangedEvent> listeners;
   {
-    LockGuard guard(*lock_);
+    std::lock_guard<ILock> hold(*lock_);
     if (generation > stored_generation_) {
       text_ = std::move(text);
       stored_generation_ = generation;
@@ -40,22 +40,22 @@ void BugReport::Regenerate() {
 }
 
 std::string BugReport::Text() const {
-  LockGuard guard(*lock_);
+  std::lock_guard<ILock> hold(*lock_);
   return text_;
 }
 
 std::uint64_t BugReport::Generation() const {
-  LockGuard guard(*lock_);
+  std::lock_guard<ILock> hold(*lock_);
   return stored_generation_;
 }
 
 void BugReport::AddListener(const ChangedEvent& listener) {
   if (!listener) return;
-  LockGuard guard(*lock_);
+  std::lock_guard<ILock> hold(*lock_);
   if (std::find(listeners_.begin(), listeners_.end(), listener) == listeners_.end()) listeners_.push_back(listener);
 }
 
 void BugReport::RemoveListener(const ChangedEvent& listener) {
-  LockGuard guard(*lock_);
+  std::lock_guard<ILock> hold(*lock_);
   listeners_.erase(std::remove(listeners_.begin(), listeners_.end(), listener), listeners_.end());
 }

@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "crash/report/HeaderFields.h"
+#include "crash/report/PathText.h"
 #include "crash/report/ReportSettings.h"
 #include "crash/report/ReportText.h"
 #include "crash/report/Utf8.h"
@@ -277,11 +278,6 @@ std::string RemoveDotSteps(const std::string& path) {
   return out;
 }
 
-std::string FileNameOf(const std::string& path) {
-  const std::size_t slash = path.find_last_of("\\/");
-  return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
 }  // namespace
 
 std::string ResolveBugReportPath(const std::string& name, const std::string& exe_path) {
@@ -307,9 +303,7 @@ std::string ResolveBugReportPath(const std::string& name, const std::string& exe
 std::string FallbackBugReportPath(const std::string& name, const std::string& user_app_data,
                                   const std::string& exe_path) {
   if (NormaliseSlashes(name).find('\\') != std::string::npos || user_app_data.empty()) return std::string();
-  std::string exe_name = FileNameOf(NormaliseSlashes(exe_path));
-  const std::size_t dot = exe_name.rfind('.');
-  if (dot != std::string::npos) exe_name.erase(dot);
+  const std::string exe_name = WithoutExtension(FileNameOf(NormaliseSlashes(exe_path)));
   std::string folder = NormaliseSlashes(user_app_data);
   while (!folder.empty() && folder.back() == '\\') folder.pop_back();
   return RemoveDotSteps(folder + "\\" + exe_name + "\\" + name);

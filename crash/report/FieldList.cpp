@@ -10,7 +10,7 @@ int FieldList::Find(const std::string& name) const {
 }
 
 void FieldList::Set(const std::string& name, const std::string& text) {
-  LockGuard guard(*lock_);
+  std::lock_guard<ILock> hold(*lock_);
   const int at = Find(name);
   if (TrimBlanks(text).empty()) {
     if (at >= 0) {
@@ -35,38 +35,38 @@ void FieldList::Set(const std::string& name, const std::string& text) {
 void FieldList::Remove(const std::string& name) { Set(name, std::string()); }
 
 std::string FieldList::Get(const std::string& name) const {
-  LockGuard guard(*lock_);
+  std::lock_guard<ILock> hold(*lock_);
   const int at = Find(name);
   return at >= 0 ? fields_[static_cast<std::size_t>(at)].second : std::string();
 }
 
 bool FieldList::Has(const std::string& name) const {
-  LockGuard guard(*lock_);
+  std::lock_guard<ILock> hold(*lock_);
   return Find(name) >= 0;
 }
 
 std::size_t FieldList::Count() const {
-  LockGuard guard(*lock_);
+  std::lock_guard<ILock> hold(*lock_);
   return fields_.size();
 }
 
 Fields FieldList::Snapshot() const {
-  LockGuard guard(*lock_);
+  std::lock_guard<ILock> hold(*lock_);
   return fields_;
 }
 
 void FieldList::SetInsertionIndex(int index) {
-  LockGuard guard(*lock_);
+  std::lock_guard<ILock> hold(*lock_);
   insertion_index_ = index < 0 ? -1 : index;
 }
 
 int FieldList::InsertionIndex() const {
-  LockGuard guard(*lock_);
+  std::lock_guard<ILock> hold(*lock_);
   return insertion_index_;
 }
 
 void FieldList::SetInsertionIndexBefore(const std::string& name) {
-  LockGuard guard(*lock_);
+  std::lock_guard<ILock> hold(*lock_);
   insertion_index_ = Find(name);
 }
 

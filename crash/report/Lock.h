@@ -1,23 +1,25 @@
 // The lock that guards one report's data. The report is completed on a
 // background thread while the report box reads it, so every FieldList and the
 // rendered text sit behind one of these. The Win32 side implements it with a
-// CRITICAL_SECTION; the portable code only sees this interface.
+// CriticalSection; the portable code only sees this interface. It is
+// BasicLockable: hold it with std::lock_guard<ILock>.
 #pragma once
 
 #include <memory>
+#include <mutex>
 
 class ILock {
  public:
   virtual ~ILock() = default;
-  virtual void Enter() = 0;
-  virtual void Leave() = 0;
+  virtual void lock() = 0;
+  virtual void unlock() = 0;
 };
 
 // For single-threaded use (tests, tools).
 class NullLock : public ILock {
  public:
-  void Enter() override {}
-  void Leave() override {}
+  void lock() override {}
+  void unlock() override {}
 };
 
 // Makes the locks a report needs; the Win32 side hands in one that makes
@@ -31,15 +33,4 @@ class ILockFactory {
 class NullLockFactory : public ILockFactory {
  public:
   std::unique_ptr<ILock> CreateLock() override { return std::make_unique<NullLock>(); }
-};
-
-class LockGuard {
- public:
-  explicit LockGuard(ILock& lock) : lock_(lock) { lock_.Enter(); }
-  ~LockGuard() { lock_.Leave(); }
-  LockGuard(const LockGuard&) = delete;
-  LockGuard& operator=(const LockGuard&) = delete;
-
- private:
-  ILock& lock_;
 };

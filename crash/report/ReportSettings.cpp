@@ -2,6 +2,9 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <utility>
+
+#include "crash/report/FieldList.h"
 
 namespace {
 
@@ -190,4 +193,17 @@ bool ReportSettings::Has(const std::string& name) const {
   for (const Value& v : values_)
     if (v.name == name) return true;
   return false;
+}
+
+std::vector<std::string> SettingListItems(const std::string& text, const char* separators) {
+  std::vector<std::string> items;
+  std::size_t start = 0;
+  while (start <= text.size()) {
+    std::size_t end = text.find_first_of(separators, start);
+    if (end == std::string::npos) end = text.size();
+    std::string item = TrimBlanks(text.substr(start, end - start));
+    if (!item.empty()) items.push_back(std::move(item));
+    start = end + 1;
+  }
+  return items;
 }

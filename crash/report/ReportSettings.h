@@ -64,3 +64,8 @@ class ReportSettings {
 
   std::vector<Value> values_;
 };
+
+// The items of a list-valued setting ("modules|processes|hardware",
+// "EDBEditError, EOther"): split at any of `separators`, blanks around each
+// item dropped, empty items left out.
+std::vector<std::string> SettingListItems(const std::string& text, const char* separators);

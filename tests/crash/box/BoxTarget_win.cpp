@@ -13,30 +13,18 @@
 #include <thread>
 
 #include "crash/box/ReportBox.h"
+#include "crash/collect/ReportLock.h"
 #include "crash/report/BugReport.h"
 #include "crash/report/BugReportFile.h"
 #include "crash/report/CallStack.h"
 #include "crash/report/HeaderFields.h"
+#include "crash/report/PathText.h"
 #include "crash/report/ReportSettings.h"
+#include "support/ScopedHandle.h"
+#include "support/TextCodec.h"
 #include "support/Win32.h"
 
 namespace {
-
-class CriticalSectionLock : public ILock {
- public:
-  CriticalSectionLock() { InitializeCriticalSection(&section_); }
-  ~CriticalSectionLock() override { DeleteCriticalSection(&section_); }
-  void Enter() override { EnterCriticalSection(&section_); }
-  void Leave() override { LeaveCriticalSection(&section_); }
-
- private:
-  CRITICAL_SECTION section_;
-};
-
-class CriticalSectionLocks : public ILockFactory {
- public:
-  std::unique_ptr<ILock> CreateLock() override { return std::make_unique<CriticalSectionLock>(); }
-};
 
 ReportSettings LoadSettings() {
   HRSRC resource = FindResourceA(nullptr, "REPORTSETTINGS", MAKEINTRESOURCEA(10));
@@ -44,18 +32,10 @@ ReportSettings LoadSettings() {
   return ReportSettings::Parse(LockResource(loaded), SizeofResource(nullptr, resource));
 }
 
-std::string Utf8(const std::wstring& wide) {
-  int n = WideCharToMultiByte(CP_UTF8, 0, wide.c_str(), -1, nullptr, 0, nullptr, nullptr);
-  std::string out(static_cast<std::size_t>(n > 0 ? n - 1 : 0), '\0');
-  if (n > 1) WideCharToMultiByte(CP_UTF8, 0, wide.c_str(), -1, &out[0], n, nullptr, nullptr);
-  return out;
-}
-
 std::string ExeName() {
   wchar_t path[MAX_PATH] = {};
   GetModuleFileNameW(nullptr, path, MAX_PATH);
-  std::wstring full(path);
-  return Utf8(full.substr(full.find_last_of(L"\\/") + 1));
+  return Utf8FromWide(FileNameOf(std::wstring(path)));
 }
 
 StackFrames FabricatedStack() {
@@ -112,8 +92,9 @@ void Complete(BugReport& report) {
 // was sent (AutoSaveIfNotSent).
 bool SaveIntoFile(const std::wstring& path, const std::string& text, const ReportSettings& settings) {
   std::string bytes;
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, 0, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
+  const ScopedFile opened(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, 0, nullptr));
+  if (!opened) return false;
+  HANDLE file = opened.Get();
   DWORD size = GetFileSize(file, nullptr), read = 0;
   bytes.resize(size);
   if (size) ReadFile(file, &bytes[0], size, &read, nullptr);
@@ -124,7 +105,6 @@ bool SaveIntoFile(const std::wstring& path, const std::string& text, const Repor
   DWORD written = 0;
   WriteFile(file, out.data(), static_cast<DWORD>(out.size()), &written, nullptr);
   SetEndOfFile(file);
-  CloseHandle(file);
   return true;
 }
 
@@ -146,7 +126,7 @@ int wmain(int argc, wchar_t** argv) {
   const std::wstring resultPath = folder + L"\\result.txt";
 
   for (int number = 1; number <= boxes; ++number) {
-    CriticalSectionLocks locks;
+    CriticalSectionLockFactory locks;
     BugReport report(locks);
     FillHeader(report, number);
     BoxOptions options;

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <string>
 
+#include "support/ScopedHandle.h"
 #include "support/Win32.h"
 
 namespace {
@@ -22,11 +23,11 @@ int main() {
   if (!GetEnvironmentVariableW(L"QEX_MAILTO_LOG", log, MAX_PATH)) return 1;
   int argc = 0;
   wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
+  const ScopedLocalMemory ownedArgv(argv);
   FILE* out = _wfopen(log, L"ab");
   if (!out) return 1;
   std::fprintf(out, "argc=%d\n", argc);
   for (int i = 1; i < argc; ++i) std::fprintf(out, "arg%d=%s\n", i, Utf8(argv[i]).c_str());
   std::fclose(out);
-  LocalFree(argv);
   return 0;
 }

@@ -12,6 +12,7 @@
 #include "crash/ReportLines.h"
 #include "crash/report/BugReportFile.h"
 #include "crash/report/ReportText.h"
+#include "support/ScopedHandle.h"
 
 using namespace testing_support;
 namespace rl = report_lines;
@@ -198,11 +199,11 @@ TEST(BugReportCollect, SameAccessViolationTwiceIsCountedOnce) {
 TEST(BugReportCollect, LockedFileSendsTheReportToAppData) {
   TargetRun run(UniqueName("collect_locked"));
   ASSERT_TRUE(run.Copied());
-  HANDLE lock = CreateFileA(run.File("bugreport.txt").c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
-  ASSERT_NE(lock, INVALID_HANDLE_VALUE);
+  ScopedFile lock(CreateFileA(run.File("bugreport.txt").c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                              CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  ASSERT_TRUE(lock);
   EXPECT_EQ(run.Run("av"), 3);
-  CloseHandle(lock);
+  lock.Reset();
   EXPECT_EQ(ReadFile(run.File("bugreport.txt")), "");
   const std::string report = OnlyReport(ReadFile(run.FallbackFile()));
   EXPECT_EQ(HeaderField(report, "exception class"), "EAccessViolation");

@@ -9,6 +9,7 @@
 
 #include "crash/handler/CrashReporter.h"
 #include "support/Exceptions.h"
+#include "support/ScopedHandle.h"
 #include "support/Win32.h"
 #include "toolkit/Application.h"
 #include "toolkit/HiddenWindow.h"
@@ -26,13 +27,18 @@ HWND g_window = nullptr;
 std::exception_ptr g_handedOver;  // thrown on the worker, raised again on the main thread
 
 void Log(const std::string& line) {
-  HANDLE file = CreateFileA(g_log.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                            OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return;
+  const ScopedFile file(CreateFileA(g_log.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                    OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) return;
   const std::string text = std::to_string(GetCurrentProcessId()) + " " + line + "\r\n";
   DWORD written = 0;
-  WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
-  CloseHandle(file);
+  WriteFile(file.Get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+}
+
+// A thread that runs on by itself (started through the program's own import
+// table, as the hooks expect): its handle is not needed.
+void StartThread(LPTHREAD_START_ROUTINE body, void* parameter) {
+  const ScopedKernelHandle thread(CreateThread(nullptr, 0, body, parameter, 0, nullptr));
 }
 
 void OnException(void*, CrashReport& report) {
@@ -96,7 +102,7 @@ __attribute__((noinline)) void Raise() {
     volatile int result = 10 / zero;
     (void)result;
   } else if (g_scenario == "abort") {
-    CloseHandle(CreateThread(nullptr, 0, &AbortThread, nullptr, 0, nullptr));
+    StartThread(&AbortThread, nullptr);
     throw EAbort("silent");
   } else if (g_scenario == "handover") {
     ThrowAndCatchOnMain();
@@ -154,16 +160,16 @@ int main(int argc, char** argv) {
   if (g_scenario == "thread-object") {
     threadObject = new TFailingThread;
   } else if (g_scenario == "raw-thread") {
-    CloseHandle(CreateThread(nullptr, 0, &RawThread, nullptr, 0, nullptr));
+    StartThread(&RawThread, nullptr);
   } else if (g_scenario == "two-threads") {
     g_go = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     static char first[] = "one", second[] = "two";
-    CloseHandle(CreateThread(nullptr, 0, &RacingThread, first, 0, nullptr));
-    CloseHandle(CreateThread(nullptr, 0, &RacingThread, second, 0, nullptr));
+    StartThread(&RacingThread, first);
+    StartThread(&RacingThread, second);
     Sleep(100);
     SetEvent(g_go);
   } else if (g_scenario == "handover") {
-    CloseHandle(CreateThread(nullptr, 0, &HandingOverThread, nullptr, 0, nullptr));
+    StartThread(&HandingOverThread, nullptr);
   } else {
     PostMessageA(handle, kRaise, 0, 0);
   }

@@ -4,6 +4,12 @@ qex_add_native_test(crash_handler_faults_test
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/HardwareFaultsTest.cpp
   LIBS qex_crash_handler_core)
 
+qex_add_native_test(crash_handler_filters_test
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/ReportFiltersTest.cpp
+  LIBS qex_crash_handler_core)
+target_compile_definitions(crash_handler_filters_test PRIVATE
+  QEX_REPORT_SETTINGS_FILE="${QEX_REPORT_SETTINGS_FILE}")
+
 if(WIN32)
   configure_file(${CMAKE_CURRENT_LIST_DIR}/CrashTarget.rc ${CMAKE_CURRENT_BINARY_DIR}/CrashTarget.rc @ONLY)
   set_source_files_properties(${CMAKE_CURRENT_BINARY_DIR}/CrashTarget.rc PROPERTIES

@@ -66,8 +66,8 @@ TEST(FieldList, IndexPastTheEndAppends) {
 
 class CountingLock : public ILock {
  public:
-  void Enter() override { ++depth, ++entered; }
-  void Leave() override { --depth; }
+  void lock() override { ++depth, ++entered; }
+  void unlock() override { --depth; }
   int depth = 0, entered = 0;
 };
 

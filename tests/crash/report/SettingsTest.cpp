@@ -165,4 +165,14 @@ TEST(ExceptionHistory, AutoRules) {
   EXPECT_EQ(DecideAfterBox(false, 0, 0, history, 1000), AfterBox::Close);
 }
 
+TEST(ReportSettings, ListItemsAreTrimmedAndEmptyOnesLeftOut) {
+  const ReportSettings s = Parse(Block());
+  EXPECT_EQ(SettingListItems(s.Text("Plugins"), "|"), (std::vector<std::string>{"modules", "processes", "hardware"}));
+  EXPECT_EQ(SettingListItems(" a |\tb||  ", "|"), (std::vector<std::string>{"a", "b"}));
+  EXPECT_EQ(SettingListItems("A, B;C|D", ",;|"), (std::vector<std::string>{"A", "B", "C", "D"}));
+  EXPECT_EQ(SettingListItems("A, B", "|"), (std::vector<std::string>{"A, B"}));
+  EXPECT_TRUE(SettingListItems("", "|").empty());
+  EXPECT_TRUE(SettingListItems(" | ", "|").empty());
+}
+
 }  // namespace

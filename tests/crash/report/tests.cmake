@@ -5,6 +5,7 @@ qex_add_native_test(crash_report_core_test
     ${CMAKE_CURRENT_LIST_DIR}/CallStackTest.cpp
     ${CMAKE_CURRENT_LIST_DIR}/FieldListTest.cpp
     ${CMAKE_CURRENT_LIST_DIR}/HeaderFieldsTest.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/PathTextTest.cpp
     ${CMAKE_CURRENT_LIST_DIR}/ReportTextTest.cpp
     ${CMAKE_CURRENT_LIST_DIR}/SettingsTest.cpp
   LIBS qex_crash_report_core)
