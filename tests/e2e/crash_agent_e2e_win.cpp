@@ -262,7 +262,7 @@ TEST_F(CrashAgentE2E, RefusedFirstAttemptInFormCreateIsReportedAndTheLaterStartS
   EXPECT_EQ(ts::RegValue(kRunKey, "JoystickAgent"), kStaleRun) << "the autorun step ran";
 
   // The raised attempt scheduled no retry: a quiet reconnect period.
-  Sleep(5000);
+  ts::Pause(5000);
   EXPECT_TRUE(Boxes().empty()) << "a retry raised again";
   EXPECT_EQ(TraceCount("socket error"), 0u);
 

@@ -176,7 +176,7 @@ TEST_F(Agent, MinStartsInTheTrayAndATrayClickBringsTheWindowBack) {
         return TrayWindow() != nullptr;
       },
       kStartTimeout));
-  Sleep(1500);  // past the start of the message loop
+  ts::Pause(1500);  // past the start of the message loop
   EXPECT_FALSE(AnyWindowVisible()) << "no window and no taskbar button";
 
   PostMessageW(TrayWindow(), 0x0401, 0, WM_LBUTTONUP);
@@ -191,7 +191,7 @@ TEST_F(Agent, MinimiseBoxHidesToTheTrayAndAClickRestores) {
   ASSERT_TRUE(ts::WaitUntil([&] { return !AnyWindowVisible(); }, 10000));
   // A double click raises the click too (every release of the left button).
   PostMessageW(TrayWindow(), 0x0401, 0, WM_LBUTTONDBLCLK);
-  Sleep(500);
+  ts::Pause(500);
   EXPECT_FALSE(IsWindowVisible(main));
   PostMessageW(TrayWindow(), 0x0401, 0, WM_LBUTTONUP);
   ASSERT_TRUE(ts::WaitUntil([&] { return IsWindowVisible(main) != FALSE; }, 10000));
@@ -203,11 +203,11 @@ TEST_F(Agent, MinimiseBoxHidesToTheTrayAndAClickRestores) {
 
 TEST_F(Agent, MinInAnotherCaseOrPlaceIsNotRecognised) {
   Start("-MIN");
-  Sleep(1000);
+  ts::Pause(1000);
   EXPECT_TRUE(IsWindowVisible(main));
   EXPECT_EQ(agent.Close(15000), 0);
   Start("x -min");
-  Sleep(1000);
+  ts::Pause(1000);
   EXPECT_TRUE(IsWindowVisible(main));
 }
 
@@ -237,7 +237,7 @@ TEST_F(Agent, MinimisedFromOutsideItGoesToTheTrayAndATrayClickRestoresIt) {
 
 TEST_F(Agent, TheSendCounterLeavesTheArrowBeneathItVisible) {
   Start();
-  Sleep(1000);  // painted
+  ts::Pause(1000);  // painted
   // The head of the upper arrow lies under the right part of the send
   // counter, clear of its centred text: client area x 278..296, y 67..75.
   RECT head = {278, 67, 297, 76};

@@ -25,8 +25,22 @@ SOCKET ListenOnLoopback(std::uint16_t port, int receiveBuffer) {
   return listener;
 }
 
+double TimeScale() {
+  static const double scale = [] {
+    const char* text = std::getenv("QEX_TIME_SCALE");
+    const double value = text ? std::atof(text) : 1.0;
+    // Never narrower than written.
+    return value > 1.0 ? value : 1.0;
+  }();
+  return scale;
+}
+
+int Scaled(int ms) { return static_cast<int>(ms * TimeScale() + 0.5); }
+
+void Pause(int ms) { Sleep(static_cast<DWORD>(Scaled(ms))); }
+
 bool WaitUntil(const std::function<bool()>& condition, int timeoutMs, int pollMs) {
-  const ULONGLONG end = GetTickCount64() + static_cast<ULONGLONG>(timeoutMs);
+  const ULONGLONG end = GetTickCount64() + static_cast<ULONGLONG>(Scaled(timeoutMs));
   for (;;) {
     if (condition()) return true;
     if (GetTickCount64() >= end) return false;
@@ -204,7 +218,7 @@ bool ChildProcess::Running() const {
 
 long ChildProcess::Wait(int timeoutMs) {
   if (!info_.hProcess) return -1;
-  if (WaitForSingleObject(info_.hProcess, static_cast<DWORD>(timeoutMs)) != WAIT_OBJECT_0) return -1;
+  if (WaitForSingleObject(info_.hProcess, static_cast<DWORD>(Scaled(timeoutMs))) != WAIT_OBJECT_0) return -1;
   DWORD code = 0;
   GetExitCodeProcess(info_.hProcess, &code);
   return static_cast<long>(code);
@@ -218,7 +232,7 @@ long ChildProcess::Close(int timeoutMs) {
 void ChildProcess::Kill() {
   if (info_.hProcess) {
     TerminateProcess(info_.hProcess, 99);
-    WaitForSingleObject(info_.hProcess, 5000);
+    WaitForSingleObject(info_.hProcess, static_cast<DWORD>(Scaled(5000)));
   }
 }
 

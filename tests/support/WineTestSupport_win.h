@@ -17,7 +17,17 @@ namespace testing_support {
 // accepts. The caller has started the socket library.
 SOCKET ListenOnLoopback(std::uint16_t port, int receiveBuffer = 0);
 
-// Polls until the condition holds or the time is up.
+// How much slower this machine runs the programs under test than the one the
+// waits were written for: QEX_TIME_SCALE (default 1), set by the emulated
+// 32-bit lane. The helpers below widen every wait by it; a test widens its
+// own timing tolerances with Scaled(). What a test proves stays the same.
+double TimeScale();
+int Scaled(int ms);
+// Sleeps, scaled: for time given to something the test cannot observe.
+void Pause(int ms);
+
+// Polls until the condition holds or the time (scaled) is up, dispatching
+// this thread's messages meanwhile.
 bool WaitUntil(const std::function<bool()>& condition, int timeoutMs, int pollMs = 20);
 
 // Windows path of a file the build produced: env var `name` holds a Unix or
@@ -90,7 +100,7 @@ class ChildProcess {
   DWORD Pid() const { return info_.dwProcessId; }
   HANDLE Handle() const { return info_.hProcess; }
   bool Running() const;
-  // Waits for the end; returns the exit code, or -1 on time-out.
+  // Waits (scaled) for the end; returns the exit code, or -1 on time-out.
   long Wait(int timeoutMs);
   // WM_CLOSE to the process's top-level windows, then waits.
   long Close(int timeoutMs);

@@ -278,7 +278,7 @@ TEST(CrashHandler, TwoThreadsRaisingAtOnceGetTwoBoxesOneAfterTheOther) {
         for (HWND box : boxes) {
           if (box == last || !IsWindowVisible(box)) continue;
           // Give a second box the chance to appear beside this one.
-          Sleep(300);
+          Pause(300);
           most = std::max(most, Boxes(target.Pid()).size());
           shown.push_back(ShownException(box));
           last = box;
@@ -302,7 +302,7 @@ TEST(CrashHandler, AbortIsNeverReportedAndEndsWithCodeOneWhereItCannotContinue) 
     ASSERT_TRUE(target.Started());
     ASSERT_TRUE(target.WaitForLines("raising", 1, 10000));
     EXPECT_TRUE(TicksGoOn(target));
-    Sleep(500);
+    Pause(500);
     EXPECT_TRUE(Boxes(target.Pid()).empty());
     EXPECT_EQ(target.Count("exception"), 0u);
     EXPECT_EQ(target.Process().Close(10000), 0);
@@ -429,7 +429,7 @@ TEST(CrashHandler, ExceptionsThatCannotContinueShowContinueDisabled) {
     EXPECT_NE(target.First("exception").find("continue=0"), std::string::npos);
     // Pressing the disabled button does nothing; closing the box closes.
     Press(box, kContinueId);
-    Sleep(300);
+    Pause(300);
     EXPECT_TRUE(IsWindow(box));
     PostMessageW(box, WM_CLOSE, 0, 0);
     EXPECT_EQ(target.Process().Wait(10000), 1);
