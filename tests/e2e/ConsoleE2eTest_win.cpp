@@ -222,8 +222,8 @@ class ConsoleBridge : public ::testing::Test {
     traces.FilterProcess(agent.Pid());
     main = ts::WaitForMainWindow(agent.Pid(), kStartTimeout);
     ASSERT_NE(main, nullptr);
-    joy = ts::ChildAt(main, 24, 112);
-    send = ts::ChildAt(main, 165, 58);
+    joy = ts::AgentControl(main, "lblJoyStatus");
+    send = ts::AgentControl(main, "lblSend");
     ASSERT_TRUE(joy && send);
   }
 

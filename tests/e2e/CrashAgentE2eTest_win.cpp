@@ -141,10 +141,10 @@ class CrashAgentE2E : public ::testing::Test {
         },
         kStartTimeout))
         << "no main window shows";
-    address = ts::ChildAt(main, 328, 56);
-    version = ts::ChildAt(main, 416, 152);
-    autorun = ts::ChildAt(main, 335, 12);
-    config = ts::ChildAt(main, 424, 8);
+    address = ts::AgentControl(main, "lblAddress");
+    version = ts::AgentControl(main, "lblVersion");
+    autorun = ts::AgentControl(main, "chkAutoRun");
+    config = ts::AgentControl(main, "btnConfig");
     ASSERT_TRUE(address && version && autorun && config);
   }
 

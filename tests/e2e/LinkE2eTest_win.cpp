@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "LoopbackPeer_win.h"
 #include "WineTestSupport_win.h"
 #include "app/Texts.h"
 #include "support/Text.h"
@@ -16,10 +17,15 @@ namespace ts = testing_support;
 namespace {
 
 const std::string kSettingsKey = "Software\\QEX\\JoystickAgent";
-constexpr u_short kLivePort = 18884;
 constexpr int kStartTimeout = 30000;
 
 std::uint64_t Now() { return GetTickCount64(); }
+
+ts::LoopbackPeer::Options NotListening() {
+  ts::LoopbackPeer::Options options;
+  options.listen = false;
+  return options;
+}
 
 // A period's bounds, the tolerance widened on a slower machine.
 std::uint64_t Earliest(int periodMs, int toleranceMs) {
@@ -28,116 +34,6 @@ std::uint64_t Earliest(int periodMs, int toleranceMs) {
 std::uint64_t Latest(int periodMs, int toleranceMs) {
   return static_cast<std::uint64_t>(periodMs + ts::Scaled(toleranceMs));
 }
-
-// The live host's end: a listener on 127.0.0.1:18884 and one connection,
-// whose received lines are kept with their arrival times.
-class LivePeer {
- public:
-  LivePeer() {
-    WSADATA data;
-    WSAStartup(MAKEWORD(2, 2), &data);
-  }
-  ~LivePeer() {
-    Drop(false);
-    StopListening();
-    WSACleanup();
-  }
-
-  bool Listen() {
-    listener_ = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in local = {};
-    local.sin_family = AF_INET;
-    local.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    local.sin_port = htons(kLivePort);
-    return bind(listener_, reinterpret_cast<sockaddr*>(&local), sizeof local) == 0 && listen(listener_, 4) == 0;
-  }
-  void StopListening() {
-    if (listener_ != INVALID_SOCKET) closesocket(listener_);
-    listener_ = INVALID_SOCKET;
-  }
-  // Waits for the agent's connection; its time, or 0.
-  std::uint64_t Accept(int timeoutMs) {
-    if (!Readable(listener_, ts::Scaled(timeoutMs))) return 0;
-    Drop(false);
-    client_ = accept(listener_, nullptr, nullptr);
-    if (client_ == INVALID_SOCKET) return 0;
-    pending_.clear();
-    return Now();
-  }
-  // True when the listener has a connection waiting within timeoutMs.
-  bool ConnectionWaiting(int timeoutMs) { return Readable(listener_, ts::Scaled(timeoutMs)); }
-
-  bool Send(const std::string& bytes) {
-    return client_ != INVALID_SOCKET && send(client_, bytes.data(), static_cast<int>(bytes.size()), 0) ==
-                                            static_cast<int>(bytes.size());
-  }
-  // Orderly close (reset: abortive).
-  void Drop(bool reset) {
-    if (client_ == INVALID_SOCKET) return;
-    if (reset) {
-      linger abortive = {1, 0};
-      setsockopt(client_, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&abortive), sizeof abortive);
-    } else {
-      shutdown(client_, SD_SEND);
-    }
-    closesocket(client_);
-    client_ = INVALID_SOCKET;
-  }
-
-  struct Line {
-    std::string text;
-    std::uint64_t time;
-  };
-  // Reads for ms milliseconds; false when the agent closed the connection.
-  bool ReadFor(int ms) {
-    const std::uint64_t end = Now() + static_cast<std::uint64_t>(ms);
-    while (client_ != INVALID_SOCKET) {
-      const std::uint64_t now = Now();
-      if (now >= end) return true;
-      if (!Readable(client_, static_cast<int>(end - now))) continue;
-      char buffer[4096];
-      const int n = recv(client_, buffer, sizeof buffer, 0);
-      if (n <= 0) {
-        closesocket(client_);
-        client_ = INVALID_SOCKET;
-        return false;
-      }
-      for (int i = 0; i < n; ++i) {
-        if (buffer[i] == '\n') {
-          if (!pending_.empty() && pending_.back() == '\r') pending_.pop_back();
-          lines_.push_back({pending_, Now()});
-          pending_.clear();
-        } else {
-          pending_.push_back(buffer[i]);
-        }
-      }
-    }
-    return false;
-  }
-  std::vector<std::uint64_t> TimesOf(const std::string& text) const {
-    std::vector<std::uint64_t> times;
-    for (const Line& line : lines_)
-      if (line.text == text) times.push_back(line.time);
-    return times;
-  }
-  const std::vector<Line>& Lines() const { return lines_; }
-  bool Connected() const { return client_ != INVALID_SOCKET; }
-
- private:
-  static bool Readable(SOCKET s, int timeoutMs) {
-    if (s == INVALID_SOCKET) return false;
-    fd_set set;
-    FD_ZERO(&set);
-    FD_SET(s, &set);
-    timeval timeout = {timeoutMs / 1000, (timeoutMs % 1000) * 1000};
-    return select(0, &set, nullptr, nullptr, &timeout) == 1;
-  }
-
-  SOCKET listener_ = INVALID_SOCKET;
-  SOCKET client_ = INVALID_SOCKET;
-  std::string pending_;
-  std::vector<Line> lines_;
-};
 
 class LinkE2E : public ::testing::Test {
  protected:
@@ -156,9 +52,9 @@ class LinkE2E : public ::testing::Test {
     traces.FilterProcess(agent.Pid());
     main = ts::WaitForMainWindow(agent.Pid(), kStartTimeout);
     ASSERT_NE(main, nullptr) << "no main window";
-    netLabel = ts::ChildAt(main, 320, 112);
-    recvLabel = ts::ChildAt(main, 165, 96);
-    configButton = ts::ChildAt(main, 424, 8);
+    netLabel = ts::AgentControl(main, "lblNetStatus");
+    recvLabel = ts::AgentControl(main, "lblRecv");
+    configButton = ts::AgentControl(main, "btnConfig");
     ASSERT_TRUE(netLabel && recvLabel && configButton);
   }
 
@@ -195,7 +91,7 @@ class LinkE2E : public ::testing::Test {
     SendMessageW(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"127.0.0.1"));
     PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
                  reinterpret_cast<LPARAM>(GetDlgItem(dialog, IDOK)));
-    if (closePeer) peer.Drop(false);
+    if (closePeer) peer.Drop();
     ASSERT_TRUE(ts::WaitUntil([&] { return !IsWindow(dialog); }, 3000));
   }
   std::size_t CountExact(const std::string& body) const {
@@ -208,7 +104,8 @@ class LinkE2E : public ::testing::Test {
 
   ts::DebugOutputReader traces;
   ts::ChildProcess agent;
-  LivePeer peer;
+  // The live host, listening only when a test says so.
+  ts::LoopbackPeer peer{NotListening()};
   HWND main = nullptr;
   HWND netLabel = nullptr;
   HWND recvLabel = nullptr;
@@ -240,7 +137,7 @@ TEST_F(LinkE2E, RetriesUntilTheHostListensThenRequestsStatusAndKeepsAlive) {
   EXPECT_LE(connected - listening, Latest(3000, 1000));
   EXPECT_TRUE(NetLabelBecomes(true));
 
-  ASSERT_TRUE(peer.ReadFor(9500)) << "the agent closed the link";
+  ASSERT_TRUE(peer.OpenFor(9500)) << "the agent closed the link";
   const std::vector<std::uint64_t> requests = peer.TimesOf("usb-hid=get_status");
   ASSERT_EQ(requests.size(), 1u);
   EXPECT_GE(requests[0] - connected, Earliest(3000, 700));
@@ -259,7 +156,7 @@ TEST_F(LinkE2E, RetriesUntilTheHostListensThenRequestsStatusAndKeepsAlive) {
       EXPECT_LE(alive[i] - alive[i - 1], Latest(4000, 700));
     }
   }
-  for (const LivePeer::Line& line : peer.Lines())
+  for (const ts::LoopbackPeer::Line& line : peer.Lines())
     EXPECT_TRUE(line.text == "mark=live" || line.text == "usb-hid=get_status") << line.text;
   EXPECT_TRUE(TraceTimes("socket error", tracesAtConnect).empty()) << "an error once connected";
 }
@@ -304,15 +201,15 @@ TEST_F(LinkE2E, SendMessagesOrderlyCloseAndTheAddressPrompt) {
   ASSERT_TRUE(peer.Send("usb-hid=send\r\ncode=0C"));
   EXPECT_GE(traces.WaitForLine("127.0.0.1: 0C", 3000), 0);
   EXPECT_TRUE(RecvLabelBecomes(6));
-  ASSERT_TRUE(peer.ReadFor(4500)) << "the link went down";
+  ASSERT_TRUE(peer.OpenFor(4500)) << "the link went down";
   EXPECT_FALSE(peer.TimesOf("mark=live").empty());
   EXPECT_FALSE(AnyBoxOpen());
 
   // Orderly close by the host: shown as disconnected, and no new attempt.
   const std::size_t before = traces.Lines().size();
-  peer.Drop(false);
+  peer.Drop();
   EXPECT_TRUE(NetLabelBecomes(false));
-  EXPECT_FALSE(peer.ConnectionWaiting(7000)) << "the agent tried again after an orderly close";
+  EXPECT_EQ(peer.Accept(7000), 0u) << "the agent tried again after an orderly close";
   EXPECT_TRUE(TraceTimes("socket error", before).empty());
 
   // OK in the address prompt, same address: a new attempt at once.
@@ -323,7 +220,7 @@ TEST_F(LinkE2E, SendMessagesOrderlyCloseAndTheAddressPrompt) {
 
   // ...and while connected it drops the link first.
   ConfirmAddressPrompt();
-  EXPECT_FALSE(peer.ReadFor(2000)) << "the old link stayed up";
+  EXPECT_FALSE(peer.OpenFor(2000)) << "the old link stayed up";
   EXPECT_NE(peer.Accept(2500), 0u) << "no reconnect after the prompt";
   EXPECT_TRUE(NetLabelBecomes(true));
   EXPECT_FALSE(AnyBoxOpen());
@@ -341,7 +238,7 @@ TEST_F(LinkE2E, TheAddressPromptRepeatedQuicklyAlwaysEndsConnected) {
     ASSERT_TRUE(NetLabelBecomes(true)) << "round " << round;
   }
   // Connected, and it stays so.
-  EXPECT_TRUE(peer.ReadFor(1500)) << "the agent closed the last connection";
+  EXPECT_TRUE(peer.OpenFor(1500)) << "the agent closed the last connection";
   EXPECT_TRUE(NetLabelBecomes(true, 100));
   EXPECT_FALSE(AnyBoxOpen());
 }

@@ -199,8 +199,8 @@ class LinkFlow : public ::testing::Test {
     traces.FilterProcess(agent.Pid());
     const HWND main = ts::WaitForMainWindow(agent.Pid(), kStartTimeout);
     ASSERT_NE(main, nullptr);
-    sendLabel = ts::ChildAt(main, 165, 58);
-    joyLabel = ts::ChildAt(main, 24, 112);
+    sendLabel = ts::AgentControl(main, "lblSend");
+    joyLabel = ts::AgentControl(main, "lblJoyStatus");
     ASSERT_TRUE(sendLabel && joyLabel);
     ASSERT_TRUE(peer.Accept(10000)) << "the agent did not connect";
   }

@@ -35,14 +35,14 @@ class Agent : public ::testing::Test {
     ASSERT_TRUE(agent.Start(ts::AgentPath(), arguments)) << ts::AgentPath();
     main = ts::WaitForMainWindow(agent.Pid(), kStartTimeout);
     ASSERT_NE(main, nullptr) << "no main window";
-    labels.send = ts::ChildAt(main, 165, 58);
-    labels.recv = ts::ChildAt(main, 165, 96);
-    labels.joy = ts::ChildAt(main, 24, 112);
-    labels.net = ts::ChildAt(main, 320, 112);
-    labels.address = ts::ChildAt(main, 328, 56);
-    labels.version = ts::ChildAt(main, 416, 152);
-    labels.autorun = ts::ChildAt(main, 335, 12);
-    labels.config = ts::ChildAt(main, 424, 8);
+    labels.send = ts::AgentControl(main, "lblSend");
+    labels.recv = ts::AgentControl(main, "lblRecv");
+    labels.joy = ts::AgentControl(main, "lblJoyStatus");
+    labels.net = ts::AgentControl(main, "lblNetStatus");
+    labels.address = ts::AgentControl(main, "lblAddress");
+    labels.version = ts::AgentControl(main, "lblVersion");
+    labels.autorun = ts::AgentControl(main, "chkAutoRun");
+    labels.config = ts::AgentControl(main, "btnConfig");
     ASSERT_TRUE(labels.send && labels.recv && labels.joy && labels.net && labels.address && labels.version &&
                 labels.autorun && labels.config);
   }
@@ -90,7 +90,7 @@ TEST_F(Agent, FirstStartShowsDefaultsAndLeavesTheRegistryUntouched) {
   EXPECT_EQ(ts::WindowText(labels.config), T("设置>>"));
   EXPECT_FALSE(AutorunChecked());
   // The hidden test buttons exist as real controls but are not visible.
-  HWND btn1 = ts::ChildAt(main, 216, 136);
+  HWND btn1 = ts::AgentControl(main, "btn1");
   ASSERT_NE(btn1, nullptr);
   EXPECT_EQ(ts::WindowText(btn1), L"hid write");
   EXPECT_FALSE(IsWindowVisible(btn1));

@@ -111,7 +111,7 @@ TEST_F(Installer, SilentInstallRunsAndSilentUninstallLeavesNothingBehind) {
   HWND main = ts::WaitForMainWindow(agent.Pid(), 30000);
   ASSERT_NE(main, nullptr) << "no main window";
   EXPECT_TRUE(IsWindowVisible(main));
-  HWND autorun = ts::ChildAt(main, 335, 12);
+  HWND autorun = ts::AgentControl(main, "chkAutoRun");
   ASSERT_NE(autorun, nullptr);
   PostMessageW(autorun, BM_CLICK, 0, 0);
   ASSERT_TRUE(ts::WaitUntil([] { return ts::RegValueExists(kRunKey, "JoystickAgent"); }, 10000));

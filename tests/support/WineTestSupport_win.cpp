@@ -4,6 +4,8 @@
 #include <cstring>
 #include <sstream>
 
+#include "toolkit/WindowDescription.h"
+
 namespace testing_support {
 
 SOCKET ListenOnLoopback(std::uint16_t port, int receiveBuffer) {
@@ -42,15 +44,16 @@ void Pause(int ms) { Sleep(static_cast<DWORD>(Scaled(ms))); }
 bool WaitUntil(const std::function<bool()>& condition, int timeoutMs, int pollMs) {
   const ULONGLONG end = GetTickCount64() + static_cast<ULONGLONG>(Scaled(timeoutMs));
   for (;;) {
-    if (condition()) return true;
-    if (GetTickCount64() >= end) return false;
-    // Keep this thread's own windows (if any) responsive while polling.
+    // This thread's own windows and sockets (if any) first: the condition
+    // may wait on what they handle.
     MSG msg;
     while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
       TranslateMessage(&msg);
       DispatchMessageW(&msg);
     }
-    Sleep(static_cast<DWORD>(pollMs));
+    if (condition()) return true;
+    if (GetTickCount64() >= end) return false;
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(pollMs), QS_ALLINPUT);
   }
 }
 
@@ -68,6 +71,31 @@ std::string PathFromEnv(const char* name) {
 }
 
 std::string AgentPath() { return PathFromEnv("QEX_AGENT_EXE"); }
+
+std::string ReadWholeFile(const std::string& path) {
+  std::string bytes;
+  HANDLE file = CreateFileW(FromUtf8(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                            nullptr, OPEN_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return bytes;
+  char buffer[65536];
+  DWORD got = 0;
+  while (::ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got) bytes.append(buffer, got);
+  CloseHandle(file);
+  return bytes;
+}
+
+bool WriteWholeFile(const std::string& path, const std::string& bytes) {
+  HANDLE file = CreateFileW(FromUtf8(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  DWORD written = 0;
+  const BOOL ok = ::WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+  CloseHandle(file);
+  return ok && written == bytes.size();
+}
+
+bool FileExists(const std::string& path) {
+  return GetFileAttributesW(FromUtf8(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+}
 
 TempDir::TempDir() {
   char base[MAX_PATH];
@@ -343,12 +371,34 @@ std::vector<HWND> Children(HWND parent) {
   return found;
 }
 
-HWND ChildAt(HWND parent, int left, int top) {
+HWND AgentControl(HWND main, const std::string& name) {
+  // Read once: the description the agent was built from.
+  static const DescItem form = [] {
+    try {
+      return ParseWindowDescription(ReadWholeFile(ToWindowsPath(QEX_AGENT_DESCRIPTION)));
+    } catch (const DescriptionError&) {
+      return DescItem();
+    }
+  }();
+  for (const DescItem& item : form.children) {
+    if (item.name != name) continue;
+    const DescProperty* left = item.Find("Left");
+    const DescProperty* top = item.Find("Top");
+    if (!left || !top) return nullptr;
+    for (HWND child : Children(main)) {
+      RECT r;
+      GetWindowRect(child, &r);
+      MapWindowPoints(nullptr, main, reinterpret_cast<POINT*>(&r), 2);
+      if (r.left == left->First().number && r.top == top->First().number) return child;
+    }
+  }
+  return nullptr;
+}
+
+HWND ChildWithText(HWND parent, const std::wstring& text, bool prefix) {
   for (HWND child : Children(parent)) {
-    RECT r;
-    GetWindowRect(child, &r);
-    MapWindowPoints(nullptr, parent, reinterpret_cast<POINT*>(&r), 2);
-    if (r.left == left && r.top == top) return child;
+    const std::wstring shown = WindowText(child);
+    if (prefix ? shown.rfind(text, 0) == 0 : shown == text) return child;
   }
   return nullptr;
 }

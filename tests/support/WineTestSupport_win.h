@@ -26,8 +26,8 @@ int Scaled(int ms);
 // Sleeps, scaled: for time given to something the test cannot observe.
 void Pause(int ms);
 
-// Polls until the condition holds or the time (scaled) is up, dispatching
-// this thread's messages meanwhile.
+// Dispatches this thread's messages and polls until the condition holds or
+// the time (scaled) is up; true when it held.
 bool WaitUntil(const std::function<bool()>& condition, int timeoutMs, int pollMs = 20);
 
 // Windows path of a file the build produced: env var `name` holds a Unix or
@@ -36,6 +36,12 @@ std::string PathFromEnv(const char* name);
 std::string ToWindowsPath(const std::string& path);
 // The agent under test (QEX_AGENT_EXE).
 std::string AgentPath();
+
+// Files, by UTF-8 path (plain ASCII paths are UTF-8 too). ReadWholeFile
+// gives "" for a file that cannot be opened; it shares the file with writers.
+std::string ReadWholeFile(const std::string& path);
+bool WriteWholeFile(const std::string& path, const std::string& bytes);
+bool FileExists(const std::string& path);
 
 class TempDir {
  public:
@@ -123,8 +129,13 @@ std::string ReportField(const std::string& text, const std::string& name);
 std::wstring ClassName(HWND window);
 // Child windows of a window, in z-order.
 std::vector<HWND> Children(HWND parent);
-// Child whose client-relative position is (left, top).
-HWND ChildAt(HWND parent, int left, int top);
+// A control of the agent's main window by its name in the agent's window
+// description (app/frmMains.desc: "lblNetStatus", "btnConfig", ...), or
+// nullptr. The agent's controls carry no ids; the description places each.
+HWND AgentControl(HWND main, const std::string& name);
+// A child window of parent whose text is `text` (or starts with it), or
+// nullptr.
+HWND ChildWithText(HWND parent, const std::wstring& text, bool prefix = false);
 // Code page 936 text (as the program keeps it) to wide text.
 std::wstring FromCp936(const std::string& text);
 std::wstring FromUtf8(const std::string& text);
