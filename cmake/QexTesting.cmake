@@ -16,6 +16,8 @@
 #                      agent's registry settings
 #   simconsole         the HID library doubles in the prefix's system folder
 #   simhid             the simulated console's driver in the prefix
+#   service_ports      the fixed ports of the platform's service table a test
+#                      listens on
 #   qex_add_fuzzer(name SOURCES ... [LIBS ...])
 #       A libFuzzer target (native clang builds only), run for
 #       QEX_FUZZ_SECONDS by the test command.

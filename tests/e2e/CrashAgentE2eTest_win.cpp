@@ -52,8 +52,7 @@ std::uint32_t Read32(const std::string& b, std::size_t at) {
 // moves and every base relocation is applied, so the loader maps the same
 // code at another address. False when the image has no relocations.
 bool WriteRebasedCopy(const std::string& from, const std::string& to, std::uint64_t delta) {
-  std::ifstream in(from, std::ios::binary);
-  std::string b((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::string b = ts::ReadWholeFile(from);
   if (b.size() < 0x40) return false;
   const std::size_t pe = Read32(b, 0x3C);
   if (pe + 24 > b.size() || b.compare(pe, 4, std::string("PE\0\0", 4)) != 0) return false;
@@ -98,9 +97,7 @@ bool WriteRebasedCopy(const std::string& from, const std::string& to, std::uint6
     block += size;
   }
   add(opt + (wide ? 24 : 28), wide ? 8 : 4);  // the preferred image base
-  std::ofstream out(to, std::ios::binary | std::ios::trunc);
-  out << b;
-  return applied > 0 && out.good();
+  return applied > 0 && ts::WriteWholeFile(to, b);
 }
 
 class CrashAgentE2E : public ::testing::Test {
@@ -119,13 +116,7 @@ class CrashAgentE2E : public ::testing::Test {
     RemoveRunValue();
   }
 
-  static void RemoveRunValue() {
-    HKEY run;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, kRunKey.c_str(), 0, KEY_ALL_ACCESS, &run) == ERROR_SUCCESS) {
-      RegDeleteValueA(run, "JoystickAgent");
-      RegCloseKey(run);
-    }
-  }
+  static void RemoveRunValue() { ts::DeleteRegValue(kRunKey, "JoystickAgent"); }
 
   void Start(const std::string& arguments = std::string()) {
     ASSERT_TRUE(agent.Start(exe, arguments, dir.Path())) << exe;
@@ -205,12 +196,7 @@ class CrashAgentE2E : public ::testing::Test {
     PostMessageW(DialogChild(dialog, L"Button", L"OK"), BM_CLICK, 0, 0);
   }
 
-  std::string BugReportFile() const {
-    std::ifstream in(dir.Path() + "\\bugreport.txt", std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-  }
+  std::string BugReportFile() const { return ts::ReadWholeFile(dir.Path() + "\\bugreport.txt"); }
 
   // The refused first attempt in FormCreate, reported, continued, and the
   // agent closed; the bug-report file afterwards (once `saved` holds).

@@ -21,11 +21,7 @@ class Agent : public ::testing::Test {
  protected:
   void SetUp() override {
     ts::RegDeleteTree(kSettingsKey);
-    HKEY run;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, kRunKey.c_str(), 0, KEY_ALL_ACCESS, &run) == ERROR_SUCCESS) {
-      RegDeleteValueA(run, "JoystickAgent");
-      RegCloseKey(run);
-    }
+    ts::DeleteRegValue(kRunKey, "JoystickAgent");
   }
   void TearDown() override {
     if (agent.Running()) agent.Close(10000);

@@ -16,10 +16,12 @@ constexpr int kBufferSize = 65536;
 }  // namespace
 
 struct LoopbackPeer::Connection {
-  Connection(LoopbackPeer* owner, SOCKET accepted) : peer(owner), socket(accepted), acceptedAt(GetTickCount64()) {}
+  Connection(LoopbackPeer* owner, SOCKET accepted, int index)
+      : peer(owner), socket(accepted), number(index), acceptedAt(GetTickCount64()) {}
 
   LoopbackPeer* peer;
   SOCKET socket;
+  int number;
   std::uint64_t acceptedAt;
   HANDLE thread = nullptr;
   std::atomic<bool> open{true};
@@ -86,8 +88,8 @@ DWORD WINAPI LoopbackPeer::AcceptThread(void* self) {
       BOOL noDelay = TRUE;
       setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&noDelay), sizeof noDelay);
     }
-    auto* connection = new Connection(peer, s);
     Locked guard(peer->lock_);
+    auto* connection = new Connection(peer, s, static_cast<int>(peer->connections_.size()));
     connection->thread = CreateThread(nullptr, 0, &LoopbackPeer::ReadThread, connection, 0, nullptr);
     if (!connection->thread) {
       closesocket(s);
@@ -130,7 +132,7 @@ void LoopbackPeer::Read(Connection& connection) {
     LARGE_INTEGER arrival;
     QueryPerformanceCounter(&arrival);  // before anything else: the arrival
     if (n <= 0) return;
-    if (OnReceive) OnReceive(buffer.data(), static_cast<std::size_t>(n), arrival.QuadPart);
+    if (OnReceive) OnReceive(connection.number, buffer.data(), static_cast<std::size_t>(n), arrival.QuadPart);
     const std::uint64_t now = GetTickCount64();
     {
       Locked guard(lock_);

@@ -38,10 +38,10 @@ class LoopbackPeer {
   LoopbackPeer(const LoopbackPeer&) = delete;
   LoopbackPeer& operator=(const LoopbackPeer&) = delete;
 
-  // Raised on a reader thread for every read, with the bytes and the
-  // performance counter taken the moment recv returned them. Set before the
-  // first connection.
-  std::function<void(const char* data, std::size_t size, std::int64_t arrival)> OnReceive;
+  // Raised on a reader thread for every read, with the connection's number
+  // (0 for the first accepted), the bytes and the performance counter taken
+  // the moment recv returned them. Set before listening.
+  std::function<void(int connection, const char* data, std::size_t size, std::int64_t arrival)> OnReceive;
 
   // False when the port is taken.
   bool Listen();

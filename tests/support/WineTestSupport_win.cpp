@@ -8,11 +8,13 @@
 
 namespace testing_support {
 
-SOCKET ListenOnLoopback(std::uint16_t port, int receiveBuffer) {
+SOCKET ListenOnLoopback(std::uint16_t port, int receiveBuffer, bool reuseAddress) {
   SOCKET listener = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
   if (listener == INVALID_SOCKET) return INVALID_SOCKET;
-  BOOL reuse = TRUE;
-  setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&reuse), sizeof reuse);
+  if (reuseAddress) {
+    BOOL reuse = TRUE;
+    setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&reuse), sizeof reuse);
+  }
   // Set before listening, so that the accepted connections inherit it.
   if (receiveBuffer > 0)
     setsockopt(listener, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&receiveBuffer), sizeof receiveBuffer);
@@ -462,5 +464,9 @@ void RegSetString(const std::string& key, const std::string& name, const std::st
 }
 
 void RegDeleteTree(const std::string& key) { RegDeleteTreeA(HKEY_CURRENT_USER, key.c_str()); }
+
+void DeleteRegValue(const std::string& key, const std::string& name) {
+  RegDeleteKeyValueA(HKEY_CURRENT_USER, key.c_str(), name.c_str());
+}
 
 }  // namespace testing_support

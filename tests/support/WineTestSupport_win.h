@@ -12,10 +12,11 @@
 
 namespace testing_support {
 
-// A TCP listener on 127.0.0.1:port (address reuse on), or INVALID_SOCKET.
-// A receiveBuffer above 0 sets the receive buffer of the connections it
-// accepts. The caller has started the socket library.
-SOCKET ListenOnLoopback(std::uint16_t port, int receiveBuffer = 0);
+// A TCP listener on 127.0.0.1:port (0: a free one), or INVALID_SOCKET. A
+// receiveBuffer above 0 sets the receive buffer of the connections it
+// accepts; reuseAddress lets it listen again at once on a port whose last
+// connections are still closing. The caller has started the socket library.
+SOCKET ListenOnLoopback(std::uint16_t port, int receiveBuffer = 0, bool reuseAddress = true);
 
 // How much slower this machine runs the programs under test than the one the
 // waits were written for: QEX_TIME_SCALE (default 1), set by the emulated
@@ -146,6 +147,7 @@ bool RegValueExists(const std::string& key, const std::string& name);
 std::string RegValue(const std::string& key, const std::string& name);  // REG_SZ, "" if none
 void RegSetString(const std::string& key, const std::string& name, const std::string& value);
 void RegDeleteTree(const std::string& key);
+void DeleteRegValue(const std::string& key, const std::string& name);
 bool RegKeyExists(const std::string& key);
 
 }  // namespace testing_support

@@ -148,18 +148,13 @@ std::string BugReportFile() {
   return exe.substr(0, exe.find_last_of("\\/") + 1) + "bugreport.txt";
 }
 
-std::string FileText(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
 // The newest saved report of that exception class in the bug-report file
 // (the file is opened without sharing while a save runs).
 std::string LastSavedReport(const std::string& exceptionClass) {
   std::string report;
   WaitUntil(
       [&] {
-        const std::string text = FileText(BugReportFile());
+        const std::string text = ReadWholeFile(BugReportFile());
         const std::size_t at = text.find("exception class    : " + exceptionClass);
         if (at == std::string::npos) return false;
         const std::size_t start = text.rfind("date/time", at);
@@ -382,7 +377,7 @@ TEST(CrashHandler, RestartApplicationEndsWithTwoAndStartsTheSameCommandLineWithT
 TEST(CrashHandler, ReportedFaultIsSavedBesideTheProgramAndTheSameFaultAgainCountsTwo) {
   const std::string file = BugReportFile();
   DeleteFileA(file.c_str());
-  const auto contents = [&] { return FileText(file); };
+  const auto contents = [&] { return ReadWholeFile(file); };
   for (int round = 1; round <= 2; ++round) {
     SCOPED_TRACE(round);
     Target target("av");
