@@ -78,6 +78,14 @@ void LoopbackPeer::StopListening() {
   }
 }
 
+std::uint16_t LoopbackPeer::Port() const {
+  sockaddr_in local = {};
+  int length = sizeof local;
+  if (listener_ == INVALID_SOCKET || getsockname(listener_, reinterpret_cast<sockaddr*>(&local), &length) != 0)
+    return 0;
+  return ntohs(local.sin_port);
+}
+
 DWORD WINAPI LoopbackPeer::AcceptThread(void* self) {
   auto* peer = static_cast<LoopbackPeer*>(self);
   const SOCKET listener = peer->listener_;

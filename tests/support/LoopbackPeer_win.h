@@ -20,7 +20,7 @@ namespace testing_support {
 class LoopbackPeer {
  public:
   struct Options {
-    std::uint16_t port = 18884;
+    std::uint16_t port = 18884;  // 0: a free one (see Port())
     // Receive buffer of the accepted connections; 0: the platform's. A small
     // one fills sooner when the peer stops reading.
     int receiveBuffer = 0;
@@ -47,6 +47,7 @@ class LoopbackPeer {
   bool Listen();
   void StopListening();
   bool Ok() const { return listener_ != INVALID_SOCKET; }
+  std::uint16_t Port() const;  // the port listened on, 0 when not listening
 
   // Waits (scaled) for a connection accepted after the last one this call
   // returned, and makes it the current one; the tick of its acceptance, or
