@@ -1,12 +1,10 @@
 #include "bench/LoopbackPeer_win.h"
 
-#include "support/CriticalSection.h"
-
 namespace bench {
 
 namespace {
 
-using Locked = CriticalSectionLock;
+using Locked = std::lock_guard<CriticalSection>;
 
 testing_support::LoopbackPeer::Options PeerOptions() {
   testing_support::LoopbackPeer::Options options;
@@ -18,7 +16,6 @@ testing_support::LoopbackPeer::Options PeerOptions() {
 }  // namespace
 
 TLoopbackPeer::TLoopbackPeer() {
-  InitializeCriticalSection(&lock_);
   peer_.reset(new testing_support::LoopbackPeer(PeerOptions()));
   peer_->OnReceive = [this](int connection, const char* data, std::size_t size, std::int64_t arrival) {
     Record(connection, data, size, arrival);
@@ -26,10 +23,7 @@ TLoopbackPeer::TLoopbackPeer() {
   peer_->Listen();
 }
 
-TLoopbackPeer::~TLoopbackPeer() {
-  peer_.reset();
-  DeleteCriticalSection(&lock_);
-}
+TLoopbackPeer::~TLoopbackPeer() { peer_.reset(); }
 
 void TLoopbackPeer::Record(int connection, const char* data, std::size_t size, std::int64_t arrival) {
   Locked guard(lock_);

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "bench/RelayStats.h"
+#include "support/CriticalSection.h"
 #include "support/Win32.h"
 #include "tests/support/LoopbackPeer_win.h"
 #include "tools/livehost/LiveHost.h"
@@ -37,7 +38,7 @@ class TLoopbackPeer {
  private:
   void Record(int connection, const char* data, std::size_t size, std::int64_t arrival);
 
-  mutable CRITICAL_SECTION lock_;
+  mutable CriticalSection lock_;
   std::map<int, livehost::AgentStreamReader> readers_;  // by connection
   std::vector<livehost::AgentMessage> messages_;
   std::size_t damaged_ = 0;

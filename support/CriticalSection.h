@@ -1,15 +1,25 @@
-// Holds a platform critical section for one scope.
+// The program's one lock: a platform critical section, held for a scope with
+// std::lock_guard<CriticalSection> (or std::unique_lock where a wait needs to
+// let go). Recursive, as the platform's sections are.
 #pragma once
+
+#include <mutex>
 
 #include "support/Win32.h"
 
-class CriticalSectionLock {
+class CriticalSection {
  public:
-  explicit CriticalSectionLock(CRITICAL_SECTION& lock) : lock_(lock) { EnterCriticalSection(&lock_); }
-  ~CriticalSectionLock() { LeaveCriticalSection(&lock_); }
-  CriticalSectionLock(const CriticalSectionLock&) = delete;
-  CriticalSectionLock& operator=(const CriticalSectionLock&) = delete;
+  CriticalSection() { InitializeCriticalSection(&section_); }
+  ~CriticalSection() { DeleteCriticalSection(&section_); }
+  CriticalSection(const CriticalSection&) = delete;
+  CriticalSection& operator=(const CriticalSection&) = delete;
+
+  void lock() { EnterCriticalSection(&section_); }
+  void unlock() { LeaveCriticalSection(&section_); }
+  bool try_lock() { return TryEnterCriticalSection(&section_) != FALSE; }
+  // For the platform's condition-variable waits, which let go of it inside.
+  CRITICAL_SECTION* native() { return &section_; }
 
  private:
-  CRITICAL_SECTION& lock_;
+  CRITICAL_SECTION section_;
 };

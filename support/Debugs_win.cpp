@@ -49,7 +49,7 @@ class TTraceWriter {
       return;
     }
     {
-      CriticalSectionLock hold(lock_);
+      std::lock_guard<CriticalSection> hold(lock_);
       queue_.Push(std::move(line));
     }
     // A condition variable, not an event: waking it costs no round trip to
@@ -69,7 +69,6 @@ class TTraceWriter {
 
  private:
   TTraceWriter() : queue_(kQueueLines, kQueueBytes) {
-    InitializeCriticalSection(&lock_);
     InitializeConditionVariable(&work_);
     thread_.Reset(CreateThread(nullptr, 0, &TTraceWriter::ThreadProc, this, 0, nullptr));
     if (thread_) std::atexit(&TTraceWriter::FlushAtExit);
@@ -88,11 +87,11 @@ class TTraceWriter {
       std::size_t dropped = 0;
       bool taken;
       {
-        CriticalSectionLock hold(lock_);
+        std::lock_guard<CriticalSection> hold(lock_);
         taken = queue_.Pop(line, dropped);
         // Flush wakes without the lock, so its wake may come just before
         // this wait: the time-out bounds that case.
-        if (!taken && !stopping_) SleepConditionVariableCS(&work_, &lock_, 100);
+        if (!taken && !stopping_) SleepConditionVariableCS(&work_, lock_.native(), 100);
       }
       if (taken) {
         if (dropped > 0) line = TimePrefix() + DroppedTraceText(dropped);
@@ -103,7 +102,7 @@ class TTraceWriter {
     }
   }
 
-  CRITICAL_SECTION lock_;
+  CriticalSection lock_;
   TTraceQueue queue_;
   CONDITION_VARIABLE work_;  // lines were queued, or exit is near
   ScopedHandle<KernelHandleTraits> thread_;

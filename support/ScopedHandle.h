@@ -72,6 +72,16 @@ struct IconTraits {
   static Handle Invalid() { return nullptr; }
   static void Close(Handle h) { ::DestroyIcon(h); }
 };
+struct SocketTraits {
+  using Handle = SOCKET;
+  static Handle Invalid() { return INVALID_SOCKET; }
+  static void Close(Handle h) { ::closesocket(h); }
+};
+struct MemoryDcTraits {  // CreateCompatibleDC; a window's DC goes back with ReleaseDC instead
+  using Handle = HDC;
+  static Handle Invalid() { return nullptr; }
+  static void Close(Handle h) { ::DeleteDC(h); }
+};
 
 using ScopedFile = ScopedHandle<FileHandleTraits>;
 using ScopedKernelHandle = ScopedHandle<KernelHandleTraits>;
@@ -80,3 +90,22 @@ using ScopedModule = ScopedHandle<ModuleTraits>;
 using ScopedWindow = ScopedHandle<WindowTraits>;
 using ScopedGdiObject = ScopedHandle<GdiObjectTraits>;
 using ScopedIcon = ScopedHandle<IconTraits>;
+using ScopedSocket = ScopedHandle<SocketTraits>;
+using ScopedMemoryDc = ScopedHandle<MemoryDcTraits>;
+
+// A window's device context, given back to its window.
+class ScopedWindowDc {
+ public:
+  explicit ScopedWindowDc(HWND window) : window_(window), dc_(::GetDC(window)) {}
+  ~ScopedWindowDc() {
+    if (dc_) ::ReleaseDC(window_, dc_);
+  }
+  ScopedWindowDc(const ScopedWindowDc&) = delete;
+  ScopedWindowDc& operator=(const ScopedWindowDc&) = delete;
+  HDC Get() const { return dc_; }
+  explicit operator bool() const { return dc_ != nullptr; }
+
+ private:
+  HWND window_;
+  HDC dc_;
+};

@@ -6,6 +6,7 @@
 
 #include "support/Hex.h"
 #include "support/Text.h"
+#include "support/TextCodec.h"
 #include "support/Win32.h"
 
 // Full path of the program's own file (at most 260 characters), or "".
@@ -28,7 +29,3 @@ bool RegRemoveValue(HKEY root, const std::string& key, const std::string& name);
 // Modal boxes; texts are code-page-936 texts, widened for the screen.
 int ShowMessageBox(HWND owner, const std::string& text, const std::string& caption, unsigned flags);
 void ShowErrorBox(HWND owner, const std::string& text, const std::string& caption);
-
-// Code page 936 text to the wide text the screen takes, and back.
-std::wstring WidenCp936(const std::string& text);
-std::string NarrowCp936(const std::wstring& text);

@@ -4,42 +4,14 @@
 #include <vector>
 
 #include "support/Exceptions.h"
+#include "support/Registry.h"
 #include "support/ScopedHandle.h"
 
 namespace {
 
-constexpr UINT kChineseCodePage = 936;
 constexpr REGSAM kFullAccess = KEY_ALL_ACCESS;  // 0xF003F
 
-std::string KeyPathFromRoot(const std::string& key) {
-  return (!key.empty() && key[0] == '\\') ? key.substr(1) : key;
-}
-
-ScopedRegKey OpenKey(HKEY root, const std::string& key, bool create) {
-  HKEY handle = nullptr;
-  const std::string path = KeyPathFromRoot(key);
-  LONG status;
-  if (create) {
-    status = RegCreateKeyExA(root, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, kFullAccess,
-                             nullptr, &handle, nullptr);
-  } else {
-    status = RegOpenKeyExA(root, path.c_str(), 0, kFullAccess, &handle);
-  }
-  return ScopedRegKey(status == ERROR_SUCCESS ? handle : nullptr);
-}
-
-std::string ReadStringValue(HKEY key, const std::string& name) {
-  DWORD type = 0, size = 0;
-  LONG status = RegQueryValueExA(key, name.c_str(), nullptr, &type, nullptr, &size);
-  if (status == ERROR_FILE_NOT_FOUND || (status == ERROR_SUCCESS && size == 0)) return std::string();
-  if (status != ERROR_SUCCESS) throw ERegistryException("Failed to get data for '" + name + "'");
-  if (type != REG_SZ && type != REG_EXPAND_SZ)
-    throw ERegistryException("Invalid data type for '" + name + "'");
-  std::vector<char> data(size + 1, '\0');
-  status = RegQueryValueExA(key, name.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(data.data()), &size);
-  if (status != ERROR_SUCCESS) throw ERegistryException("Failed to get data for '" + name + "'");
-  return std::string(data.data());  // up to the first zero byte
-}
+std::wstring AnsiWide(const std::string& text) { return ToWide(text, CodePage::Ansi); }
 
 }  // namespace
 
@@ -80,48 +52,24 @@ std::string GetFileVersion(const std::string& path) {
 std::string GetOwnFileVersion() { return GetFileVersion(GetModulePath()); }
 
 bool RegWriteString(HKEY root, const std::string& key, const std::string& name, const std::string& text) {
-  ScopedRegKey handle = OpenKey(root, key, true);
-  if (!handle) return false;
-  const LONG status = RegSetValueExA(handle.Get(), name.c_str(), 0, REG_SZ,
-                                     reinterpret_cast<const BYTE*>(text.c_str()),
-                                     static_cast<DWORD>(text.size() + 1));
-  if (status != ERROR_SUCCESS) throw ERegistryException("Failed to set data for '" + name + "'");
+  switch (RegWriteText(root, AnsiWide(key), AnsiWide(name), AnsiWide(text), kFullAccess)) {
+    case RegWriteResult::NoKey:
+      return false;
+    case RegWriteResult::Refused:
+      throw ERegistryException("Failed to set data for '" + name + "'");
+    case RegWriteResult::Written:
+      break;
+  }
   return true;
 }
 
 std::string RegReadString(HKEY root, const std::string& key, const std::string& name) {
-  ScopedRegKey handle = OpenKey(root, key, false);
-  if (!handle) return std::string();
-  try {
-    return ReadStringValue(handle.Get(), name);
-  } catch (const Exception&) {
-    return std::string();  // callers rely on getting no exception
-  }
+  const std::optional<std::wstring> text = RegReadText(root, AnsiWide(key), AnsiWide(name), kFullAccess);
+  return text ? FromWide(*text, CodePage::Ansi) : std::string();
 }
 
 bool RegRemoveValue(HKEY root, const std::string& key, const std::string& name) {
-  ScopedRegKey handle = OpenKey(root, key, true);
-  if (!handle) return false;
-  RegDeleteValueA(handle.Get(), name.c_str());  // a missing value is no failure
-  return true;
-}
-
-std::wstring WidenCp936(const std::string& text) {
-  if (text.empty()) return std::wstring();
-  const int length = MultiByteToWideChar(kChineseCodePage, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-  std::wstring wide(static_cast<std::size_t>(length), L'\0');
-  MultiByteToWideChar(kChineseCodePage, 0, text.data(), static_cast<int>(text.size()), &wide[0], length);
-  return wide;
-}
-
-std::string NarrowCp936(const std::wstring& text) {
-  if (text.empty()) return std::string();
-  const int length = WideCharToMultiByte(kChineseCodePage, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
-                                         nullptr, nullptr);
-  std::string narrow(static_cast<std::size_t>(length), '\0');
-  WideCharToMultiByte(kChineseCodePage, 0, text.data(), static_cast<int>(text.size()), &narrow[0], length, nullptr,
-                      nullptr);
-  return narrow;
+  return RegDeleteValueIn(root, AnsiWide(key), AnsiWide(name), kFullAccess);
 }
 
 int ShowMessageBox(HWND owner, const std::string& text, const std::string& caption, unsigned flags) {

@@ -13,13 +13,8 @@
 #include "crash/report/CallStack.h"
 #include "crash/report/ReportSettings.h"
 #include "support/ScopedHandle.h"
+#include "support/TextCodec.h"
 #include "support/Win32.h"
-
-// Platform texts to the UTF-8 the report keeps.
-std::string Utf8FromWide(const wchar_t* text, std::size_t length);
-std::string Utf8FromWide(const std::wstring& text);
-std::string Utf8FromAnsi(const std::string& text);
-std::wstring WideFromUtf8(const std::string& text);
 
 std::wstring ExecutablePathW();
 std::string FileNameOf(const std::string& path);

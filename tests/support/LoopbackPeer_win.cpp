@@ -3,13 +3,12 @@
 #include <atomic>
 
 #include "WineTestSupport_win.h"
-#include "support/CriticalSection.h"
 
 namespace testing_support {
 
 namespace {
 
-using Locked = CriticalSectionLock;
+using Locked = std::lock_guard<CriticalSection>;
 
 constexpr int kBufferSize = 65536;
 
@@ -20,17 +19,17 @@ struct LoopbackPeer::Connection {
       : peer(owner), socket(accepted), number(index), acceptedAt(GetTickCount64()) {}
 
   LoopbackPeer* peer;
-  SOCKET socket;
+  // Written by the owner's thread only once the reader has stopped.
+  ScopedSocket socket;
   int number;
   std::uint64_t acceptedAt;
-  HANDLE thread = nullptr;
+  ScopedKernelHandle reader;
   std::atomic<bool> open{true};
   std::atomic<bool> stop{false};
   std::string pending;  // the reader's unfinished line
 };
 
 LoopbackPeer::LoopbackPeer(const Options& options) : options_(options) {
-  InitializeCriticalSection(&lock_);
   WSADATA data;
   wsa_ = WSAStartup(MAKEWORD(2, 2), &data) == 0;
   if (options_.listen) Listen();
@@ -38,57 +37,46 @@ LoopbackPeer::LoopbackPeer(const Options& options) : options_(options) {
 
 LoopbackPeer::~LoopbackPeer() {
   StopListening();
-  std::vector<Connection*> connections;
+  std::vector<std::unique_ptr<Connection>> connections;
   {
     Locked guard(lock_);
     connections.swap(connections_);
   }
-  for (Connection* connection : connections) {
+  for (const auto& connection : connections) {
     connection->stop = true;
-    WaitForSingleObject(connection->thread, 10000);
-    CloseHandle(connection->thread);
-    if (connection->socket != INVALID_SOCKET) {
-      shutdown(connection->socket, SD_SEND);
-      closesocket(connection->socket);
-    }
-    delete connection;
+    WaitForSingleObject(connection->reader.Get(), 10000);
+    if (connection->socket) shutdown(connection->socket.Get(), SD_SEND);
   }
+  connections.clear();  // closes the sockets
   if (wsa_) WSACleanup();
-  DeleteCriticalSection(&lock_);
 }
 
 bool LoopbackPeer::Listen() {
-  if (listener_ != INVALID_SOCKET) return true;
-  listener_ = ListenOnLoopback(options_.port, options_.receiveBuffer);
-  if (listener_ == INVALID_SOCKET) return false;
-  acceptThread_ = CreateThread(nullptr, 0, &LoopbackPeer::AcceptThread, this, 0, nullptr);
-  if (!acceptThread_) StopListening();
-  return acceptThread_ != nullptr;
+  if (listener_) return true;
+  listener_.Reset(ListenOnLoopback(options_.port, options_.receiveBuffer));
+  if (!listener_) return false;
+  acceptThread_.Reset(CreateThread(nullptr, 0, &LoopbackPeer::AcceptThread, this, 0, nullptr));
+  if (!acceptThread_) listener_.Reset();
+  return acceptThread_.IsValid();
 }
 
 void LoopbackPeer::StopListening() {
-  if (listener_ == INVALID_SOCKET) return;
   // The blocked accept fails once its socket is closed.
-  closesocket(listener_);
-  listener_ = INVALID_SOCKET;
-  if (acceptThread_) {
-    WaitForSingleObject(acceptThread_, 10000);
-    CloseHandle(acceptThread_);
-    acceptThread_ = nullptr;
-  }
+  listener_.Reset();
+  if (acceptThread_) WaitForSingleObject(acceptThread_.Get(), 10000);
+  acceptThread_.Reset();
 }
 
 std::uint16_t LoopbackPeer::Port() const {
   sockaddr_in local = {};
   int length = sizeof local;
-  if (listener_ == INVALID_SOCKET || getsockname(listener_, reinterpret_cast<sockaddr*>(&local), &length) != 0)
-    return 0;
+  if (!listener_ || getsockname(listener_.Get(), reinterpret_cast<sockaddr*>(&local), &length) != 0) return 0;
   return ntohs(local.sin_port);
 }
 
 DWORD WINAPI LoopbackPeer::AcceptThread(void* self) {
   auto* peer = static_cast<LoopbackPeer*>(self);
-  const SOCKET listener = peer->listener_;
+  const SOCKET listener = peer->listener_.Get();
   for (;;) {
     const SOCKET s = accept(listener, nullptr, nullptr);
     if (s == INVALID_SOCKET) return 0;
@@ -97,14 +85,9 @@ DWORD WINAPI LoopbackPeer::AcceptThread(void* self) {
       setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&noDelay), sizeof noDelay);
     }
     Locked guard(peer->lock_);
-    auto* connection = new Connection(peer, s, static_cast<int>(peer->connections_.size()));
-    connection->thread = CreateThread(nullptr, 0, &LoopbackPeer::ReadThread, connection, 0, nullptr);
-    if (!connection->thread) {
-      closesocket(s);
-      delete connection;
-      continue;
-    }
-    peer->connections_.push_back(connection);
+    auto connection = std::make_unique<Connection>(peer, s, static_cast<int>(peer->connections_.size()));
+    connection->reader.Reset(CreateThread(nullptr, 0, &LoopbackPeer::ReadThread, connection.get(), 0, nullptr));
+    if (connection->reader) peer->connections_.push_back(std::move(connection));
   }
 }
 
@@ -116,6 +99,7 @@ DWORD WINAPI LoopbackPeer::ReadThread(void* param) {
 }
 
 void LoopbackPeer::Read(Connection& connection) {
+  const SOCKET s = connection.socket.Get();
   std::vector<char> buffer(kBufferSize);
   while (!connection.stop) {
     int chunk, pause;
@@ -131,12 +115,12 @@ void LoopbackPeer::Read(Connection& connection) {
     // A short wait, so that a stop or a new pace is seen soon.
     fd_set set;
     FD_ZERO(&set);
-    FD_SET(connection.socket, &set);
+    FD_SET(s, &set);
     timeval timeout = {0, 50000};
     const int ready = select(0, &set, nullptr, nullptr, &timeout);
     if (ready == SOCKET_ERROR) return;
     if (ready == 0) continue;
-    const int n = recv(connection.socket, buffer.data(), chunk < kBufferSize ? chunk : kBufferSize, 0);
+    const int n = recv(s, buffer.data(), chunk < kBufferSize ? chunk : kBufferSize, 0);
     LARGE_INTEGER arrival;
     QueryPerformanceCounter(&arrival);  // before anything else: the arrival
     if (n <= 0) return;
@@ -162,7 +146,7 @@ void LoopbackPeer::Read(Connection& connection) {
 
 LoopbackPeer::Connection* LoopbackPeer::Current() const {
   if (current_) return current_;
-  return connections_.empty() ? nullptr : connections_.back();
+  return connections_.empty() ? nullptr : connections_.back().get();
 }
 
 std::uint64_t LoopbackPeer::Accept(int timeoutMs) {
@@ -172,7 +156,7 @@ std::uint64_t LoopbackPeer::Accept(int timeoutMs) {
         Locked guard(lock_);
         if (connections_.size() <= taken_) return false;
         taken_ = connections_.size();
-        current_ = connections_.back();
+        current_ = connections_.back().get();
         acceptedAt = current_->acceptedAt;
         return true;
       },
@@ -188,7 +172,7 @@ int LoopbackPeer::Accepted() const {
 int LoopbackPeer::Open() const {
   Locked guard(lock_);
   int open = 0;
-  for (const Connection* connection : connections_)
+  for (const auto& connection : connections_)
     if (connection->open) ++open;
   return open;
 }
@@ -196,7 +180,7 @@ int LoopbackPeer::Open() const {
 bool LoopbackPeer::Connected() const {
   Locked guard(lock_);
   const Connection* current = Current();
-  return current && current->open && current->socket != INVALID_SOCKET;
+  return current && current->open && current->socket;
 }
 
 bool LoopbackPeer::OpenFor(int ms) const {
@@ -212,7 +196,7 @@ bool LoopbackPeer::Send(const std::string& bytes) {
   SOCKET s = INVALID_SOCKET;
   {
     Locked guard(lock_);
-    if (const Connection* current = Current()) s = current->socket;
+    if (const Connection* current = Current()) s = current->socket.Get();
   }
   return s != INVALID_SOCKET &&
          send(s, bytes.data(), static_cast<int>(bytes.size()), 0) == static_cast<int>(bytes.size());
@@ -224,18 +208,17 @@ void LoopbackPeer::Drop() {
     Locked guard(lock_);
     current = Current();
   }
-  if (!current || current->socket == INVALID_SOCKET) return;
+  if (!current || !current->socket) return;
   // The close leaves at once; the socket itself is closed only once its
   // reader stopped, so that nobody uses the handle after.
-  shutdown(current->socket, SD_SEND);
+  shutdown(current->socket.Get(), SD_SEND);
   current->stop = true;
-  WaitForSingleObject(current->thread, 10000);
-  const SOCKET s = current->socket;
+  WaitForSingleObject(current->reader.Get(), 10000);
+  ScopedSocket closing;
   {
     Locked guard(lock_);
-    current->socket = INVALID_SOCKET;
+    closing = std::move(current->socket);
   }
-  closesocket(s);
 }
 
 void LoopbackPeer::Pace(int chunk, int pauseMs) {

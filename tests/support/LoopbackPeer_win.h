@@ -10,9 +10,12 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "support/CriticalSection.h"
+#include "support/ScopedHandle.h"
 #include "support/Win32.h"
 
 namespace testing_support {
@@ -46,7 +49,7 @@ class LoopbackPeer {
   // False when the port is taken.
   bool Listen();
   void StopListening();
-  bool Ok() const { return listener_ != INVALID_SOCKET; }
+  bool Ok() const { return listener_.IsValid(); }
   std::uint16_t Port() const;  // the port listened on, 0 when not listening
 
   // Waits (scaled) for a connection accepted after the last one this call
@@ -84,10 +87,10 @@ class LoopbackPeer {
   Connection* Current() const;  // under the lock
 
   Options options_;
-  SOCKET listener_ = INVALID_SOCKET;
-  HANDLE acceptThread_ = nullptr;
-  mutable CRITICAL_SECTION lock_;
-  std::vector<Connection*> connections_;
+  ScopedSocket listener_;
+  ScopedKernelHandle acceptThread_;
+  mutable CriticalSection lock_;
+  std::vector<std::unique_ptr<Connection>> connections_;
   std::size_t taken_ = 0;
   Connection* current_ = nullptr;
   int chunk_ = 65536;

@@ -12,7 +12,7 @@ constexpr int kInstances = 8;  // a client open fails while no instance waits
 constexpr DWORD kPipeBuffer = 65536;
 constexpr DWORD kDevNodesChanged = 0x0007;
 
-using Locked = CriticalSectionLock;
+using Locked = std::lock_guard<CriticalSection>;
 
 class TableLocked {
  public:
@@ -44,13 +44,11 @@ struct TSimConsole::Device {
   HANDLE thread = nullptr;
   HANDLE stop = nullptr;
   HANDLE ready = nullptr;
-  mutable CRITICAL_SECTION lock;
+  mutable CriticalSection lock;
   Instance instances[kInstances];
   std::vector<Report> outputs;
   int opens = 0;
 
-  Device() { InitializeCriticalSection(&lock); }
-  ~Device() { DeleteCriticalSection(&lock); }
 
   static DWORD WINAPI Serve(void* self) {
     static_cast<Device*>(self)->Run();

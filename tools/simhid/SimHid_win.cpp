@@ -106,14 +106,12 @@ struct TSimHid::Slot {
   HANDLE pipes[kInstances] = {INVALID_HANDLE_VALUE, INVALID_HANDLE_VALUE, INVALID_HANDLE_VALUE,
                                INVALID_HANDLE_VALUE};
   HANDLE commandPipe = INVALID_HANDLE_VALUE;  // the connection the driver reads, once known
-  mutable CRITICAL_SECTION lock;              // outputs, commandPipe
-  CRITICAL_SECTION writeLock;                 // one frame at a time to the driver
+  mutable CriticalSection lock;               // outputs, commandPipe
+  CriticalSection writeLock;                  // one frame at a time to the driver
   HANDLE writeEvent = nullptr;
   std::vector<Report> outputs;
 
   Slot() {
-    InitializeCriticalSection(&lock);
-    InitializeCriticalSection(&writeLock);
     stop = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     configured = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     gone = CreateEventA(nullptr, TRUE, FALSE, nullptr);
@@ -129,15 +127,13 @@ struct TSimHid::Slot {
     for (HANDLE pipe : pipes)
       if (pipe != INVALID_HANDLE_VALUE) CloseHandle(pipe);
     for (HANDLE h : {stop, configured, gone, writeEvent}) CloseHandle(h);
-    DeleteCriticalSection(&writeLock);
-    DeleteCriticalSection(&lock);
   }
 
   bool Send(char kind, const void* payload, DWORD length) {
-    CriticalSectionLock guard(writeLock);
+    std::lock_guard<CriticalSection> guard(writeLock);
     HANDLE pipe;
     {
-      CriticalSectionLock state(lock);
+      std::lock_guard<CriticalSection> state(lock);
       pipe = commandPipe;
     }
     if (pipe == INVALID_HANDLE_VALUE) return false;
@@ -217,7 +213,7 @@ struct TSimHid::Slot {
         if (kind == SIMHID_HELLO_COMMANDS) {
           commands = true;
           {
-            CriticalSectionLock guard(lock);
+            std::lock_guard<CriticalSection> guard(lock);
             commandPipe = pipe;
           }
           const SimHidConfig config = Config();
@@ -230,7 +226,7 @@ struct TSimHid::Slot {
           Sleep(100);  // the driver reads its exit and closes its end
           break;
         } else if (kind == SIMHID_OUTPUT) {
-          CriticalSectionLock guard(lock);
+          std::lock_guard<CriticalSection> guard(lock);
           outputs.emplace_back(body.begin() + 1, body.begin() + size);
         } else if (kind == SIMHID_GONE) {
           SetEvent(gone);
@@ -239,8 +235,8 @@ struct TSimHid::Slot {
       }
       if (commands) {
         // A replugged device may have connected anew meanwhile.
-        CriticalSectionLock writing(writeLock);
-        CriticalSectionLock guard(lock);
+        std::lock_guard<CriticalSection> writing(writeLock);
+        std::lock_guard<CriticalSection> guard(lock);
         if (commandPipe == pipe) commandPipe = INVALID_HANDLE_VALUE;
       }
       DisconnectNamedPipe(pipe);
@@ -469,7 +465,7 @@ bool TSimHid::StallWrites(DWORD serial, bool stall) {
 std::vector<Report> TSimHid::OutputReports(DWORD serial) const {
   Slot* slot = Find(serial);
   if (!slot) return {};
-  CriticalSectionLock guard(slot->lock);
+  std::lock_guard<CriticalSection> guard(slot->lock);
   return slot->outputs;
 }
 

@@ -162,7 +162,7 @@ class Image:
 
 # --- DWARF line table -----------------------------------------------------
 
-def uleb(data, at):
+def leb128(data, at, signed):
     value = shift = 0
     while True:
         byte = data[at]
@@ -170,20 +170,17 @@ def uleb(data, at):
         value |= (byte & 0x7F) << shift
         shift += 7
         if not byte & 0x80:
+            if signed and byte & 0x40:
+                value -= 1 << shift
             return value, at
+
+
+def uleb(data, at):
+    return leb128(data, at, False)
 
 
 def sleb(data, at):
-    value = shift = 0
-    while True:
-        byte = data[at]
-        at += 1
-        value |= (byte & 0x7F) << shift
-        shift += 7
-        if not byte & 0x80:
-            if byte & 0x40:
-                value -= 1 << shift
-            return value, at
+    return leb128(data, at, True)
 
 
 def cstring(data, at):
