@@ -183,17 +183,12 @@ class CrashAgentE2E : public ::testing::Test {
     PostMessageW(config, BM_CLICK, 0, 0);
     return ts::WaitForDialog(agent.Pid(), T("设置"), 10000);
   }
-  static HWND DialogChild(HWND dialog, const wchar_t* className, const std::wstring& text = std::wstring()) {
-    for (HWND c : ts::Children(dialog))
-      if (ts::ClassName(c) == className && (text.empty() || ts::WindowText(c) == text)) return c;
-    return nullptr;
-  }
   // Enters `text` and presses OK; does not wait for the dialog to go, since
   // the handler behind it may be held by a report box.
   static void EnterInPrompt(HWND dialog, const std::string& text) {
     const std::wstring wide = ts::FromUtf8(text);
-    SendMessageW(DialogChild(dialog, L"Edit"), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(wide.c_str()));
-    PostMessageW(DialogChild(dialog, L"Button", L"OK"), BM_CLICK, 0, 0);
+    SendMessageW(ts::ChildOf(dialog, L"Edit"), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(wide.c_str()));
+    PostMessageW(ts::ChildOf(dialog, L"Button", L"OK"), BM_CLICK, 0, 0);
   }
 
   std::string BugReportFile() const { return ts::ReadWholeFile(dir.Path() + "\\bugreport.txt"); }
@@ -255,8 +250,8 @@ TEST_F(CrashAgentE2E, RefusedFirstAttemptInFormCreateIsReportedAndTheLaterStartS
   // The window answers: the prompt opens with the address in force.
   const HWND prompt = OpenPrompt();
   ASSERT_NE(prompt, nullptr) << "no address prompt";
-  EXPECT_EQ(ts::WindowText(DialogChild(prompt, L"Edit")), ts::FromUtf8(kNoAddress));
-  PostMessageW(DialogChild(prompt, L"Button", L"Cancel"), BM_CLICK, 0, 0);
+  EXPECT_EQ(ts::WindowText(ts::ChildOf(prompt, L"Edit")), ts::FromUtf8(kNoAddress));
+  PostMessageW(ts::ChildOf(prompt, L"Button", L"Cancel"), BM_CLICK, 0, 0);
   ASSERT_TRUE(ts::WaitUntil([&] { return !IsWindow(prompt); }, 10000));
 
   // The report was kept beside the program.
@@ -295,7 +290,7 @@ TEST_F(CrashAgentE2E, RefusedAttemptsFromThePromptAndEveryReconnectTickAreReport
   // tick until then is reported once more and continued.
   prompt = OpenPrompt();
   ASSERT_NE(prompt, nullptr) << "no address prompt after continue";
-  EXPECT_EQ(ts::WindowText(DialogChild(prompt, L"Edit")), ts::FromUtf8(kNoAddress));
+  EXPECT_EQ(ts::WindowText(ts::ChildOf(prompt, L"Edit")), ts::FromUtf8(kNoAddress));
   const std::size_t mendedAt = traces.Lines().size();
   EnterInPrompt(prompt, "127.0.0.1");
   ASSERT_TRUE(ts::WaitUntil(

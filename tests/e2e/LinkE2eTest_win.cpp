@@ -85,7 +85,7 @@ class LinkE2E : public ::testing::Test {
                  reinterpret_cast<LPARAM>(configButton));
     const HWND dialog = ts::WaitForDialog(agent.Pid(), L"\u8BBE\u7F6E", 5000);  // 设置
     ASSERT_NE(dialog, nullptr) << "no address prompt";
-    const HWND edit = FindWindowExW(dialog, nullptr, L"Edit", nullptr);
+    const HWND edit = ts::ChildOf(dialog, L"Edit");
     ASSERT_NE(edit, nullptr);
     EXPECT_EQ(ts::WindowText(edit), L"127.0.0.1");
     SendMessageW(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"127.0.0.1"));

@@ -12,7 +12,7 @@ const std::string kSettingsKey = "Software\\QEX\\JoystickAgent";
 const std::string kRunKey = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 constexpr int kStartTimeout = 30000;
 
-// Positions of the labels in the window description.
+// The agent's controls, found by their names in its window description.
 struct Labels {
   HWND send, recv, joy, net, address, version, autorun, config;
 };
@@ -60,11 +60,6 @@ class Agent : public ::testing::Test {
   HWND OpenAddressPrompt() {
     PostMessageW(labels.config, BM_CLICK, 0, 0);
     return ts::WaitForDialog(agent.Pid(), T("设置"), 10000);
-  }
-  static HWND DialogChild(HWND dialog, const wchar_t* className, const std::wstring& text = std::wstring()) {
-    for (HWND c : ts::Children(dialog))
-      if (ts::ClassName(c) == className && (text.empty() || ts::WindowText(c) == text)) return c;
-    return nullptr;
   }
 
   ts::ChildProcess agent;
@@ -118,20 +113,20 @@ TEST_F(Agent, AddressPromptStoresTheTextUnchangedOnOkAndNothingOnCancel) {
   Start();
   HWND dialog = OpenAddressPrompt();
   ASSERT_NE(dialog, nullptr);
-  EXPECT_NE(DialogChild(dialog, L"Static", T("请输入主机地址:       ")), nullptr);
-  HWND edit = DialogChild(dialog, L"Edit");
+  EXPECT_NE(ts::ChildOf(dialog, L"Static", T("请输入主机地址:       ")), nullptr);
+  HWND edit = ts::ChildOf(dialog, L"Edit");
   ASSERT_NE(edit, nullptr);
   EXPECT_EQ(ts::WindowText(edit), L"127.0.0.1");  // pre-filled with the address in force
-  PostMessageW(DialogChild(dialog, L"Button", L"Cancel"), BM_CLICK, 0, 0);
+  PostMessageW(ts::ChildOf(dialog, L"Button", L"Cancel"), BM_CLICK, 0, 0);
   ASSERT_TRUE(ts::WaitUntil([&] { return !IsWindow(dialog); }, 10000));
   EXPECT_FALSE(ts::RegKeyExists(kSettingsKey));
 
   dialog = OpenAddressPrompt();
   ASSERT_NE(dialog, nullptr);
-  edit = DialogChild(dialog, L"Edit");
+  edit = ts::ChildOf(dialog, L"Edit");
   const std::wstring entered = L"  10.1.2.3 x ";  // no trimming, no validation
   SendMessageW(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(entered.c_str()));
-  PostMessageW(DialogChild(dialog, L"Button", L"OK"), BM_CLICK, 0, 0);
+  PostMessageW(ts::ChildOf(dialog, L"Button", L"OK"), BM_CLICK, 0, 0);
   ASSERT_TRUE(ts::WaitUntil([&] { return !IsWindow(dialog); }, 10000));
   ASSERT_TRUE(ts::WaitUntil([&] { return ts::RegValue(kSettingsKey, "Address") == "  10.1.2.3 x "; }, 10000));
   EXPECT_EQ(ts::WindowText(labels.address), entered);

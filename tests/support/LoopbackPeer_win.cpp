@@ -44,8 +44,9 @@ LoopbackPeer::~LoopbackPeer() {
   }
   for (const auto& connection : connections) {
     connection->stop = true;
+    // Ends a blocked recv.
+    if (connection->socket) shutdown(connection->socket.Get(), SD_BOTH);
     WaitForSingleObject(connection->reader.Get(), 10000);
-    if (connection->socket) shutdown(connection->socket.Get(), SD_SEND);
   }
   connections.clear();  // closes the sockets
   if (wsa_) WSACleanup();
@@ -112,14 +113,9 @@ void LoopbackPeer::Read(Connection& connection) {
       Sleep(10);
       continue;
     }
-    // A short wait, so that a stop or a new pace is seen soon.
-    fd_set set;
-    FD_ZERO(&set);
-    FD_SET(s, &set);
-    timeval timeout = {0, 50000};
-    const int ready = select(0, &set, nullptr, nullptr, &timeout);
-    if (ready == SOCKET_ERROR) return;
-    if (ready == 0) continue;
+    // A blocking read, one server call a read under Wine (a poll first would
+    // double the load on the server that also carries the agent's reports);
+    // a stop shuts the socket down, which ends it.
     const int n = recv(s, buffer.data(), chunk < kBufferSize ? chunk : kBufferSize, 0);
     LARGE_INTEGER arrival;
     QueryPerformanceCounter(&arrival);  // before anything else: the arrival
@@ -209,10 +205,11 @@ void LoopbackPeer::Drop() {
     current = Current();
   }
   if (!current || !current->socket) return;
-  // The close leaves at once; the socket itself is closed only once its
-  // reader stopped, so that nobody uses the handle after.
-  shutdown(current->socket.Get(), SD_SEND);
+  // The close leaves at once and ends the reader's recv; the socket itself
+  // is closed only once its reader stopped, so that nobody uses the handle
+  // after.
   current->stop = true;
+  shutdown(current->socket.Get(), SD_BOTH);
   WaitForSingleObject(current->reader.Get(), 10000);
   ScopedSocket closing;
   {

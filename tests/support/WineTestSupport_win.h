@@ -3,11 +3,14 @@
 // debug-output viewer reads them, and its windows found from outside.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
 
+#include "support/CriticalSection.h"
+#include "support/ScopedHandle.h"
 #include "support/Win32.h"
 
 namespace testing_support {
@@ -82,14 +85,14 @@ class DebugOutputReader {
   static DWORD WINAPI ThreadProc(void* self);
   void Run();
 
-  HANDLE bufferReady_ = nullptr, dataReady_ = nullptr, mapping_ = nullptr, thread_ = nullptr;
+  ScopedKernelHandle bufferReady_, dataReady_, mapping_, thread_;
   const char* view_ = nullptr;
-  volatile bool stop_ = false;
+  std::atomic<bool> stop_{false};
   bool ok_ = false;
-  volatile DWORD pid_ = 0;
-  volatile DWORD delayMs_ = 0;
-  volatile bool held_ = false;
-  mutable CRITICAL_SECTION lock_;
+  std::atomic<DWORD> pid_{0};
+  std::atomic<DWORD> delayMs_{0};
+  std::atomic<bool> held_{false};
+  mutable CriticalSection lock_;
   std::vector<std::string> lines_;
   std::vector<std::uint64_t> times_;
 };
@@ -104,8 +107,8 @@ class ChildProcess {
   // Starts `exe` with the command-line tail `arguments` (may be empty).
   bool Start(const std::string& exe, const std::string& arguments = std::string(),
              const std::string& workingDir = std::string());
-  DWORD Pid() const { return info_.dwProcessId; }
-  HANDLE Handle() const { return info_.hProcess; }
+  DWORD Pid() const { return pid_; }
+  HANDLE Handle() const { return process_.Get(); }
   bool Running() const;
   // Waits (scaled) for the end; returns the exit code, or -1 on time-out.
   long Wait(int timeoutMs);
@@ -114,7 +117,8 @@ class ChildProcess {
   void Kill();
 
  private:
-  PROCESS_INFORMATION info_ = {};
+  ScopedKernelHandle process_;
+  DWORD pid_ = 0;
 };
 
 // Top-level windows of a process, optionally of one class.
@@ -134,9 +138,9 @@ std::vector<HWND> Children(HWND parent);
 // description (app/frmMains.desc: "lblNetStatus", "btnConfig", ...), or
 // nullptr. The agent's controls carry no ids; the description places each.
 HWND AgentControl(HWND main, const std::string& name);
-// A child window of parent whose text is `text` (or starts with it), or
-// nullptr.
-HWND ChildWithText(HWND parent, const std::wstring& text, bool prefix = false);
+// A child window of parent of that class and, when one is given, with that
+// text ("OK", "Cancel"); nullptr when none is.
+HWND ChildOf(HWND parent, const wchar_t* className, const std::wstring& text = std::wstring());
 // Code page 936 text (as the program keeps it) to wide text.
 std::wstring FromCp936(const std::string& text);
 std::wstring FromUtf8(const std::string& text);
