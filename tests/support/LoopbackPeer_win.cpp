@@ -44,9 +44,8 @@ LoopbackPeer::~LoopbackPeer() {
   }
   for (const auto& connection : connections) {
     connection->stop = true;
-    // Ends a blocked recv.
-    if (connection->socket) shutdown(connection->socket.Get(), SD_BOTH);
     WaitForSingleObject(connection->reader.Get(), 10000);
+    if (connection->socket) shutdown(connection->socket.Get(), SD_SEND);
   }
   connections.clear();  // closes the sockets
   if (wsa_) WSACleanup();
@@ -113,9 +112,16 @@ void LoopbackPeer::Read(Connection& connection) {
       Sleep(10);
       continue;
     }
-    // A blocking read, one server call a read under Wine (a poll first would
-    // double the load on the server that also carries the agent's reports);
-    // a stop shuts the socket down, which ends it.
+    // A short wait, so that a stop or a new pace is seen soon: under Wine a
+    // shutdown does not end a blocked recv, and a close could hand the
+    // handle value to a new connection under a reader's feet.
+    fd_set set;
+    FD_ZERO(&set);
+    FD_SET(s, &set);
+    timeval timeout = {0, 50000};
+    const int ready = select(0, &set, nullptr, nullptr, &timeout);
+    if (ready == SOCKET_ERROR) return;
+    if (ready == 0) continue;
     const int n = recv(s, buffer.data(), chunk < kBufferSize ? chunk : kBufferSize, 0);
     LARGE_INTEGER arrival;
     QueryPerformanceCounter(&arrival);  // before anything else: the arrival
@@ -205,11 +211,10 @@ void LoopbackPeer::Drop() {
     current = Current();
   }
   if (!current || !current->socket) return;
-  // The close leaves at once and ends the reader's recv; the socket itself
-  // is closed only once its reader stopped, so that nobody uses the handle
-  // after.
+  // The close leaves at once; the socket itself is closed only once its
+  // reader stopped, so that nobody uses the handle after.
+  shutdown(current->socket.Get(), SD_SEND);
   current->stop = true;
-  shutdown(current->socket.Get(), SD_BOTH);
   WaitForSingleObject(current->reader.Get(), 10000);
   ScopedSocket closing;
   {

@@ -69,8 +69,8 @@ class LoopbackPeer {
   bool Send(const std::string& bytes);
   // Closes the current connection (orderly: the other end reads its end).
   void Drop();
-  // chunk 0: the readers stop reading (after a read already waiting).
-  // Otherwise reads of at most chunk bytes, pauseMs apart.
+  // chunk 0: the readers stop reading. Otherwise reads of at most chunk
+  // bytes, pauseMs apart.
   void Pace(int chunk, int pauseMs);
 
   // Everything received on every connection, in arrival order.
