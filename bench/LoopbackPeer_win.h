@@ -1,18 +1,22 @@
-// The benchmark's live host: listens on 127.0.0.1:18884, reads every
-// connection on a thread of its own and stamps each recv message with the
-// performance counter the moment the bytes that complete it are read.
+// The benchmark's live host: the tests' loopback peer on 127.0.0.1:18884
+// (TCP_NODELAY, as the agent's client sets it), with each recv message of
+// ours recorded by run tag and sequence number and stamped with the
+// performance counter the moment the bytes that complete it were read.
 //
-// Constructed and queried from one thread; the reader threads only append
-// under the lock.
+// Constructed and queried from one thread; the peer's reader threads only
+// append under the lock.
 #pragma once
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <vector>
 
 #include "bench/RelayStats.h"
 #include "support/CriticalSection.h"
 #include "support/Win32.h"
+#include "tests/support/LoopbackPeer_win.h"
+#include "tools/livehost/LiveHost.h"
 
 namespace bench {
 
@@ -24,31 +28,22 @@ class TLoopbackPeer {
   TLoopbackPeer(const TLoopbackPeer&) = delete;
   TLoopbackPeer& operator=(const TLoopbackPeer&) = delete;
 
-  bool Ok() const { return ok_; }
-  int Accepted() const;     // connections so far
-  int Open() const;         // connections not yet closed by the other end
+  bool Ok() const { return peer_->Ok(); }
+  int Accepted() const { return peer_->Accepted(); }  // connections so far
+  int Open() const { return peer_->Open(); }          // not yet closed by the other end
   std::vector<Arrival> Arrivals(std::uint8_t tag) const;
   std::size_t ArrivalCount(std::uint8_t tag) const;
   std::size_t Damaged() const;  // recv messages of ours that arrived altered
 
  private:
-  struct Connection {
-    TLoopbackPeer* peer;
-    SOCKET socket;
-    HANDLE thread;
-  };
-  static DWORD WINAPI AcceptThread(void* self);
-  static DWORD WINAPI ReadThread(void* connection);
-  void Read(SOCKET socket);
+  void Record(int connection, const char* data, std::size_t size, std::int64_t arrival);
 
-  SOCKET listener_ = INVALID_SOCKET;
-  HANDLE acceptThread_ = nullptr;
-  bool ok_ = false;
   mutable CriticalSection lock_;
-  std::vector<Connection*> connections_;
-  int open_ = 0;
+  std::map<int, livehost::AgentStreamReader> readers_;  // by connection
+  std::vector<livehost::AgentMessage> messages_;
   std::size_t damaged_ = 0;
   std::map<std::uint8_t, std::vector<Arrival>> arrivals_;
+  std::unique_ptr<testing_support::LoopbackPeer> peer_;  // last: its readers stop first
 };
 
 }  // namespace bench

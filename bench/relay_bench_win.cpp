@@ -21,6 +21,7 @@
 #include "bench/BaselineRelay_win.h"
 #include "bench/BenchConditions_win.h"
 #include "bench/LoopbackPeer_win.h"
+#include "tests/support/WineTestSupport_win.h"
 #include "bench/RelayStats.h"
 #include "tools/simhid/SimHid.h"
 
@@ -52,16 +53,6 @@ std::int64_t Frequency() {
   LARGE_INTEGER frequency;
   QueryPerformanceFrequency(&frequency);
   return frequency.QuadPart;
-}
-
-template <typename Condition>
-bool WaitUntil(int timeoutMs, const Condition& condition) {
-  const ULONGLONG end = GetTickCount64() + static_cast<ULONGLONG>(timeoutMs);
-  for (;;) {
-    if (condition()) return true;
-    if (GetTickCount64() >= end) return false;
-    Sleep(10);
-  }
 }
 
 ULONGLONG Value(const FILETIME& t) { return (static_cast<ULONGLONG>(t.dwHighDateTime) << 32) | t.dwLowDateTime; }
@@ -204,7 +195,7 @@ class TBench {
     TBaselineRelay relay(console_.DevicePath(serial_));
     const int accepted = peer_.Accepted();
     if (!relay.Start(&m.failure)) return m;
-    if (!WaitUntil(kReadyTimeoutMs, [&] { return peer_.Accepted() > accepted; })) {
+    if (!testing_support::WaitUntil([&] { return peer_.Accepted() > accepted; }, kReadyTimeoutMs)) {
       m.failure = "the baseline relay did not connect";
       return m;
     }
@@ -220,7 +211,7 @@ class TBench {
       m.failure = "cannot start " + options_.agent + " (error " + std::to_string(GetLastError()) + ")";
       return m;
     }
-    if (!WaitUntil(kReadyTimeoutMs, [&] { return peer_.Accepted() > accepted && peer_.Open() > 0; })) {
+    if (!testing_support::WaitUntil([&] { return peer_.Accepted() > accepted && peer_.Open() > 0; }, kReadyTimeoutMs)) {
       m.failure = "the agent did not connect";
       return m;
     }
@@ -241,7 +232,7 @@ class TBench {
 
   // Every relay lets go of the device and the link before the next one.
   bool Idle() {
-    const bool closed = WaitUntil(15000, [&] { return peer_.Open() == 0; });
+    const bool closed = testing_support::WaitUntil([&] { return peer_.Open() == 0; }, 15000);
     Sleep(kSettleMs);  // the last relay's handle on the console closes
     return closed;
   }

@@ -3,11 +3,21 @@
 #   qex_add_native_test(name SOURCES ... [LIBS ...])
 #       A portable GoogleTest program: runs natively (under the sanitizers)
 #       and, in the Windows builds, under Wine as well.
-#   qex_add_wine_test(name [E2E] SOURCES ... [LIBS ...] [ENV ...])
+#   qex_add_wine_test(name [E2E] [AGENT] SOURCES ... [LIBS ...] [ENV ...] [LOCKS ...])
 #       A GoogleTest program of the Win32 edge: Windows builds only, run
 #       under Wine in the build tree's own prefix. E2E marks a test of the
 #       program's behaviour that does not depend on the pointer size (label
-#       e2e): the test command runs those on one Windows target only.
+#       e2e): the test command runs those on one Windows target only. AGENT
+#       marks a test that starts the agent: it takes the agent's lock.
+#
+# Resource locks: a test that uses a fixed port or a shared device takes the
+# lock of that resource, so that ctest -j never runs two such tests at once.
+#   ${QEX_AGENT_LOCK}  127.0.0.1:18884, the port the agent dials, and the
+#                      agent's registry settings
+#   simconsole         the HID library doubles in the prefix's system folder
+#   simhid             the simulated console's driver in the prefix
+#   service_ports      the fixed ports of the platform's service table a test
+#                      listens on
 #   qex_add_fuzzer(name SOURCES ... [LIBS ...])
 #       A libFuzzer target (native clang builds only), run for
 #       QEX_FUZZ_SECONDS by the test command.
@@ -20,8 +30,10 @@ if(NOT TARGET gtest)
   add_subdirectory(${QEX_GTEST_DIR} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
 endif()
 
+set(QEX_AGENT_LOCK port18884)
+
 function(_qex_test_target name)
-  cmake_parse_arguments(T "" "TIMEOUT" "SOURCES;LIBS;ENV" ${ARGN})
+  cmake_parse_arguments(T "" "TIMEOUT" "SOURCES;LIBS;ENV;LOCKS" ${ARGN})
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE ${T_LIBS} gtest)
   target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/tests)
@@ -33,18 +45,28 @@ function(_qex_test_target name)
   if(T_ENV)
     set_tests_properties(${name} PROPERTIES ENVIRONMENT "${T_ENV}")
   endif()
+  if(T_LOCKS)
+    set_tests_properties(${name} PROPERTIES RESOURCE_LOCK "${T_LOCKS}")
+  endif()
 endfunction()
 
 function(qex_add_native_test name)
   _qex_test_target(${name} ${ARGN})
-  target_sources(${name} PRIVATE ${CMAKE_SOURCE_DIR}/tests/support/gtest_main.cpp)
+  target_sources(${name} PRIVATE ${CMAKE_SOURCE_DIR}/tests/support/GTestMain.cpp)
 endfunction()
 
 function(qex_add_wine_test name)
-  cmake_parse_arguments(W "E2E" "" "" ${ARGN})
+  cmake_parse_arguments(W "E2E;AGENT" "" "" ${ARGN})
   if(WIN32)
-    _qex_test_target(${name} ${W_UNPARSED_ARGUMENTS})
-    target_sources(${name} PRIVATE ${CMAKE_SOURCE_DIR}/tests/support/gtest_main.cpp)
+    set(locks)
+    if(W_AGENT)
+      set(locks LOCKS ${QEX_AGENT_LOCK})
+    endif()
+    _qex_test_target(${name} ${W_UNPARSED_ARGUMENTS} ${locks})
+    if(W_AGENT)
+      add_dependencies(${name} QEXJoystick)
+    endif()
+    target_sources(${name} PRIVATE ${CMAKE_SOURCE_DIR}/tests/support/GTestMain.cpp)
     target_link_libraries(${name} PRIVATE qex_test_support_win)
     set_property(TEST ${name} APPEND PROPERTY LABELS wine)
     if(W_E2E)

@@ -13,6 +13,18 @@ source scripts/wine-env.sh
 jobs=$(nproc)
 status=0
 
+# Builds a preset quietly, keeping its output in the build tree, and shows
+# the compiler's warnings and errors (a failed build shows its end too).
+qex_build() {  # PRESET
+  local log="$ROOT/build/$1/build.log"
+  if ! cmake --build --preset "$1" -j"$jobs" >"$log" 2>&1; then
+    grep -E '(warning|error):' "$log" || tail -n 40 "$log"
+    echo "the $1 build failed; its output: $log"
+    return 1
+  fi
+  grep -E 'warning:' "$log" || true
+}
+
 # One wineserver per prefix stays up for the whole run: a Wine program then
 # starts in a tenth of a second instead of seconds.
 qex_servers=()
@@ -33,12 +45,12 @@ qex_keep_server() {  # PREFIX WINE
 
 echo "== native: portable units with sanitizers"
 cmake --preset native >/dev/null
-cmake --build --preset native -j"$jobs" >/dev/null
+qex_build native
 ctest --preset native -j"$jobs" --output-on-failure || status=1
 
 echo "== win32: release build (i686-w64-mingw32, static runtime)"
 cmake --preset win32 >/dev/null
-cmake --build --preset win32 -j"$jobs" >/dev/null
+qex_build win32
 ran_win32=
 if qex_can_run_win32; then
   rm -rf "$ROOT/build/win32/wineprefix"
@@ -58,7 +70,7 @@ fi
 
 echo "== win64: build and the tests under Wine"
 cmake --preset win64 >/dev/null
-cmake --build --preset win64 -j"$jobs" >/dev/null
+qex_build win64
 rm -rf "$ROOT/build/win64/wineprefix"
 qex_make_prefix "$ROOT/build/win64/wineprefix" win64
 qex_start_display

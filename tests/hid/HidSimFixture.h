@@ -8,33 +8,27 @@
 #include <string>
 #include <vector>
 
+#include "WineTestSupport_win.h"
 #include "hid/HidController.h"
 #include "toolkit/Thread.h"
 
 namespace hidtest {
 
-// Runs the message loop of this thread (and pending hand-overs) for a while.
-inline void Pump(int milliseconds) {
-  const ULONGLONG end = GetTickCount64() + static_cast<ULONGLONG>(milliseconds);
-  do {
-    MSG msg;
-    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-      TranslateMessage(&msg);
-      DispatchMessageA(&msg);
-    }
-    CheckSynchronize();
-    MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
-  } while (GetTickCount64() < end);
-}
-
+// Runs the message loop of this thread and the pending hand-overs until the
+// condition holds or the time (scaled) is up.
 template <class Condition>
 bool PumpUntil(Condition condition, int timeoutMs) {
-  const ULONGLONG end = GetTickCount64() + static_cast<ULONGLONG>(timeoutMs);
-  while (!condition()) {
-    if (GetTickCount64() >= end) return false;
-    Pump(10);
-  }
-  return true;
+  return testing_support::WaitUntil(
+      [&] {
+        CheckSynchronize();
+        return condition();
+      },
+      timeoutMs, 5);
+}
+
+// The same for a while (0: once).
+inline void Pump(int milliseconds) {
+  PumpUntil([] { return false; }, milliseconds);
 }
 
 inline std::string Narrow(const std::wstring& text) {

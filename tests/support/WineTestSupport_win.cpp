@@ -4,39 +4,58 @@
 #include <cstring>
 #include <sstream>
 
+#include "toolkit/WindowDescription.h"
+
 namespace testing_support {
 
-SOCKET ListenOnLoopback(std::uint16_t port, int receiveBuffer) {
-  SOCKET listener = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-  if (listener == INVALID_SOCKET) return INVALID_SOCKET;
-  BOOL reuse = TRUE;
-  setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&reuse), sizeof reuse);
+SOCKET ListenOnLoopback(std::uint16_t port, int receiveBuffer, bool reuseAddress) {
+  ScopedSocket listener(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
+  if (!listener) return INVALID_SOCKET;
+  if (reuseAddress) {
+    BOOL reuse = TRUE;
+    setsockopt(listener.Get(), SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&reuse), sizeof reuse);
+  }
   // Set before listening, so that the accepted connections inherit it.
   if (receiveBuffer > 0)
-    setsockopt(listener, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&receiveBuffer), sizeof receiveBuffer);
+    setsockopt(listener.Get(), SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&receiveBuffer),
+               sizeof receiveBuffer);
   sockaddr_in address = {};
   address.sin_family = AF_INET;
   address.sin_port = htons(port);
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || listen(listener, 4) != 0) {
-    closesocket(listener);
+  if (bind(listener.Get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+      listen(listener.Get(), 4) != 0)
     return INVALID_SOCKET;
-  }
-  return listener;
+  return listener.Release();
 }
 
+double TimeScale() {
+  static const double scale = [] {
+    const char* text = std::getenv("QEX_TIME_SCALE");
+    const double value = text ? std::atof(text) : 1.0;
+    // Never narrower than written.
+    return value > 1.0 ? value : 1.0;
+  }();
+  return scale;
+}
+
+int Scaled(int ms) { return static_cast<int>(ms * TimeScale() + 0.5); }
+
+void Pause(int ms) { Sleep(static_cast<DWORD>(Scaled(ms))); }
+
 bool WaitUntil(const std::function<bool()>& condition, int timeoutMs, int pollMs) {
-  const ULONGLONG end = GetTickCount64() + static_cast<ULONGLONG>(timeoutMs);
+  const ULONGLONG end = GetTickCount64() + static_cast<ULONGLONG>(Scaled(timeoutMs));
   for (;;) {
-    if (condition()) return true;
-    if (GetTickCount64() >= end) return false;
-    // Keep this thread's own windows (if any) responsive while polling.
+    // This thread's own windows and sockets (if any) first: the condition
+    // may wait on what they handle.
     MSG msg;
     while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
       TranslateMessage(&msg);
       DispatchMessageW(&msg);
     }
-    Sleep(static_cast<DWORD>(pollMs));
+    if (condition()) return true;
+    if (GetTickCount64() >= end) return false;
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(pollMs), QS_ALLINPUT);
   }
 }
 
@@ -54,6 +73,29 @@ std::string PathFromEnv(const char* name) {
 }
 
 std::string AgentPath() { return PathFromEnv("QEX_AGENT_EXE"); }
+
+std::string ReadWholeFile(const std::string& path) {
+  std::string bytes;
+  const ScopedFile file(CreateFileW(FromUtf8(path).c_str(), GENERIC_READ,
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0,
+                                   nullptr));
+  if (!file) return bytes;
+  char buffer[65536];
+  DWORD got = 0;
+  while (::ReadFile(file.Get(), buffer, sizeof buffer, &got, nullptr) && got) bytes.append(buffer, got);
+  return bytes;
+}
+
+bool WriteWholeFile(const std::string& path, const std::string& bytes) {
+  const ScopedFile file(CreateFileW(FromUtf8(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+  DWORD written = 0;
+  return file && ::WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+         written == bytes.size();
+}
+
+bool FileExists(const std::string& path) {
+  return GetFileAttributesW(FromUtf8(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+}
 
 TempDir::TempDir() {
   char base[MAX_PATH];
@@ -79,28 +121,22 @@ TempDir::~TempDir() {
 // ---- DebugOutputReader ----
 
 DebugOutputReader::DebugOutputReader() {
-  InitializeCriticalSection(&lock_);
-  bufferReady_ = CreateEventA(nullptr, FALSE, FALSE, "DBWIN_BUFFER_READY");
-  dataReady_ = CreateEventA(nullptr, FALSE, FALSE, "DBWIN_DATA_READY");
-  mapping_ = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 4096, "DBWIN_BUFFER");
+  bufferReady_.Reset(CreateEventA(nullptr, FALSE, FALSE, "DBWIN_BUFFER_READY"));
+  dataReady_.Reset(CreateEventA(nullptr, FALSE, FALSE, "DBWIN_DATA_READY"));
+  mapping_.Reset(CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 4096, "DBWIN_BUFFER"));
   if (bufferReady_ && dataReady_ && mapping_)
-    view_ = static_cast<const char*>(MapViewOfFile(mapping_, FILE_MAP_READ, 0, 0, 4096));
-  if (view_) thread_ = CreateThread(nullptr, 0, &DebugOutputReader::ThreadProc, this, 0, nullptr);
-  ok_ = thread_ != nullptr;
+    view_ = static_cast<const char*>(MapViewOfFile(mapping_.Get(), FILE_MAP_READ, 0, 0, 4096));
+  if (view_) thread_.Reset(CreateThread(nullptr, 0, &DebugOutputReader::ThreadProc, this, 0, nullptr));
+  ok_ = thread_.IsValid();
 }
 
 DebugOutputReader::~DebugOutputReader() {
   stop_ = true;
   if (thread_) {
-    SetEvent(dataReady_);
-    WaitForSingleObject(thread_, 2000);
-    CloseHandle(thread_);
+    SetEvent(dataReady_.Get());
+    WaitForSingleObject(thread_.Get(), 2000);
   }
   if (view_) UnmapViewOfFile(view_);
-  if (mapping_) CloseHandle(mapping_);
-  if (dataReady_) CloseHandle(dataReady_);
-  if (bufferReady_) CloseHandle(bufferReady_);
-  DeleteCriticalSection(&lock_);
 }
 
 DWORD WINAPI DebugOutputReader::ThreadProc(void* self) {
@@ -109,45 +145,39 @@ DWORD WINAPI DebugOutputReader::ThreadProc(void* self) {
 }
 
 void DebugOutputReader::Run() {
-  SetEvent(bufferReady_);
+  SetEvent(bufferReady_.Get());
   while (!stop_) {
-    if (WaitForSingleObject(dataReady_, 200) != WAIT_OBJECT_0) continue;
+    if (WaitForSingleObject(dataReady_.Get(), 200) != WAIT_OBJECT_0) continue;
     if (stop_) break;
     DWORD pid;
     std::memcpy(&pid, view_, sizeof pid);
     const char* text = view_ + sizeof(DWORD);
     std::string line(text, strnlen(text, 4096 - sizeof(DWORD)));
     if (pid_ == 0 || pid == pid_) {
-      EnterCriticalSection(&lock_);
+      std::lock_guard<CriticalSection> guard(lock_);
       lines_.push_back(line);
       times_.push_back(GetTickCount64());
-      LeaveCriticalSection(&lock_);
     }
     if (delayMs_) Sleep(delayMs_);
     while (held_ && !stop_) Sleep(5);
-    SetEvent(bufferReady_);
+    SetEvent(bufferReady_.Get());
   }
 }
 
 std::vector<std::string> DebugOutputReader::Lines() const {
-  EnterCriticalSection(&lock_);
-  std::vector<std::string> copy = lines_;
-  LeaveCriticalSection(&lock_);
-  return copy;
+  std::lock_guard<CriticalSection> guard(lock_);
+  return lines_;
 }
 
 std::vector<std::uint64_t> DebugOutputReader::Times() const {
-  EnterCriticalSection(&lock_);
-  std::vector<std::uint64_t> copy = times_;
-  LeaveCriticalSection(&lock_);
-  return copy;
+  std::lock_guard<CriticalSection> guard(lock_);
+  return times_;
 }
 
 void DebugOutputReader::Clear() {
-  EnterCriticalSection(&lock_);
+  std::lock_guard<CriticalSection> guard(lock_);
   lines_.clear();
   times_.clear();
-  LeaveCriticalSection(&lock_);
 }
 
 std::string DebugOutputReader::Body(const std::string& line) {
@@ -182,11 +212,7 @@ std::size_t DebugOutputReader::Count(const std::string& text) const {
 // ---- ChildProcess ----
 
 ChildProcess::~ChildProcess() {
-  if (info_.hProcess) {
-    if (Running()) Kill();
-    CloseHandle(info_.hProcess);
-    CloseHandle(info_.hThread);
-  }
+  if (Running()) Kill();
 }
 
 bool ChildProcess::Start(const std::string& exe, const std::string& arguments, const std::string& workingDir) {
@@ -194,19 +220,25 @@ bool ChildProcess::Start(const std::string& exe, const std::string& arguments, c
   if (!arguments.empty()) commandLine += " " + arguments;
   STARTUPINFOA startup = {};
   startup.cb = sizeof startup;
-  return CreateProcessA(exe.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
-                        workingDir.empty() ? nullptr : workingDir.c_str(), &startup, &info_) != FALSE;
+  PROCESS_INFORMATION info = {};
+  if (!CreateProcessA(exe.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
+                      workingDir.empty() ? nullptr : workingDir.c_str(), &startup, &info))
+    return false;
+  process_.Reset(info.hProcess);
+  ScopedKernelHandle thread(info.hThread);
+  pid_ = info.dwProcessId;
+  return true;
 }
 
 bool ChildProcess::Running() const {
-  return info_.hProcess && WaitForSingleObject(info_.hProcess, 0) == WAIT_TIMEOUT;
+  return process_ && WaitForSingleObject(process_.Get(), 0) == WAIT_TIMEOUT;
 }
 
 long ChildProcess::Wait(int timeoutMs) {
-  if (!info_.hProcess) return -1;
-  if (WaitForSingleObject(info_.hProcess, static_cast<DWORD>(timeoutMs)) != WAIT_OBJECT_0) return -1;
+  if (!process_) return -1;
+  if (WaitForSingleObject(process_.Get(), static_cast<DWORD>(Scaled(timeoutMs))) != WAIT_OBJECT_0) return -1;
   DWORD code = 0;
-  GetExitCodeProcess(info_.hProcess, &code);
+  GetExitCodeProcess(process_.Get(), &code);
   return static_cast<long>(code);
 }
 
@@ -216,9 +248,9 @@ long ChildProcess::Close(int timeoutMs) {
 }
 
 void ChildProcess::Kill() {
-  if (info_.hProcess) {
-    TerminateProcess(info_.hProcess, 99);
-    WaitForSingleObject(info_.hProcess, 5000);
+  if (process_) {
+    TerminateProcess(process_.Get(), 99);
+    WaitForSingleObject(process_.Get(), static_cast<DWORD>(Scaled(5000)));
   }
 }
 
@@ -329,13 +361,33 @@ std::vector<HWND> Children(HWND parent) {
   return found;
 }
 
-HWND ChildAt(HWND parent, int left, int top) {
-  for (HWND child : Children(parent)) {
-    RECT r;
-    GetWindowRect(child, &r);
-    MapWindowPoints(nullptr, parent, reinterpret_cast<POINT*>(&r), 2);
-    if (r.left == left && r.top == top) return child;
+HWND AgentControl(HWND main, const std::string& name) {
+  // Read once: the description the agent was built from.
+  static const DescItem form = [] {
+    try {
+      return ParseWindowDescription(ReadWholeFile(ToWindowsPath(QEX_AGENT_DESCRIPTION)));
+    } catch (const DescriptionError&) {
+      return DescItem();
+    }
+  }();
+  for (const DescItem& item : form.children) {
+    if (item.name != name) continue;
+    const DescProperty* left = item.Find("Left");
+    const DescProperty* top = item.Find("Top");
+    if (!left || !top) return nullptr;
+    for (HWND child : Children(main)) {
+      RECT r;
+      GetWindowRect(child, &r);
+      MapWindowPoints(nullptr, main, reinterpret_cast<POINT*>(&r), 2);
+      if (r.left == left->First().number && r.top == top->First().number) return child;
+    }
   }
+  return nullptr;
+}
+
+HWND ChildOf(HWND parent, const wchar_t* className, const std::wstring& text) {
+  for (HWND child : Children(parent))
+    if (ClassName(child) == className && (text.empty() || WindowText(child) == text)) return child;
   return nullptr;
 }
 
@@ -369,7 +421,7 @@ std::string ToUtf8(const std::wstring& text) {
 bool RegKeyExists(const std::string& key) {
   HKEY handle;
   if (RegOpenKeyExA(HKEY_CURRENT_USER, key.c_str(), 0, KEY_READ, &handle) != ERROR_SUCCESS) return false;
-  RegCloseKey(handle);
+  ScopedRegKey opened(handle);
   return true;
 }
 
@@ -389,14 +441,18 @@ std::string RegValue(const std::string& key, const std::string& name) {
 
 void RegSetString(const std::string& key, const std::string& name, const std::string& value) {
   HKEY handle;
-  if (RegCreateKeyExA(HKEY_CURRENT_USER, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &handle, nullptr) ==
-      ERROR_SUCCESS) {
-    RegSetValueExA(handle, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                   static_cast<DWORD>(value.size() + 1));
-    RegCloseKey(handle);
-  }
+  if (RegCreateKeyExA(HKEY_CURRENT_USER, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &handle, nullptr) !=
+      ERROR_SUCCESS)
+    return;
+  const ScopedRegKey created(handle);
+  RegSetValueExA(handle, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                 static_cast<DWORD>(value.size() + 1));
 }
 
 void RegDeleteTree(const std::string& key) { RegDeleteTreeA(HKEY_CURRENT_USER, key.c_str()); }
+
+void DeleteRegValue(const std::string& key, const std::string& name) {
+  RegDeleteKeyValueA(HKEY_CURRENT_USER, key.c_str(), name.c_str());
+}
 
 }  // namespace testing_support

@@ -3,21 +3,35 @@
 // debug-output viewer reads them, and its windows found from outside.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
 
+#include "support/CriticalSection.h"
+#include "support/ScopedHandle.h"
 #include "support/Win32.h"
 
 namespace testing_support {
 
-// A TCP listener on 127.0.0.1:port (address reuse on), or INVALID_SOCKET.
-// A receiveBuffer above 0 sets the receive buffer of the connections it
-// accepts. The caller has started the socket library.
-SOCKET ListenOnLoopback(std::uint16_t port, int receiveBuffer = 0);
+// A TCP listener on 127.0.0.1:port (0: a free one), or INVALID_SOCKET. A
+// receiveBuffer above 0 sets the receive buffer of the connections it
+// accepts; reuseAddress lets it listen again at once on a port whose last
+// connections are still closing. The caller has started the socket library.
+SOCKET ListenOnLoopback(std::uint16_t port, int receiveBuffer = 0, bool reuseAddress = true);
 
-// Polls until the condition holds or the time is up.
+// How much slower this machine runs the programs under test than the one the
+// waits were written for: QEX_TIME_SCALE (default 1), set by the emulated
+// 32-bit lane. The helpers below widen every wait by it; a test widens its
+// own timing tolerances with Scaled(). What a test proves stays the same.
+double TimeScale();
+int Scaled(int ms);
+// Sleeps, scaled: for time given to something the test cannot observe.
+void Pause(int ms);
+
+// Dispatches this thread's messages and polls until the condition holds or
+// the time (scaled) is up; true when it held.
 bool WaitUntil(const std::function<bool()>& condition, int timeoutMs, int pollMs = 20);
 
 // Windows path of a file the build produced: env var `name` holds a Unix or
@@ -26,6 +40,12 @@ std::string PathFromEnv(const char* name);
 std::string ToWindowsPath(const std::string& path);
 // The agent under test (QEX_AGENT_EXE).
 std::string AgentPath();
+
+// Files, by UTF-8 path (plain ASCII paths are UTF-8 too). ReadWholeFile
+// gives "" for a file that cannot be opened; it shares the file with writers.
+std::string ReadWholeFile(const std::string& path);
+bool WriteWholeFile(const std::string& path, const std::string& bytes);
+bool FileExists(const std::string& path);
 
 class TempDir {
  public:
@@ -65,14 +85,14 @@ class DebugOutputReader {
   static DWORD WINAPI ThreadProc(void* self);
   void Run();
 
-  HANDLE bufferReady_ = nullptr, dataReady_ = nullptr, mapping_ = nullptr, thread_ = nullptr;
+  ScopedKernelHandle bufferReady_, dataReady_, mapping_, thread_;
   const char* view_ = nullptr;
-  volatile bool stop_ = false;
+  std::atomic<bool> stop_{false};
   bool ok_ = false;
-  volatile DWORD pid_ = 0;
-  volatile DWORD delayMs_ = 0;
-  volatile bool held_ = false;
-  mutable CRITICAL_SECTION lock_;
+  std::atomic<DWORD> pid_{0};
+  std::atomic<DWORD> delayMs_{0};
+  std::atomic<bool> held_{false};
+  mutable CriticalSection lock_;
   std::vector<std::string> lines_;
   std::vector<std::uint64_t> times_;
 };
@@ -87,17 +107,18 @@ class ChildProcess {
   // Starts `exe` with the command-line tail `arguments` (may be empty).
   bool Start(const std::string& exe, const std::string& arguments = std::string(),
              const std::string& workingDir = std::string());
-  DWORD Pid() const { return info_.dwProcessId; }
-  HANDLE Handle() const { return info_.hProcess; }
+  DWORD Pid() const { return pid_; }
+  HANDLE Handle() const { return process_.Get(); }
   bool Running() const;
-  // Waits for the end; returns the exit code, or -1 on time-out.
+  // Waits (scaled) for the end; returns the exit code, or -1 on time-out.
   long Wait(int timeoutMs);
   // WM_CLOSE to the process's top-level windows, then waits.
   long Close(int timeoutMs);
   void Kill();
 
  private:
-  PROCESS_INFORMATION info_ = {};
+  ScopedKernelHandle process_;
+  DWORD pid_ = 0;
 };
 
 // Top-level windows of a process, optionally of one class.
@@ -113,8 +134,13 @@ std::string ReportField(const std::string& text, const std::string& name);
 std::wstring ClassName(HWND window);
 // Child windows of a window, in z-order.
 std::vector<HWND> Children(HWND parent);
-// Child whose client-relative position is (left, top).
-HWND ChildAt(HWND parent, int left, int top);
+// A control of the agent's main window by its name in the agent's window
+// description (app/frmMains.desc: "lblNetStatus", "btnConfig", ...), or
+// nullptr. The agent's controls carry no ids; the description places each.
+HWND AgentControl(HWND main, const std::string& name);
+// A child window of parent of that class and, when one is given, with that
+// text ("OK", "Cancel"); nullptr when none is.
+HWND ChildOf(HWND parent, const wchar_t* className, const std::wstring& text = std::wstring());
 // Code page 936 text (as the program keeps it) to wide text.
 std::wstring FromCp936(const std::string& text);
 std::wstring FromUtf8(const std::string& text);
@@ -125,6 +151,7 @@ bool RegValueExists(const std::string& key, const std::string& name);
 std::string RegValue(const std::string& key, const std::string& name);  // REG_SZ, "" if none
 void RegSetString(const std::string& key, const std::string& name, const std::string& value);
 void RegDeleteTree(const std::string& key);
+void DeleteRegValue(const std::string& key, const std::string& name);
 bool RegKeyExists(const std::string& key);
 
 }  // namespace testing_support

@@ -20,17 +20,6 @@ namespace {
 const char kContactKey[] = "Software\\Korvel\\ContactForm";
 const wchar_t kMailtoKey[] = L"mailto\\shell\\open\\command";
 
-std::string ReadText(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-bool FileExists(const std::string& path) {
-  return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
 std::wstring SystemFile(const wchar_t* name) {
   wchar_t folder[MAX_PATH] = {};
   GetSystemDirectoryW(folder, MAX_PATH);
@@ -220,7 +209,7 @@ class ReportBoxTest : public ::testing::Test {
   HWND Assistant() { return WaitForWindow(target_.Pid(), kSendAssistantClass); }
   std::string Result() {
     EXPECT_EQ(target_.Wait(20000), 0);
-    return ReadText(dir_.Path() + "\\result.txt");
+    return ReadWholeFile(dir_.Path() + "\\result.txt");
   }
 
   // Fills the contact page and the details page and stops on the
@@ -338,7 +327,7 @@ TEST_F(ReportBoxTest, CancelOnTheContactPageSendsNothingAndTheReportIsSavedAtThe
   EXPECT_NE(result.find("choice=continue sent=0 saved=1 sendStarted=0 actions=0,11,"), std::string::npos) << result;
   EXPECT_FALSE(FileExists(mapiLog_));
   EXPECT_FALSE(FileExists(mailtoLog_));
-  const std::string file = ReadText(bugReportFile_);
+  const std::string file = ReadWholeFile(bugReportFile_);
   EXPECT_NE(file.find("older report"), std::string::npos);
   EXPECT_NE(file.find("EAccessViolation"), std::string::npos);
 }
@@ -380,7 +369,7 @@ TEST_F(ReportBoxTest, MapiSuccessSendsTheAttachmentsDeletesTheFileAndSkipsTheFin
   EXPECT_NE(result.find("choice=continue sent=1 saved=0 sendStarted=1 actions=0,3,6,11,"), std::string::npos) << result;
   EXPECT_FALSE(FileExists(bugReportFile_));
 
-  const std::string log = ReadText(mapiLog_);
+  const std::string log = ReadWholeFile(mapiLog_);
   EXPECT_NE(log.find("call flags=9\n"), std::string::npos) << log;  // log-on and compose dialogs
   EXPECT_NE(log.find("subject=bug report\n"), std::string::npos);
   EXPECT_NE(log.find("body=please find the bug report attached\n"), std::string::npos);
@@ -392,13 +381,13 @@ TEST_F(ReportBoxTest, MapiSuccessSendsTheAttachmentsDeletesTheFileAndSkipsTheFin
   EXPECT_NE(log.find("file.name=screenshot.png\n"), std::string::npos);
   // The attachment: the whole file, the current report appended with the
   // assistant's outputs in it.
-  const std::string attached = ReadText(dir_.Path() + "\\attached-bugreport.txt");
+  const std::string attached = ReadWholeFile(dir_.Path() + "\\attached-bugreport.txt");
   EXPECT_NE(attached.find("older report"), std::string::npos);
   EXPECT_NE(attached.find("contact name"), std::string::npos);
   EXPECT_NE(attached.find("contact email"), std::string::npos);
   EXPECT_LT(attached.find("contact email"), attached.find("callstack crc"));
   EXPECT_NE(attached.find("\r\n\r\nerror details:\r\nit happened while pressing a key"), std::string::npos);
-  const std::string png = ReadText(dir_.Path() + "\\attached-screenshot.png");
+  const std::string png = ReadWholeFile(dir_.Path() + "\\attached-screenshot.png");
   EXPECT_EQ(png.substr(0, 8), std::string("\x89PNG\r\n\x1a\n", 8));
   EXPECT_EQ(RegValue(kContactKey, "RememberName"), "Tess Tester");
   EXPECT_EQ(RegValue(kContactKey, "RememberEmail"), "tess@example.org");
@@ -423,7 +412,7 @@ TEST_F(ReportBoxTest, MapiSuccessSendsTheAttachmentsDeletesTheFileAndSkipsTheFin
 
 TEST_F(ReportBoxTest, TheNextSendOfTheRunIsPresetFromTheFormCacheAndSkipLeavesThePageOut) {
   auto calls = [&] {
-    const std::string log = ReadText(mapiLog_);
+    const std::string log = ReadWholeFile(mapiLog_);
     std::size_t n = 0;
     for (std::size_t at = log.find("call flags"); at != std::string::npos; at = log.find("call flags", at + 1)) ++n;
     return n;
@@ -438,7 +427,7 @@ TEST_F(ReportBoxTest, TheNextSendOfTheRunIsPresetFromTheFormCacheAndSkipLeavesTh
   Click(assistant, kAssistContinueId);
   ASSERT_TRUE(WaitUntil([&] { return !IsWindow(assistant); }, 5000));
   ASSERT_TRUE(WaitUntil([&] { return calls() == 1; }, 10000));
-  EXPECT_NE(ReadText(mapiLog_).find("files=1\n"), std::string::npos);  // no screenshot
+  EXPECT_NE(ReadWholeFile(mapiLog_).find("files=1\n"), std::string::npos);  // no screenshot
   PressKey(box, VK_ESCAPE);
   ASSERT_TRUE(WaitUntil([&] { return !IsWindow(box); }, 5000));
 
@@ -471,7 +460,7 @@ TEST_F(ReportBoxTest, TheNextSendOfTheRunIsPresetFromTheFormCacheAndSkipLeavesTh
 
   // The second attachment: the second report alone (the file went out with
   // the first), with the contact but without the skipped description.
-  const std::string attached = ReadText(dir_.Path() + "\\attached-bugreport.txt");
+  const std::string attached = ReadWholeFile(dir_.Path() + "\\attached-bugreport.txt");
   EXPECT_EQ(ReportField(attached, "exception number"), "2") << attached;
   EXPECT_EQ(ReportField(attached, "contact name"), "Tess Tester");
   EXPECT_EQ(attached.find("error details"), std::string::npos);
@@ -489,7 +478,7 @@ TEST_F(ReportBoxTest, TheUsersCancelInTheMailClientShowsNoErrorAndStartsNoMailto
   EXPECT_TRUE(ProcessWindows(target_.Pid(), L"#32770").empty());
   EXPECT_FALSE(FileExists(mailtoLog_));
   EXPECT_TRUE(FileExists(bugReportFile_));
-  EXPECT_NE(ReadText(mapiLog_).find("from.name=tess@example.org\n"), std::string::npos);
+  EXPECT_NE(ReadWholeFile(mapiLog_).find("from.name=tess@example.org\n"), std::string::npos);
   PressKey(box, VK_ESCAPE);
   const std::string result = Result();
   EXPECT_NE(result.find("sent=0 saved=1 sendStarted=1"), std::string::npos) << result;
@@ -503,7 +492,7 @@ TEST_F(ReportBoxTest, WithoutMapiTheMailtoHandlerGetsThePercentEncodedReportAndT
   ASSERT_TRUE(box);
   PressKey(box, VK_RETURN);
   CompleteAssistant(Assistant(), L"Tess \"quoted\" Tester", L"tess@example.org", false);
-  ASSERT_TRUE(WaitUntil([&] { return FileExists(mailtoLog_) && ReadText(mailtoLog_).find("arg1=") != std::string::npos; },
+  ASSERT_TRUE(WaitUntil([&] { return FileExists(mailtoLog_) && ReadWholeFile(mailtoLog_).find("arg1=") != std::string::npos; },
                         10000));
   PressKey(box, VK_ESCAPE);
   const std::string result = Result();
@@ -511,7 +500,7 @@ TEST_F(ReportBoxTest, WithoutMapiTheMailtoHandlerGetsThePercentEncodedReportAndT
   EXPECT_TRUE(FileExists(bugReportFile_));  // no attachment went out this way
   EXPECT_TRUE(ProcessWindows(target_.Pid(), L"#32770").empty());
 
-  const std::string log = ReadText(mailtoLog_);
+  const std::string log = ReadWholeFile(mailtoLog_);
   EXPECT_NE(log.find("argc=2\n"), std::string::npos) << log;  // the link is one argument
   const std::string prefix = "arg1=mailto:?subject=bug%20report&body=";
   ASSERT_NE(log.find(prefix), std::string::npos) << log;
@@ -544,7 +533,7 @@ TEST_F(ReportBoxTest, F1AsksTheHandlersForHelpAndCtrlCCopiesTheWholeReport) {
   const std::string result = Result();
   EXPECT_NE(result.find("choice=continue sent=0 saved=1 sendStarted=0 actions=10,11,"), std::string::npos) << result;
   // The saved report is what was copied.
-  const std::string file = ReadText(bugReportFile_);
+  const std::string file = ReadWholeFile(bugReportFile_);
   const std::string copiedUtf8 = ToUtf8(copied);
   EXPECT_NE(file.find(copiedUtf8.substr(0, copiedUtf8.find("\r\n"))), std::string::npos);
 }
@@ -679,8 +668,8 @@ TEST_F(ReportBoxTest, TheScreenshotEditedInTheImageEditorIsTheOneAttached) {
   ASSERT_TRUE(image);
   PostMessageW(assistant, WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(image), STN_CLICKED), reinterpret_cast<LPARAM>(image));
   const std::string bitmap = dir_.Path() + "\\tmp\\screenShot.bmp";
-  ASSERT_TRUE(WaitUntil([&] { return ReadText(editLog).find("edit=") != std::string::npos; }, 15000));
-  EXPECT_NE(ReadText(editLog).find("screenShot.bmp"), std::string::npos) << ReadText(editLog);
+  ASSERT_TRUE(WaitUntil([&] { return ReadWholeFile(editLog).find("edit=") != std::string::npos; }, 15000));
+  EXPECT_NE(ReadWholeFile(editLog).find("screenShot.bmp"), std::string::npos) << ReadWholeFile(editLog);
   // The page notices the changed file within a few of its 250 ms ticks;
   // give it ample time before leaving the page.
   Sleep(2000);
@@ -692,7 +681,7 @@ TEST_F(ReportBoxTest, TheScreenshotEditedInTheImageEditorIsTheOneAttached) {
   EXPECT_NE(Result().find("sent=1"), std::string::npos);
 
   // The attachment is the edited picture: 64x48, its one colour.
-  const std::string png = ReadText(dir_.Path() + "\\attached-screenshot.png");
+  const std::string png = ReadWholeFile(dir_.Path() + "\\attached-screenshot.png");
   const std::string header = PngChunk(png, "IHDR");
   ASSERT_EQ(header.size(), 13u);
   EXPECT_EQ(BigEndian32(header, 0), 64u);
@@ -727,16 +716,16 @@ TEST_F(ReportBoxTest, AReportSentByTheRealHandlerIsNotSavedAtTheEndAndItsMailBod
   // Closing saves the second report, alone in a new file.
   Click(second, kBoxButtonBaseId + bbClose);
   EXPECT_EQ(target_.Wait(20000), 1);
-  const std::string saved = ReadText(bugReportFile_);
+  const std::string saved = ReadWholeFile(bugReportFile_);
   EXPECT_EQ(ReportField(saved, "exception number"), "2") << saved;
   EXPECT_EQ(saved.find("older report"), std::string::npos);
   EXPECT_EQ(saved.find("\r\n\r\ndate/time"), std::string::npos) << saved;
 
   // The version placeholders carry the program's file version (the throw
   // site lies in the program), the system one the report's own text.
-  const std::string attached = ReadText(dir_.Path() + "\\attached-bugreport.txt");
+  const std::string attached = ReadWholeFile(dir_.Path() + "\\attached-bugreport.txt");
   const std::string os = ReportField(attached, "operating system");
   ASSERT_FALSE(os.empty()) << attached;
-  const std::string log = ReadText(mapiLog_);
+  const std::string log = ReadWholeFile(mapiLog_);
   EXPECT_NE(log.find("body=app=1.0.0.0 mod=1.0.0.0 os=" + os + "\n"), std::string::npos) << log;
 }

@@ -19,18 +19,6 @@ namespace rl = report_lines;
 
 namespace {
 
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-void WriteFile(const std::string& path, const std::string& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << bytes;
-}
-
 
 std::string AppDataFolder() {
   char path[MAX_PATH];
@@ -61,7 +49,7 @@ class TargetRun {
   std::string File(const std::string& name) const { return dir_.Path() + "\\" + name; }
   std::string FallbackFile() const { return AppDataFolder() + "\\" + exeBase_ + "\\bugreport.txt"; }
   std::string ThreadId(const std::string& key) const {
-    std::istringstream lines(ReadFile(File("threads.txt")));
+    std::istringstream lines(ReadWholeFile(File("threads.txt")));
     std::string line;
     while (std::getline(lines, line)) {
       if (!line.empty() && line.back() == '\r') line.pop_back();
@@ -94,7 +82,7 @@ void ExpectTopFrame(const std::string& report, const std::string& exeName, const
 
 void KeepSample(const std::string& report) {
   const char* path = std::getenv("QEX_COLLECT_SAMPLE");
-  if (path && *path) WriteFile(ToWindowsPath(path), report);
+  if (path && *path) WriteWholeFile(ToWindowsPath(path), report);
 }
 
 }  // namespace
@@ -103,7 +91,7 @@ TEST(BugReportCollect, CppExceptionReportHasHeaderAndNamedCallStacks) {
   TargetRun run(UniqueName("collect_cpp"));
   ASSERT_TRUE(run.Copied());
   ASSERT_EQ(run.Run("cpp"), 0);
-  const std::string report = OnlyReport(ReadFile(run.File("bugreport.txt")));
+  const std::string report = OnlyReport(ReadWholeFile(run.File("bugreport.txt")));
 
   // Every field Wine can provide. Left out by design: "wts client name"
   // (a local session), "current module" (the reporter lives in the
@@ -164,7 +152,7 @@ TEST(BugReportCollect, SameAccessViolationTwiceIsCountedOnce) {
   TargetRun run(UniqueName("collect_av"));
   ASSERT_TRUE(run.Copied());
   ASSERT_EQ(run.Run("av"), 3);
-  const std::string first = OnlyReport(ReadFile(run.File("bugreport.txt")));
+  const std::string first = OnlyReport(ReadWholeFile(run.File("bugreport.txt")));
   EXPECT_EQ(HeaderField(first, "exception class"), "EAccessViolation");
   EXPECT_FALSE(HeaderField(first, "count").size());
 
@@ -185,7 +173,7 @@ TEST(BugReportCollect, SameAccessViolationTwiceIsCountedOnce) {
   KeepSample(first);
 
   ASSERT_EQ(run.Run("av"), 3);
-  const std::string file = ReadFile(run.File("bugreport.txt"));
+  const std::string file = ReadWholeFile(run.File("bugreport.txt"));
   const std::string second = OnlyReport(file);
   EXPECT_EQ(second.find("\r\n\r\ndate/time"), std::string::npos) << "the stored copy was not cut out";
   EXPECT_EQ(HeaderField(second, "count"), "2");
@@ -204,10 +192,10 @@ TEST(BugReportCollect, LockedFileSendsTheReportToAppData) {
   ASSERT_TRUE(lock);
   EXPECT_EQ(run.Run("av"), 3);
   lock.Reset();
-  EXPECT_EQ(ReadFile(run.File("bugreport.txt")), "");
-  const std::string report = OnlyReport(ReadFile(run.FallbackFile()));
+  EXPECT_EQ(ReadWholeFile(run.File("bugreport.txt")), "");
+  const std::string report = OnlyReport(ReadWholeFile(run.FallbackFile()));
   EXPECT_EQ(HeaderField(report, "exception class"), "EAccessViolation");
-  EXPECT_EQ(ReadFile(run.File("saved.txt")), run.FallbackFile());
+  EXPECT_EQ(ReadWholeFile(run.File("saved.txt")), run.FallbackFile());
 }
 
 TEST(BugReportCollect, UncreatableFileSendsTheReportToAppData) {
@@ -216,7 +204,7 @@ TEST(BugReportCollect, UncreatableFileSendsTheReportToAppData) {
   // A folder where the file should be: it can be neither opened nor created.
   ASSERT_TRUE(CreateDirectoryA(run.File("bugreport.txt").c_str(), nullptr));
   EXPECT_EQ(run.Run("cpp"), 0);
-  EXPECT_EQ(HeaderField(OnlyReport(ReadFile(run.FallbackFile())), "exception class"), "std::runtime_error");
+  EXPECT_EQ(HeaderField(OnlyReport(ReadWholeFile(run.FallbackFile())), "exception class"), "std::runtime_error");
   RemoveDirectoryA(run.File("bugreport.txt").c_str());
 }
 
@@ -227,9 +215,9 @@ TEST(BugReportCollect, DamagedFileKeepsItsBytesAndGetsTheNewReport) {
   // key-like text that matches nothing.
   std::string damaged = "\xff\xfe\x80garbage\r\ndate/time : 2020-01-01, x date/time\r\ncallstack crc : $";
   for (int i = 0; i < 300; ++i) damaged += static_cast<char>((i * 37) & 0xff);
-  WriteFile(run.File("bugreport.txt"), damaged);
+  WriteWholeFile(run.File("bugreport.txt"), damaged);
   EXPECT_EQ(run.Run("av"), 3);
-  const std::string file = ReadFile(run.File("bugreport.txt"));
+  const std::string file = ReadWholeFile(run.File("bugreport.txt"));
   ASSERT_GT(file.size(), damaged.size());
   EXPECT_EQ(file.compare(0, damaged.size(), damaged), 0);
   const std::size_t start = file.find("\r\n\r\ndate/time", damaged.size() - 4);

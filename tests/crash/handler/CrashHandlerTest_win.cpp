@@ -148,18 +148,13 @@ std::string BugReportFile() {
   return exe.substr(0, exe.find_last_of("\\/") + 1) + "bugreport.txt";
 }
 
-std::string FileText(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
 // The newest saved report of that exception class in the bug-report file
 // (the file is opened without sharing while a save runs).
 std::string LastSavedReport(const std::string& exceptionClass) {
   std::string report;
   WaitUntil(
       [&] {
-        const std::string text = FileText(BugReportFile());
+        const std::string text = ReadWholeFile(BugReportFile());
         const std::size_t at = text.find("exception class    : " + exceptionClass);
         if (at == std::string::npos) return false;
         const std::size_t start = text.rfind("date/time", at);
@@ -278,7 +273,7 @@ TEST(CrashHandler, TwoThreadsRaisingAtOnceGetTwoBoxesOneAfterTheOther) {
         for (HWND box : boxes) {
           if (box == last || !IsWindowVisible(box)) continue;
           // Give a second box the chance to appear beside this one.
-          Sleep(300);
+          Pause(300);
           most = std::max(most, Boxes(target.Pid()).size());
           shown.push_back(ShownException(box));
           last = box;
@@ -302,7 +297,7 @@ TEST(CrashHandler, AbortIsNeverReportedAndEndsWithCodeOneWhereItCannotContinue) 
     ASSERT_TRUE(target.Started());
     ASSERT_TRUE(target.WaitForLines("raising", 1, 10000));
     EXPECT_TRUE(TicksGoOn(target));
-    Sleep(500);
+    Pause(500);
     EXPECT_TRUE(Boxes(target.Pid()).empty());
     EXPECT_EQ(target.Count("exception"), 0u);
     EXPECT_EQ(target.Process().Close(10000), 0);
@@ -382,7 +377,7 @@ TEST(CrashHandler, RestartApplicationEndsWithTwoAndStartsTheSameCommandLineWithT
 TEST(CrashHandler, ReportedFaultIsSavedBesideTheProgramAndTheSameFaultAgainCountsTwo) {
   const std::string file = BugReportFile();
   DeleteFileA(file.c_str());
-  const auto contents = [&] { return FileText(file); };
+  const auto contents = [&] { return ReadWholeFile(file); };
   for (int round = 1; round <= 2; ++round) {
     SCOPED_TRACE(round);
     Target target("av");
@@ -429,7 +424,7 @@ TEST(CrashHandler, ExceptionsThatCannotContinueShowContinueDisabled) {
     EXPECT_NE(target.First("exception").find("continue=0"), std::string::npos);
     // Pressing the disabled button does nothing; closing the box closes.
     Press(box, kContinueId);
-    Sleep(300);
+    Pause(300);
     EXPECT_TRUE(IsWindow(box));
     PostMessageW(box, WM_CLOSE, 0, 0);
     EXPECT_EQ(target.Process().Wait(10000), 1);

@@ -7,42 +7,31 @@
 #include <string>
 #include <vector>
 
+#include "WineTestSupport_win.h"
 #include "net/ClientSocket.h"
 #include "toolkit/Application.h"
 
 namespace {
 
-// A loopback listener on a free port; accepts without blocking.
+namespace ts = testing_support;
+
+// A loopback listener on a free port, or on the given one (not shared with
+// another listener); accepts without blocking.
 class Listener {
  public:
-  Listener() {
-    socket_ = ::socket(AF_INET, SOCK_STREAM, 0);
+  explicit Listener(u_short port = 0) : socket_(ts::ListenOnLoopback(port, 0, port == 0)) {
+    if (socket_ == INVALID_SOCKET) return;
     sockaddr_in local = {};
-    local.sin_family = AF_INET;
-    local.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(socket_, reinterpret_cast<sockaddr*>(&local), sizeof local);
     int length = sizeof local;
     getsockname(socket_, reinterpret_cast<sockaddr*>(&local), &length);
     port_ = ntohs(local.sin_port);
-    listen(socket_, 4);
-    u_long nonBlocking = 1;
-    ioctlsocket(socket_, FIONBIO, &nonBlocking);
-  }
-  explicit Listener(u_short port) {
-    socket_ = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in local = {};
-    local.sin_family = AF_INET;
-    local.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    local.sin_port = htons(port);
-    ok_ = bind(socket_, reinterpret_cast<sockaddr*>(&local), sizeof local) == 0 && listen(socket_, 4) == 0;
-    port_ = port;
     u_long nonBlocking = 1;
     ioctlsocket(socket_, FIONBIO, &nonBlocking);
   }
   ~Listener() {
     if (socket_ != INVALID_SOCKET) closesocket(socket_);
   }
-  bool Ok() const { return ok_; }
+  bool Ok() const { return socket_ != INVALID_SOCKET; }
   u_short Port() const { return port_; }
   SOCKET Accept() { return accept(socket_, nullptr, nullptr); }
   void Close() {
@@ -51,9 +40,8 @@ class Listener {
   }
 
  private:
-  SOCKET socket_ = INVALID_SOCKET;
+  SOCKET socket_;
   u_short port_ = 0;
-  bool ok_ = true;
 };
 
 // A port nobody listens on: bound once, then released.
@@ -66,23 +54,9 @@ u_short UnusedPort() {
 
 bool UnderWine() { return GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr; }
 
-void Pump() {
-  MSG msg;
-  while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-    TranslateMessage(&msg);
-    DispatchMessageA(&msg);
-  }
-}
-
 template <class Condition>
 bool PumpUntil(Condition condition, int timeoutMs = 5000) {
-  const ULONGLONG end = GetTickCount64() + static_cast<ULONGLONG>(timeoutMs);
-  for (;;) {
-    Pump();
-    if (condition()) return true;
-    if (GetTickCount64() >= end) return false;
-    MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
-  }
+  return testing_support::WaitUntil(condition, timeoutMs, 10);
 }
 
 // Waits, without handling anything, until a socket notification is queued

@@ -52,8 +52,7 @@ std::uint32_t Read32(const std::string& b, std::size_t at) {
 // moves and every base relocation is applied, so the loader maps the same
 // code at another address. False when the image has no relocations.
 bool WriteRebasedCopy(const std::string& from, const std::string& to, std::uint64_t delta) {
-  std::ifstream in(from, std::ios::binary);
-  std::string b((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::string b = ts::ReadWholeFile(from);
   if (b.size() < 0x40) return false;
   const std::size_t pe = Read32(b, 0x3C);
   if (pe + 24 > b.size() || b.compare(pe, 4, std::string("PE\0\0", 4)) != 0) return false;
@@ -98,9 +97,7 @@ bool WriteRebasedCopy(const std::string& from, const std::string& to, std::uint6
     block += size;
   }
   add(opt + (wide ? 24 : 28), wide ? 8 : 4);  // the preferred image base
-  std::ofstream out(to, std::ios::binary | std::ios::trunc);
-  out << b;
-  return applied > 0 && out.good();
+  return applied > 0 && ts::WriteWholeFile(to, b);
 }
 
 class CrashAgentE2E : public ::testing::Test {
@@ -119,13 +116,7 @@ class CrashAgentE2E : public ::testing::Test {
     RemoveRunValue();
   }
 
-  static void RemoveRunValue() {
-    HKEY run;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, kRunKey.c_str(), 0, KEY_ALL_ACCESS, &run) == ERROR_SUCCESS) {
-      RegDeleteValueA(run, "JoystickAgent");
-      RegCloseKey(run);
-    }
-  }
+  static void RemoveRunValue() { ts::DeleteRegValue(kRunKey, "JoystickAgent"); }
 
   void Start(const std::string& arguments = std::string()) {
     ASSERT_TRUE(agent.Start(exe, arguments, dir.Path())) << exe;
@@ -141,10 +132,10 @@ class CrashAgentE2E : public ::testing::Test {
         },
         kStartTimeout))
         << "no main window shows";
-    address = ts::ChildAt(main, 328, 56);
-    version = ts::ChildAt(main, 416, 152);
-    autorun = ts::ChildAt(main, 335, 12);
-    config = ts::ChildAt(main, 424, 8);
+    address = ts::AgentControl(main, "lblAddress");
+    version = ts::AgentControl(main, "lblVersion");
+    autorun = ts::AgentControl(main, "chkAutoRun");
+    config = ts::AgentControl(main, "btnConfig");
     ASSERT_TRUE(address && version && autorun && config);
   }
 
@@ -192,25 +183,15 @@ class CrashAgentE2E : public ::testing::Test {
     PostMessageW(config, BM_CLICK, 0, 0);
     return ts::WaitForDialog(agent.Pid(), T("设置"), 10000);
   }
-  static HWND DialogChild(HWND dialog, const wchar_t* className, const std::wstring& text = std::wstring()) {
-    for (HWND c : ts::Children(dialog))
-      if (ts::ClassName(c) == className && (text.empty() || ts::WindowText(c) == text)) return c;
-    return nullptr;
-  }
   // Enters `text` and presses OK; does not wait for the dialog to go, since
   // the handler behind it may be held by a report box.
   static void EnterInPrompt(HWND dialog, const std::string& text) {
     const std::wstring wide = ts::FromUtf8(text);
-    SendMessageW(DialogChild(dialog, L"Edit"), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(wide.c_str()));
-    PostMessageW(DialogChild(dialog, L"Button", L"OK"), BM_CLICK, 0, 0);
+    SendMessageW(ts::ChildOf(dialog, L"Edit"), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(wide.c_str()));
+    PostMessageW(ts::ChildOf(dialog, L"Button", L"OK"), BM_CLICK, 0, 0);
   }
 
-  std::string BugReportFile() const {
-    std::ifstream in(dir.Path() + "\\bugreport.txt", std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-  }
+  std::string BugReportFile() const { return ts::ReadWholeFile(dir.Path() + "\\bugreport.txt"); }
 
   // The refused first attempt in FormCreate, reported, continued, and the
   // agent closed; the bug-report file afterwards (once `saved` holds).
@@ -262,15 +243,15 @@ TEST_F(CrashAgentE2E, RefusedFirstAttemptInFormCreateIsReportedAndTheLaterStartS
   EXPECT_EQ(ts::RegValue(kRunKey, "JoystickAgent"), kStaleRun) << "the autorun step ran";
 
   // The raised attempt scheduled no retry: a quiet reconnect period.
-  Sleep(5000);
+  ts::Pause(5000);
   EXPECT_TRUE(Boxes().empty()) << "a retry raised again";
   EXPECT_EQ(TraceCount("socket error"), 0u);
 
   // The window answers: the prompt opens with the address in force.
   const HWND prompt = OpenPrompt();
   ASSERT_NE(prompt, nullptr) << "no address prompt";
-  EXPECT_EQ(ts::WindowText(DialogChild(prompt, L"Edit")), ts::FromUtf8(kNoAddress));
-  PostMessageW(DialogChild(prompt, L"Button", L"Cancel"), BM_CLICK, 0, 0);
+  EXPECT_EQ(ts::WindowText(ts::ChildOf(prompt, L"Edit")), ts::FromUtf8(kNoAddress));
+  PostMessageW(ts::ChildOf(prompt, L"Button", L"Cancel"), BM_CLICK, 0, 0);
   ASSERT_TRUE(ts::WaitUntil([&] { return !IsWindow(prompt); }, 10000));
 
   // The report was kept beside the program.
@@ -309,7 +290,7 @@ TEST_F(CrashAgentE2E, RefusedAttemptsFromThePromptAndEveryReconnectTickAreReport
   // tick until then is reported once more and continued.
   prompt = OpenPrompt();
   ASSERT_NE(prompt, nullptr) << "no address prompt after continue";
-  EXPECT_EQ(ts::WindowText(DialogChild(prompt, L"Edit")), ts::FromUtf8(kNoAddress));
+  EXPECT_EQ(ts::WindowText(ts::ChildOf(prompt, L"Edit")), ts::FromUtf8(kNoAddress));
   const std::size_t mendedAt = traces.Lines().size();
   EnterInPrompt(prompt, "127.0.0.1");
   ASSERT_TRUE(ts::WaitUntil(

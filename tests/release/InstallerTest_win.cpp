@@ -21,20 +21,6 @@ std::string ShellFolder(int csidl) {
   return ts::ToUtf8(path);
 }
 
-bool Exists(const std::string& path) { return GetFileAttributesW(ts::FromUtf8(path).c_str()) != INVALID_FILE_ATTRIBUTES; }
-
-std::string FileBytes(const std::string& path) {
-  std::string bytes;
-  HANDLE file = CreateFileW(ts::FromUtf8(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
-                            nullptr);
-  if (file == INVALID_HANDLE_VALUE) return bytes;
-  char buffer[65536];
-  DWORD got = 0;
-  while (ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got) bytes.append(buffer, got);
-  CloseHandle(file);
-  return bytes;
-}
-
 // Where a shortcut points, read through the shell as Explorer reads it.
 std::string ShortcutTarget(const std::string& lnk) {
   std::string target;
@@ -73,15 +59,11 @@ class Installer : public ::testing::Test {
     ASSERT_FALSE(menu.empty());
     shortcut = menu + "\\QEXJoystick.lnk";
     // A previous run's leftovers would hide what this one does.
-    ASSERT_FALSE(Exists(folder)) << folder;
-    ASSERT_FALSE(Exists(shortcut)) << shortcut;
+    ASSERT_FALSE(ts::FileExists(folder)) << folder;
+    ASSERT_FALSE(ts::FileExists(shortcut)) << shortcut;
     ts::RegDeleteTree(kSettingsKey);
     ts::RegDeleteTree(kUninstallKey);
-    HKEY run;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, kRunKey.c_str(), 0, KEY_SET_VALUE, &run) == ERROR_SUCCESS) {
-      RegDeleteValueA(run, "JoystickAgent");
-      RegCloseKey(run);
-    }
+    ts::DeleteRegValue(kRunKey, "JoystickAgent");
   }
   void TearDown() override {
     if (agent.Running()) agent.Kill();
@@ -97,10 +79,10 @@ TEST_F(Installer, SilentInstallRunsAndSilentUninstallLeavesNothingBehind) {
 
   // This build's program, the uninstaller, a shortcut to the program, and an
   // entry in the user's list of installed programs.
-  ASSERT_TRUE(Exists(exe)) << exe;
-  EXPECT_TRUE(FileBytes(exe) == FileBytes(ts::AgentPath())) << "the installed program is not this build's";
-  EXPECT_TRUE(Exists(uninstaller)) << uninstaller;
-  ASSERT_TRUE(Exists(shortcut)) << shortcut;
+  ASSERT_TRUE(ts::FileExists(exe)) << exe;
+  EXPECT_TRUE(ts::ReadWholeFile(exe) == ts::ReadWholeFile(ts::AgentPath())) << "the installed program is not this build's";
+  EXPECT_TRUE(ts::FileExists(uninstaller)) << uninstaller;
+  ASSERT_TRUE(ts::FileExists(shortcut)) << shortcut;
   EXPECT_EQ(ShortcutTarget(shortcut), exe);
   EXPECT_NE(ts::RegValue(kUninstallKey, "UninstallString").find(uninstaller), std::string::npos);
   EXPECT_NE(ts::RegValue(kUninstallKey, "QuietUninstallString").find("/S"), std::string::npos);
@@ -111,7 +93,7 @@ TEST_F(Installer, SilentInstallRunsAndSilentUninstallLeavesNothingBehind) {
   HWND main = ts::WaitForMainWindow(agent.Pid(), 30000);
   ASSERT_NE(main, nullptr) << "no main window";
   EXPECT_TRUE(IsWindowVisible(main));
-  HWND autorun = ts::ChildAt(main, 335, 12);
+  HWND autorun = ts::AgentControl(main, "chkAutoRun");
   ASSERT_NE(autorun, nullptr);
   PostMessageW(autorun, BM_CLICK, 0, 0);
   ASSERT_TRUE(ts::WaitUntil([] { return ts::RegValueExists(kRunKey, "JoystickAgent"); }, 10000));
@@ -123,9 +105,9 @@ TEST_F(Installer, SilentInstallRunsAndSilentUninstallLeavesNothingBehind) {
   ASSERT_EQ(RunAndWait(uninstaller, "/S"), 0);
   EXPECT_GE(agent.Wait(30000), 0) << "the agent kept running";
   // It removes the files first, the registry entries last.
-  EXPECT_TRUE(ts::WaitUntil([&] { return !Exists(folder) && !ts::RegKeyExists(kUninstallKey); }, 60000, 100));
-  EXPECT_FALSE(Exists(folder)) << folder;
-  EXPECT_FALSE(Exists(shortcut));
+  EXPECT_TRUE(ts::WaitUntil([&] { return !ts::FileExists(folder) && !ts::RegKeyExists(kUninstallKey); }, 60000, 100));
+  EXPECT_FALSE(ts::FileExists(folder)) << folder;
+  EXPECT_FALSE(ts::FileExists(shortcut));
   EXPECT_FALSE(ts::RegValueExists(kRunKey, "JoystickAgent"));
   EXPECT_FALSE(ts::RegKeyExists(kSettingsKey));
   EXPECT_FALSE(ts::RegKeyExists("Software\\QEX"));

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "LoopbackPeer_win.h"
 #include "WineTestSupport_win.h"
 #include <tlhelp32.h>
 
@@ -28,101 +29,6 @@ namespace {
 
 constexpr int kStartTimeout = 30000;
 constexpr char kHexAll[] = "000102030405060708090A0B0C0D0E0F101112131415161718191A1B1C1D1E1F";
-
-// A live host on 127.0.0.1:18884: accepts one connection at a time and
-// keeps everything it receives.
-class LivePeer {
- public:
-  LivePeer() {
-    WSADATA data;
-    WSAStartup(MAKEWORD(2, 2), &data);
-    InitializeCriticalSection(&lock_);
-    listener_ = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    BOOL reuse = TRUE;
-    setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&reuse), sizeof reuse);
-    sockaddr_in address = {};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(18884);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ok_ = bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 && listen(listener_, 4) == 0;
-    if (ok_) thread_ = CreateThread(nullptr, 0, &LivePeer::Serve, this, 0, nullptr);
-  }
-  ~LivePeer() {
-    closesocket(listener_);
-    EnterCriticalSection(&lock_);
-    if (client_ != INVALID_SOCKET) closesocket(client_);
-    LeaveCriticalSection(&lock_);
-    if (thread_) {
-      WaitForSingleObject(thread_, 5000);
-      CloseHandle(thread_);
-    }
-    DeleteCriticalSection(&lock_);
-  }
-  bool Ok() const { return ok_; }
-  bool Connected() {
-    EnterCriticalSection(&lock_);
-    const bool up = client_ != INVALID_SOCKET;
-    LeaveCriticalSection(&lock_);
-    return up;
-  }
-  std::string Received() {
-    EnterCriticalSection(&lock_);
-    std::string copy = received_;
-    LeaveCriticalSection(&lock_);
-    return copy;
-  }
-  // Arrival times (GetTickCount64) of each occurrence of `text`.
-  std::vector<ULONGLONG> Times(const std::string& text) {
-    EnterCriticalSection(&lock_);
-    std::vector<ULONGLONG> times;
-    for (const auto& chunk : chunks_)
-      if (chunk.second.find(text) != std::string::npos) times.push_back(chunk.first);
-    LeaveCriticalSection(&lock_);
-    return times;
-  }
-  bool Send(const std::string& text) {
-    EnterCriticalSection(&lock_);
-    const SOCKET s = client_;
-    LeaveCriticalSection(&lock_);
-    return s != INVALID_SOCKET && send(s, text.data(), static_cast<int>(text.size()), 0) == static_cast<int>(text.size());
-  }
-
- private:
-  static DWORD WINAPI Serve(void* self) {
-    static_cast<LivePeer*>(self)->Run();
-    return 0;
-  }
-  void Run() {
-    for (;;) {
-      SOCKET s = accept(listener_, nullptr, nullptr);
-      if (s == INVALID_SOCKET) return;
-      EnterCriticalSection(&lock_);
-      client_ = s;
-      LeaveCriticalSection(&lock_);
-      char buffer[4096];
-      for (;;) {
-        const int n = recv(s, buffer, sizeof buffer, 0);
-        if (n <= 0) break;
-        EnterCriticalSection(&lock_);
-        received_.append(buffer, static_cast<std::size_t>(n));
-        chunks_.emplace_back(GetTickCount64(), std::string(buffer, static_cast<std::size_t>(n)));
-        LeaveCriticalSection(&lock_);
-      }
-      EnterCriticalSection(&lock_);
-      if (client_ == s) client_ = INVALID_SOCKET;
-      LeaveCriticalSection(&lock_);
-      closesocket(s);
-    }
-  }
-
-  SOCKET listener_ = INVALID_SOCKET;
-  SOCKET client_ = INVALID_SOCKET;
-  HANDLE thread_ = nullptr;
-  bool ok_ = false;
-  CRITICAL_SECTION lock_;
-  std::string received_;
-  std::vector<std::pair<ULONGLONG, std::string>> chunks_;
-};
 
 DeviceProfile ConsoleProfile(const wchar_t* product = L"QEX PROPRE CONTROLLER", WORD inputLength = 33) {
   DeviceProfile profile;
@@ -222,8 +128,8 @@ class ConsoleBridge : public ::testing::Test {
     traces.FilterProcess(agent.Pid());
     main = ts::WaitForMainWindow(agent.Pid(), kStartTimeout);
     ASSERT_NE(main, nullptr);
-    joy = ts::ChildAt(main, 24, 112);
-    send = ts::ChildAt(main, 165, 58);
+    joy = ts::AgentControl(main, "lblJoyStatus");
+    send = ts::AgentControl(main, "lblSend");
     ASSERT_TRUE(joy && send);
   }
 
@@ -276,7 +182,7 @@ class ConsoleBridge : public ::testing::Test {
     DWORD_PTR result = 0;
     return SendMessageTimeoutW(main, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 5000, &result) != 0;
   }
-  bool LinkUp(LivePeer& peer) { return ts::WaitUntil([&] { return peer.Connected(); }, 10000); }
+  bool LinkUp(ts::LoopbackPeer& peer) { return ts::WaitUntil([&] { return peer.Connected(); }, 10000); }
 
   TSimHid console;
   ts::DebugOutputReader traces;
@@ -501,7 +407,7 @@ class ConsoleBridgeLinked : public ConsoleBridge {
     EXPECT_EQ(got.size(), expected.size());
     EXPECT_TRUE(got == expected) << "the relayed reports differ from the sent ones";
   }
-  LivePeer peer;
+  ts::LoopbackPeer peer;
 };
 
 TEST_F(ConsoleBridgeLinked, AnInputReportReachesTheLiveHostAsARecvMessage) {
@@ -623,11 +529,11 @@ TEST_F(ConsoleBridgeLinked, AConsoleThatStopsTakingReportsDoesNotFreezeTheAgent)
 TEST_F(ConsoleBridgeLinked, AStatusRequestFollows3000MsAfterTheConsoleIsTakenIntoUse) {
   ASSERT_NO_FATAL_FAILURE(StartLinked());
   // The request that follows the connection comes first.
-  ASSERT_TRUE(ts::WaitUntil([&] { return !peer.Times("usb-hid=get_status").empty(); }, 8000));
+  ASSERT_TRUE(ts::WaitUntil([&] { return !peer.TimesOf("usb-hid=get_status").empty(); }, 8000));
   const ULONGLONG plugged = GetTickCount64();
   PlugInUse();
-  ASSERT_TRUE(ts::WaitUntil([&] { return peer.Times("usb-hid=get_status").size() >= 2; }, 8000));
-  const ULONGLONG at = peer.Times("usb-hid=get_status")[1];
+  ASSERT_TRUE(ts::WaitUntil([&] { return peer.TimesOf("usb-hid=get_status").size() >= 2; }, 8000));
+  const ULONGLONG at = peer.TimesOf("usb-hid=get_status")[1];
   EXPECT_GE(at - plugged, 2500u);
   EXPECT_LE(at - plugged, 6000u);
 }

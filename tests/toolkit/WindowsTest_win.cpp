@@ -137,7 +137,11 @@ TEST_F(ToolkitWindows, AFormIsBuiltFromItsDescriptionAndGoesWithItsWindows) {
   const HWND label = form->lblA->Handle();
   EXPECT_EQ(GetParent(label), window);
   EXPECT_EQ(ts::WindowText(label), L"hello");
-  EXPECT_EQ(ts::ChildAt(window, 10, 20), label);
+  RECT placed = {};
+  GetWindowRect(label, &placed);
+  MapWindowPoints(HWND_DESKTOP, window, reinterpret_cast<POINT*>(&placed), 2);
+  EXPECT_EQ(placed.left, 10);
+  EXPECT_EQ(placed.top, 20);
   EXPECT_EQ(form->lblA->Font().color, MakeColor(0xFF, 0, 0));
   EXPECT_EQ(form->BackgroundColor(), RGB(0xFF, 0xFF, 0xFF));
   form.reset();

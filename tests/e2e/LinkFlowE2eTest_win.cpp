@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "LoopbackPeer_win.h"
 #include "WineTestSupport_win.h"
 #include "tools/simhid/SimHid.h"
 
@@ -22,106 +23,14 @@ constexpr int kStartTimeout = 30000;
 constexpr char kHoldTrace[] = "send: the live host takes no more";
 constexpr char kDropTrace[] = "dropped ";
 
-// The live host's end, read by a thread of its own whose pace the test sets:
-// stopped, a few bytes at a time with pauses, or as fast as it can. Its
-// receive buffer is made small, so the agent's side fills sooner.
-class PacedPeer {
- public:
-  PacedPeer() {
-    WSADATA data;
-    WSAStartup(MAKEWORD(2, 2), &data);
-    InitializeCriticalSection(&lock_);
-    listener_ = ts::ListenOnLoopback(18884, 4096);
-  }
-  ~PacedPeer() {
-    stop_ = true;
-    if (thread_) {
-      WaitForSingleObject(thread_, 10000);
-      CloseHandle(thread_);
-    }
-    if (client_ != INVALID_SOCKET) closesocket(client_);
-    if (listener_ != INVALID_SOCKET) closesocket(listener_);
-    DeleteCriticalSection(&lock_);
-    WSACleanup();
-  }
-  bool Ok() const { return listener_ != INVALID_SOCKET; }
-
-  // Waits for the agent's connection and starts reading it.
-  bool Accept(int timeoutMs) {
-    fd_set set;
-    FD_ZERO(&set);
-    FD_SET(listener_, &set);
-    timeval timeout = {timeoutMs / 1000, (timeoutMs % 1000) * 1000};
-    if (select(0, &set, nullptr, nullptr, &timeout) != 1) return false;
-    client_ = accept(listener_, nullptr, nullptr);
-    if (client_ == INVALID_SOCKET) return false;
-    thread_ = CreateThread(nullptr, 0, &PacedPeer::Serve, this, 0, nullptr);
-    return thread_ != nullptr;
-  }
-  // chunk 0: not reading. Otherwise reads of at most chunk bytes, pauseMs apart.
-  void Pace(int chunk, int pauseMs) {
-    EnterCriticalSection(&lock_);
-    chunk_ = chunk;
-    pauseMs_ = pauseMs;
-    LeaveCriticalSection(&lock_);
-  }
-  std::string Received() {
-    EnterCriticalSection(&lock_);
-    std::string copy = received_;
-    LeaveCriticalSection(&lock_);
-    return copy;
-  }
-  ULONGLONG LastArrival() {
-    EnterCriticalSection(&lock_);
-    const ULONGLONG at = lastArrival_;
-    LeaveCriticalSection(&lock_);
-    return at;
-  }
-  bool Send(const std::string& bytes) {
-    return send(client_, bytes.data(), static_cast<int>(bytes.size()), 0) == static_cast<int>(bytes.size());
-  }
-
- private:
-  static DWORD WINAPI Serve(void* self) {
-    static_cast<PacedPeer*>(self)->Run();
-    return 0;
-  }
-  void Run() {
-    std::vector<char> buffer(65536);
-    while (!stop_) {
-      EnterCriticalSection(&lock_);
-      const int chunk = chunk_;
-      const int pause = pauseMs_;
-      LeaveCriticalSection(&lock_);
-      if (chunk == 0) {
-        Sleep(10);
-        continue;
-      }
-      fd_set set;
-      FD_ZERO(&set);
-      FD_SET(client_, &set);
-      timeval timeout = {0, 50000};
-      if (select(0, &set, nullptr, nullptr, &timeout) != 1) continue;
-      const int n = recv(client_, buffer.data(), chunk < 65536 ? chunk : 65536, 0);
-      if (n <= 0) return;
-      EnterCriticalSection(&lock_);
-      received_.append(buffer.data(), static_cast<std::size_t>(n));
-      lastArrival_ = GetTickCount64();
-      LeaveCriticalSection(&lock_);
-      if (pause > 0) Sleep(pause);
-    }
-  }
-
-  SOCKET listener_ = INVALID_SOCKET;
-  SOCKET client_ = INVALID_SOCKET;
-  HANDLE thread_ = nullptr;
-  volatile bool stop_ = false;
-  CRITICAL_SECTION lock_;
-  int chunk_ = 65536;
-  int pauseMs_ = 0;
-  std::string received_;
-  ULONGLONG lastArrival_ = 0;
-};
+// The live host, whose reading pace the test sets: stopped, a few bytes at a
+// time with pauses, or as fast as it can. Its receive buffer is small, so
+// the agent's side fills sooner.
+ts::LoopbackPeer::Options SmallBuffer() {
+  ts::LoopbackPeer::Options options;
+  options.receiveBuffer = 4096;
+  return options;
+}
 
 constexpr std::size_t kPayload = 1025;  // the largest report: the buffers fill soonest
 
@@ -199,8 +108,8 @@ class LinkFlow : public ::testing::Test {
     traces.FilterProcess(agent.Pid());
     const HWND main = ts::WaitForMainWindow(agent.Pid(), kStartTimeout);
     ASSERT_NE(main, nullptr);
-    sendLabel = ts::ChildAt(main, 165, 58);
-    joyLabel = ts::ChildAt(main, 24, 112);
+    sendLabel = ts::AgentControl(main, "lblSend");
+    joyLabel = ts::AgentControl(main, "lblJoyStatus");
     ASSERT_TRUE(sendLabel && joyLabel);
     ASSERT_TRUE(peer.Accept(10000)) << "the agent did not connect";
   }
@@ -289,7 +198,7 @@ class LinkFlow : public ::testing::Test {
   TSimHid console;
   ts::DebugOutputReader traces;
   ts::ChildProcess agent;
-  PacedPeer peer;
+  ts::LoopbackPeer peer{SmallBuffer()};
   HWND sendLabel = nullptr;
   HWND joyLabel = nullptr;
 };

@@ -12,7 +12,7 @@ const std::string kSettingsKey = "Software\\QEX\\JoystickAgent";
 const std::string kRunKey = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 constexpr int kStartTimeout = 30000;
 
-// Positions of the labels in the window description.
+// The agent's controls, found by their names in its window description.
 struct Labels {
   HWND send, recv, joy, net, address, version, autorun, config;
 };
@@ -21,11 +21,7 @@ class Agent : public ::testing::Test {
  protected:
   void SetUp() override {
     ts::RegDeleteTree(kSettingsKey);
-    HKEY run;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, kRunKey.c_str(), 0, KEY_ALL_ACCESS, &run) == ERROR_SUCCESS) {
-      RegDeleteValueA(run, "JoystickAgent");
-      RegCloseKey(run);
-    }
+    ts::DeleteRegValue(kRunKey, "JoystickAgent");
   }
   void TearDown() override {
     if (agent.Running()) agent.Close(10000);
@@ -35,14 +31,14 @@ class Agent : public ::testing::Test {
     ASSERT_TRUE(agent.Start(ts::AgentPath(), arguments)) << ts::AgentPath();
     main = ts::WaitForMainWindow(agent.Pid(), kStartTimeout);
     ASSERT_NE(main, nullptr) << "no main window";
-    labels.send = ts::ChildAt(main, 165, 58);
-    labels.recv = ts::ChildAt(main, 165, 96);
-    labels.joy = ts::ChildAt(main, 24, 112);
-    labels.net = ts::ChildAt(main, 320, 112);
-    labels.address = ts::ChildAt(main, 328, 56);
-    labels.version = ts::ChildAt(main, 416, 152);
-    labels.autorun = ts::ChildAt(main, 335, 12);
-    labels.config = ts::ChildAt(main, 424, 8);
+    labels.send = ts::AgentControl(main, "lblSend");
+    labels.recv = ts::AgentControl(main, "lblRecv");
+    labels.joy = ts::AgentControl(main, "lblJoyStatus");
+    labels.net = ts::AgentControl(main, "lblNetStatus");
+    labels.address = ts::AgentControl(main, "lblAddress");
+    labels.version = ts::AgentControl(main, "lblVersion");
+    labels.autorun = ts::AgentControl(main, "chkAutoRun");
+    labels.config = ts::AgentControl(main, "btnConfig");
     ASSERT_TRUE(labels.send && labels.recv && labels.joy && labels.net && labels.address && labels.version &&
                 labels.autorun && labels.config);
   }
@@ -65,11 +61,6 @@ class Agent : public ::testing::Test {
     PostMessageW(labels.config, BM_CLICK, 0, 0);
     return ts::WaitForDialog(agent.Pid(), T("设置"), 10000);
   }
-  static HWND DialogChild(HWND dialog, const wchar_t* className, const std::wstring& text = std::wstring()) {
-    for (HWND c : ts::Children(dialog))
-      if (ts::ClassName(c) == className && (text.empty() || ts::WindowText(c) == text)) return c;
-    return nullptr;
-  }
 
   ts::ChildProcess agent;
   HWND main = nullptr;
@@ -90,7 +81,7 @@ TEST_F(Agent, FirstStartShowsDefaultsAndLeavesTheRegistryUntouched) {
   EXPECT_EQ(ts::WindowText(labels.config), T("设置>>"));
   EXPECT_FALSE(AutorunChecked());
   // The hidden test buttons exist as real controls but are not visible.
-  HWND btn1 = ts::ChildAt(main, 216, 136);
+  HWND btn1 = ts::AgentControl(main, "btn1");
   ASSERT_NE(btn1, nullptr);
   EXPECT_EQ(ts::WindowText(btn1), L"hid write");
   EXPECT_FALSE(IsWindowVisible(btn1));
@@ -122,20 +113,20 @@ TEST_F(Agent, AddressPromptStoresTheTextUnchangedOnOkAndNothingOnCancel) {
   Start();
   HWND dialog = OpenAddressPrompt();
   ASSERT_NE(dialog, nullptr);
-  EXPECT_NE(DialogChild(dialog, L"Static", T("请输入主机地址:       ")), nullptr);
-  HWND edit = DialogChild(dialog, L"Edit");
+  EXPECT_NE(ts::ChildOf(dialog, L"Static", T("请输入主机地址:       ")), nullptr);
+  HWND edit = ts::ChildOf(dialog, L"Edit");
   ASSERT_NE(edit, nullptr);
   EXPECT_EQ(ts::WindowText(edit), L"127.0.0.1");  // pre-filled with the address in force
-  PostMessageW(DialogChild(dialog, L"Button", L"Cancel"), BM_CLICK, 0, 0);
+  PostMessageW(ts::ChildOf(dialog, L"Button", L"Cancel"), BM_CLICK, 0, 0);
   ASSERT_TRUE(ts::WaitUntil([&] { return !IsWindow(dialog); }, 10000));
   EXPECT_FALSE(ts::RegKeyExists(kSettingsKey));
 
   dialog = OpenAddressPrompt();
   ASSERT_NE(dialog, nullptr);
-  edit = DialogChild(dialog, L"Edit");
+  edit = ts::ChildOf(dialog, L"Edit");
   const std::wstring entered = L"  10.1.2.3 x ";  // no trimming, no validation
   SendMessageW(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(entered.c_str()));
-  PostMessageW(DialogChild(dialog, L"Button", L"OK"), BM_CLICK, 0, 0);
+  PostMessageW(ts::ChildOf(dialog, L"Button", L"OK"), BM_CLICK, 0, 0);
   ASSERT_TRUE(ts::WaitUntil([&] { return !IsWindow(dialog); }, 10000));
   ASSERT_TRUE(ts::WaitUntil([&] { return ts::RegValue(kSettingsKey, "Address") == "  10.1.2.3 x "; }, 10000));
   EXPECT_EQ(ts::WindowText(labels.address), entered);
@@ -176,7 +167,7 @@ TEST_F(Agent, MinStartsInTheTrayAndATrayClickBringsTheWindowBack) {
         return TrayWindow() != nullptr;
       },
       kStartTimeout));
-  Sleep(1500);  // past the start of the message loop
+  ts::Pause(1500);  // past the start of the message loop
   EXPECT_FALSE(AnyWindowVisible()) << "no window and no taskbar button";
 
   PostMessageW(TrayWindow(), 0x0401, 0, WM_LBUTTONUP);
@@ -191,7 +182,7 @@ TEST_F(Agent, MinimiseBoxHidesToTheTrayAndAClickRestores) {
   ASSERT_TRUE(ts::WaitUntil([&] { return !AnyWindowVisible(); }, 10000));
   // A double click raises the click too (every release of the left button).
   PostMessageW(TrayWindow(), 0x0401, 0, WM_LBUTTONDBLCLK);
-  Sleep(500);
+  ts::Pause(500);
   EXPECT_FALSE(IsWindowVisible(main));
   PostMessageW(TrayWindow(), 0x0401, 0, WM_LBUTTONUP);
   ASSERT_TRUE(ts::WaitUntil([&] { return IsWindowVisible(main) != FALSE; }, 10000));
@@ -203,11 +194,11 @@ TEST_F(Agent, MinimiseBoxHidesToTheTrayAndAClickRestores) {
 
 TEST_F(Agent, MinInAnotherCaseOrPlaceIsNotRecognised) {
   Start("-MIN");
-  Sleep(1000);
+  ts::Pause(1000);
   EXPECT_TRUE(IsWindowVisible(main));
   EXPECT_EQ(agent.Close(15000), 0);
   Start("x -min");
-  Sleep(1000);
+  ts::Pause(1000);
   EXPECT_TRUE(IsWindowVisible(main));
 }
 
@@ -237,7 +228,7 @@ TEST_F(Agent, MinimisedFromOutsideItGoesToTheTrayAndATrayClickRestoresIt) {
 
 TEST_F(Agent, TheSendCounterLeavesTheArrowBeneathItVisible) {
   Start();
-  Sleep(1000);  // painted
+  ts::Pause(1000);  // painted
   // The head of the upper arrow lies under the right part of the send
   // counter, clear of its centred text: client area x 278..296, y 67..75.
   RECT head = {278, 67, 297, 76};
