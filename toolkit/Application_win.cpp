@@ -77,6 +77,8 @@ TApplication::~TApplication() {
 }
 
 void TApplication::Initialize() {
+  INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_STANDARD_CLASSES | ICC_TAB_CLASSES};
+  InitCommonControlsEx(&controls);
   icon_ = LoadIconA(GetModuleHandleA(nullptr), "MAINICON");
   if (!icon_) icon_ = LoadIconA(nullptr, IDI_APPLICATION);
 
