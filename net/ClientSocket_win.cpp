@@ -18,9 +18,8 @@ std::string PlatformErrorText(int code) {
   const DWORD length =
       FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS,
                      nullptr, static_cast<DWORD>(code), 0, reinterpret_cast<char*>(&text), 0, nullptr);
-  std::string result = length && text ? std::string(text, length) : std::string();
-  if (text) LocalFree(text);
-  return TrimErrorText(result);
+  const ScopedLocalMemory owner(text);
+  return TrimErrorText(length && text ? std::string(text, length) : std::string());
 }
 
 [[noreturn]] void RaiseSocketError(int code, const char* api) {

@@ -30,3 +30,7 @@ LRESULT CALLBACK WindowProcFor(HWND window, UINT message, WPARAM wParam, LPARAM 
                                    : DefWindowProcA(window, message, wParam, lParam);
   return owner->HandleMessage(window, message, wParam, lParam);
 }
+
+// For an owner that destroys its window from its destructor: the messages of
+// the destruction must not reach an object that is half gone.
+inline void DetachWindowOwner(HWND window) { SetWindowLongPtrW(window, GWLP_USERDATA, 0); }

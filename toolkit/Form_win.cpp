@@ -14,7 +14,7 @@ TForm::~TForm() {
   if (handle_) {
     // Detached first: the messages of its destruction must not reach a form
     // whose derived part is gone already.
-    SetWindowLongPtrW(Handle(), GWLP_USERDATA, 0);
+    DetachWindowOwner(Handle());
     handle_.Reset();
   }
 }

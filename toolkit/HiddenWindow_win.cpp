@@ -29,7 +29,7 @@ THiddenWindow::~THiddenWindow() {
   if (handle_) {
     // Detach first: messages sent while the window goes must not reach a
     // half-destroyed owner.
-    SetWindowLongPtrA(Handle(), GWLP_USERDATA, 0);
+    DetachWindowOwner(Handle());
     handle_.Reset();
   }
 }
