@@ -143,45 +143,24 @@ struct Measurement {
 };
 
 // The agent as a child process.
+// The agent as a user runs it, closed as a user closes it and killed if it
+// does not end.
 class TAgentProcess {
  public:
-  ~TAgentProcess() {
-    Close();
-    if (info_.hProcess) CloseHandle(info_.hProcess);
-    if (info_.hThread) CloseHandle(info_.hThread);
-  }
-  bool Start(const std::string& exe) {
-    std::string commandLine = "\"" + exe + "\"";
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    return CreateProcessA(exe.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                          &info_) != FALSE;
-  }
-  HANDLE Handle() const { return info_.hProcess; }
+  ~TAgentProcess() { Close(); }
+  bool Start(const std::string& exe) { return child_.Start(exe); }
+  HANDLE Handle() const { return child_.Handle(); }
   ULONGLONG CpuTime() const {
     FILETIME created, exited, kernel, user;
-    if (!GetProcessTimes(info_.hProcess, &created, &exited, &kernel, &user)) return 0;
+    if (!GetProcessTimes(child_.Handle(), &created, &exited, &kernel, &user)) return 0;
     return Value(kernel) + Value(user);
   }
-  // WM_CLOSE to its top-level windows, as a user closing it; killed if it
-  // does not end.
   void Close() {
-    if (!info_.hProcess || WaitForSingleObject(info_.hProcess, 0) == WAIT_OBJECT_0) return;
-    EnumWindows(&TAgentProcess::PostClose, static_cast<LPARAM>(info_.dwProcessId));
-    if (WaitForSingleObject(info_.hProcess, 10000) != WAIT_OBJECT_0) {
-      TerminateProcess(info_.hProcess, 1);
-      WaitForSingleObject(info_.hProcess, 5000);
-    }
+    if (child_.Running() && child_.Close(10000) == -1) child_.Kill();
   }
 
  private:
-  static BOOL CALLBACK PostClose(HWND window, LPARAM pid) {
-    DWORD owner = 0;
-    GetWindowThreadProcessId(window, &owner);
-    if (owner == static_cast<DWORD>(pid)) PostMessageA(window, WM_CLOSE, 0, 0);
-    return TRUE;
-  }
-  PROCESS_INFORMATION info_ = {};
+  testing_support::ChildProcess child_;
 };
 
 class TBench {

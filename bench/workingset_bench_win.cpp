@@ -15,6 +15,7 @@
 
 #include "bench/LoopbackPeer_win.h"
 #include "bench/RelayStats.h"
+#include "tests/support/WineTestSupport_win.h"
 #include "tools/simhid/SimHid.h"
 
 #include <psapi.h>
@@ -37,38 +38,30 @@ bool WaitUntilTrue(int timeoutMs, bool (*condition)(void*), void* context) {
   return condition(context);
 }
 
+// A program under measurement, closed as a user closes it and killed if it
+// does not end.
 class TChild {
  public:
   ~TChild() {
-    if (!info_.hProcess) return;
-    EnumWindows(&TChild::PostClose, static_cast<LPARAM>(info_.dwProcessId));
-    if (WaitForSingleObject(info_.hProcess, 10000) != WAIT_OBJECT_0) TerminateProcess(info_.hProcess, 1);
-    CloseHandle(info_.hProcess);
-    CloseHandle(info_.hThread);
+    if (child_.Running() && child_.Close(10000) == -1) child_.Kill();
   }
-  bool Start(const std::string& exe, const std::string& arguments = "") {
-    std::string commandLine = "\"" + exe + "\"" + (arguments.empty() ? "" : " " + arguments);
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    return CreateProcessA(exe.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                          &info_) != FALSE;
-  }
+  bool Start(const std::string& exe, const std::string& arguments = "") { return child_.Start(exe, arguments); }
   bool HasWindow() const {
-    std::pair<DWORD, bool> search(info_.dwProcessId, false);
-    EnumWindows(&TChild::FindVisible, reinterpret_cast<LPARAM>(&search));
-    return search.second;
+    for (HWND window : testing_support::ProcessWindows(child_.Pid()))
+      if (IsWindowVisible(window)) return true;
+    return false;
   }
   // The modules it has loaded, with their image sizes (KiB), largest first.
   std::vector<std::pair<double, std::string>> Modules() const {
     std::vector<std::pair<double, std::string>> modules;
     HMODULE handles[512];
     DWORD needed = 0;
-    if (!EnumProcessModules(info_.hProcess, handles, sizeof handles, &needed)) return modules;
+    if (!EnumProcessModules(child_.Handle(), handles, sizeof handles, &needed)) return modules;
     for (DWORD i = 0; i < needed / sizeof(HMODULE) && i < 512; ++i) {
       char name[MAX_PATH] = "";
       MODULEINFO info = {};
-      GetModuleBaseNameA(info_.hProcess, handles[i], name, sizeof name);
-      GetModuleInformation(info_.hProcess, handles[i], &info, sizeof info);
+      GetModuleBaseNameA(child_.Handle(), handles[i], name, sizeof name);
+      GetModuleInformation(child_.Handle(), handles[i], &info, sizeof info);
       modules.emplace_back(static_cast<double>(info.SizeOfImage) / 1024, name);
     }
     std::sort(modules.rbegin(), modules.rend());
@@ -78,27 +71,14 @@ class TChild {
   bool Memory(double& workingSet, double& peak) const {
     PROCESS_MEMORY_COUNTERS memory = {};
     memory.cb = sizeof memory;
-    if (!GetProcessMemoryInfo(info_.hProcess, &memory, sizeof memory)) return false;
+    if (!GetProcessMemoryInfo(child_.Handle(), &memory, sizeof memory)) return false;
     workingSet = static_cast<double>(memory.WorkingSetSize) / 1024;
     peak = static_cast<double>(memory.PeakWorkingSetSize) / 1024;
     return true;
   }
 
  private:
-  static BOOL CALLBACK FindVisible(HWND window, LPARAM search) {
-    auto* s = reinterpret_cast<std::pair<DWORD, bool>*>(search);
-    DWORD owner = 0;
-    GetWindowThreadProcessId(window, &owner);
-    if (owner == s->first && IsWindowVisible(window)) s->second = true;
-    return TRUE;
-  }
-  static BOOL CALLBACK PostClose(HWND window, LPARAM pid) {
-    DWORD owner = 0;
-    GetWindowThreadProcessId(window, &owner);
-    if (owner == static_cast<DWORD>(pid)) PostMessageA(window, WM_CLOSE, 0, 0);
-    return TRUE;
-  }
-  PROCESS_INFORMATION info_ = {};
+  testing_support::ChildProcess child_;
 };
 
 std::string WindowsPath(std::string path) {
