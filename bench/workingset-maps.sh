@@ -6,8 +6,8 @@
 # the agent needs no console or live host for this.
 #   bench/workingset-maps.sh PROGRAM.exe [PROGRAM.exe ...]
 set -euo pipefail
-root=$(cd "$(dirname "$0")/.." && pwd)
-prefix=${QEX_BENCH_PREFIX:-$root/build/bench64-prefix}
+# shellcheck source=bench-env.sh
+source "$(dirname "$0")/bench-env.sh"
 settle=${QEX_BENCH_SETTLE:-10}
 
 # shellcheck source=workingset-prefix.sh

@@ -5,12 +5,9 @@
 #   bench/workingset.sh [--seconds N] [--rate N] [--module-costs]
 # QEX_BENCH_AGENT runs another build of the agent (an earlier one, to compare).
 set -euo pipefail
-root=$(cd "$(dirname "$0")/.." && pwd)
-build=${QEX_BENCH_BUILD:-$root/build/bench64}
-prefix=${QEX_BENCH_PREFIX:-$root/build/bench64-prefix}
-
-cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-x86_64.cmake" -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$build" -j2 --target workingset_bench
+# shellcheck source=bench-env.sh
+source "$(dirname "$0")/bench-env.sh"
+bench_build workingset_bench
 
 # shellcheck source=workingset-prefix.sh
 source "$root/bench/workingset-prefix.sh"
