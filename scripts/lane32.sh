@@ -28,7 +28,18 @@ TIME_SCALE=${QEX_TIME_SCALE:-3}
 
 # --- the recipe of the guest image ------------------------------------------
 GUEST_SUITE=bookworm
-GUEST_MIRROR=http://deb.debian.org/debian
+# The guest installs from the archive this machine's own apt uses for the
+# guest's suite (a machine reaches its configured source, not a fixed one).
+host_archive() {
+  apt-get indextargets --format '$(REPO_URI) $(RELEASE) $(COMPONENT) $(TARGET_OF)' 2>/dev/null |
+    awk -v suite="$GUEST_SUITE" '$2 == suite && $3 == "main" && $4 == "deb" { print $1; exit }'
+}
+GUEST_MIRROR=
+if [[ ${1:-} != --guest ]]; then GUEST_MIRROR=${QEX_LANE_MIRROR:-$(host_archive)}; fi
+if [[ ${1:-} != --guest && -z $GUEST_MIRROR ]]; then
+  echo "lane32: no $GUEST_SUITE main archive in this machine's apt sources (set QEX_LANE_MIRROR)" >&2
+  exit 1
+fi
 GUEST_PACKAGES=(linux-image-amd64 kmod iproute2 cmake python3
   wine wine32:i386 wine64 xvfb x11-utils fonts-wqy-microhei fonts-dejavu-core)
 GUEST_DISK_SIZE=6G

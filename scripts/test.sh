@@ -3,9 +3,21 @@
 # AddressSanitizer and UBSan, plus the fuzz targets for a bounded time), then
 # the Windows builds under Wine. Sets up what it needs on a fresh Debian 12
 # machine (run as root).
+#
+#   scripts/test.sh           everything (what CI runs)
+#   scripts/test.sh --quick   the inner loop: the native tests without the
+#                             fuzz targets and the 64-bit Wine tests; no
+#                             32-bit build, no lane
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$(pwd)
+
+quick=
+case "${1:-}" in
+  --quick) quick=1 ;;
+  "") ;;
+  *) echo "usage: scripts/test.sh [--quick]" >&2; exit 2 ;;
+esac
 
 scripts/setup.sh
 source scripts/wine-env.sh
@@ -46,27 +58,34 @@ qex_keep_server() {  # PREFIX WINE
 echo "== native: portable units with sanitizers"
 cmake --preset native >/dev/null
 qex_build native
-ctest --preset native -j"$jobs" --output-on-failure || status=1
+native_only=()
+if [[ -n $quick ]]; then native_only=(-LE fuzz); fi
+ctest --preset native -j"$jobs" "${native_only[@]}" --output-on-failure || status=1
 
-echo "== win32: release build (i686-w64-mingw32, static runtime)"
-cmake --preset win32 >/dev/null
-qex_build win32
+# The 32-bit release build and its tests: natively where the kernel runs
+# 32-bit code, else in the emulated guest.
 ran_win32=
-if qex_can_run_win32; then
-  rm -rf "$ROOT/build/win32/wineprefix"
-  qex_make_prefix "$ROOT/build/win32/wineprefix" win32
-  qex_start_display
-  qex_keep_server "$ROOT/build/win32/wineprefix" "$WINE32"
-  QEX_WINE="$WINE32" QEX_WINEPREFIX="$ROOT/build/win32/wineprefix" \
-    ctest --test-dir build/win32 --output-on-failure || status=1
-  WINEPREFIX="$ROOT/build/win32/wineprefix" "$WINESERVER" -k 2>/dev/null || true
-  ran_win32=1
-else
-  # The kernel runs no 32-bit code: the tests where the 32-bit paths differ
-  # most run in an emulated guest (scripts/lane32.sh --full runs more).
-  echo "note: this machine cannot run 32-bit programs; the 32-bit lane runs in an emulated guest"
-  scripts/lane32.sh || status=1
-fi
+run_win32() {
+  echo "== win32: release build (i686-w64-mingw32, static runtime)"
+  cmake --preset win32 >/dev/null
+  qex_build win32
+  if qex_can_run_win32; then
+    rm -rf "$ROOT/build/win32/wineprefix"
+    qex_make_prefix "$ROOT/build/win32/wineprefix" win32
+    qex_start_display
+    qex_keep_server "$ROOT/build/win32/wineprefix" "$WINE32"
+    QEX_WINE="$WINE32" QEX_WINEPREFIX="$ROOT/build/win32/wineprefix" \
+      ctest --test-dir build/win32 --output-on-failure || status=1
+    WINEPREFIX="$ROOT/build/win32/wineprefix" "$WINESERVER" -k 2>/dev/null || true
+    ran_win32=1
+  else
+    # The kernel runs no 32-bit code: the tests where the 32-bit paths differ
+    # most run in an emulated guest (scripts/lane32.sh --full runs more).
+    echo "note: this machine cannot run 32-bit programs; the 32-bit lane runs in an emulated guest"
+    scripts/lane32.sh || status=1
+  fi
+}
+if [[ -z $quick ]]; then run_win32; fi
 
 echo "== win64: build and the tests under Wine"
 cmake --preset win64 >/dev/null
