@@ -20,7 +20,9 @@
 #                      listens on
 #   qex_add_fuzzer(name SOURCES ... [LIBS ...])
 #       A libFuzzer target (native clang builds only), run for
-#       QEX_FUZZ_SECONDS by the test command.
+#       QEX_FUZZ_SECONDS by the test command, starting from the committed
+#       corpus tests/fuzz/corpus/<name> (scripts/fuzz.sh grows and minimises
+#       it; a target without that folder is a configure error).
 
 set(QEX_GTEST_DIR /usr/src/googletest CACHE PATH "GoogleTest sources (Debian package googletest)")
 if(NOT TARGET gtest)
@@ -83,8 +85,13 @@ function(qex_add_fuzzer name)
     target_link_options(${name} PRIVATE -fsanitize=fuzzer)
     target_link_libraries(${name} PRIVATE ${F_LIBS})
     set(corpus ${CMAKE_CURRENT_BINARY_DIR}/${name}-corpus)
+    set(seeds ${CMAKE_SOURCE_DIR}/tests/fuzz/corpus/${name})
+    if(NOT IS_DIRECTORY ${seeds})
+      message(FATAL_ERROR "fuzz target ${name} has no corpus folder ${seeds}")
+    endif()
     file(MAKE_DIRECTORY ${corpus})
-    add_test(NAME ${name} COMMAND ${name} -max_total_time=${QEX_FUZZ_SECONDS} -rss_limit_mb=2048 -print_final_stats=0 ${corpus})
+    # New inputs go to the build tree's folder; the committed one is only read.
+    add_test(NAME ${name} COMMAND ${name} -max_total_time=${QEX_FUZZ_SECONDS} -rss_limit_mb=2048 -print_final_stats=0 ${corpus} ${seeds})
     set_tests_properties(${name} PROPERTIES TIMEOUT 300 LABELS fuzz)
   endif()
 endfunction()

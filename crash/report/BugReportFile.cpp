@@ -1,6 +1,8 @@
 #include "crash/report/BugReportFile.h"
 
+#include <algorithm>
 #include <cstring>
+#include <vector>
 #include <string_view>
 
 #include "crash/report/HeaderFields.h"
@@ -39,37 +41,53 @@ bool IsBoundaryAt(string_view file, std::size_t at) {
          IsReportStartAt(file, at);
 }
 
-// The start of the stored report that holds position `hit`: the last
-// boundary at or before it, else the file's first report start before it.
-bool ReportBeginFor(string_view file, std::size_t hit, std::size_t* begin) {
-  const std::string marker = std::string(kReportEnd) + kFirstField;
-  std::size_t from = hit + kReportEndSize;
+// The last occurrence of `needle` starting at or before `from`. Scans for
+// the needle's first byte and compares only there: the library's rfind
+// compares at every position, which made a search per candidate quadratic.
+std::size_t FindLast(string_view file, string_view needle, std::size_t from) {
+  if (needle.empty() || needle.size() > file.size()) return string_view::npos;
+  std::size_t at = std::min(from, file.size() - needle.size());
   while (true) {
-    const std::size_t at = file.rfind(marker, from);
-    if (at == string_view::npos) break;
-    if (at + kReportEndSize <= hit && IsBoundaryAt(file, at + kReportEndSize)) {
-      *begin = at + kReportEndSize;
-      return true;
-    }
-    if (at == 0) break;
-    from = at - 1;
+    if (file[at] == needle[0] && file.compare(at, needle.size(), needle) == 0) return at;
+    if (at == 0) return string_view::npos;
+    --at;
   }
-  for (std::size_t at = file.find(kFirstField); at != string_view::npos && at <= hit;
-       at = file.find(kFirstField, at + 1)) {
-    if (IsReportStartAt(file, at)) {
-      *begin = at;
-      return true;
-    }
-  }
-  return false;
 }
 
-// The end of the stored report after `hit`: the next boundary, else the end.
-std::size_t ReportEndFor(string_view file, std::size_t hit) {
+// Where the stored reports start, in order: the file's first report start,
+// then every boundary after it. Found in one forward pass, so that placing
+// each candidate duplicate costs a binary search instead of a scan.
+std::vector<std::size_t> ReportStarts(string_view file) {
+  std::vector<std::size_t> starts;
+  for (std::size_t at = file.find(kFirstField); at != string_view::npos; at = file.find(kFirstField, at + 1)) {
+    if (IsReportStartAt(file, at)) {
+      starts.push_back(at);
+      break;
+    }
+  }
+  if (starts.empty()) return starts;
   const std::string marker = std::string(kReportEnd) + kFirstField;
-  for (std::size_t at = file.find(marker, hit); at != string_view::npos; at = file.find(marker, at + 1))
-    if (IsBoundaryAt(file, at + kReportEndSize)) return at + kReportEndSize;
-  return file.size();
+  for (std::size_t at = file.find(marker, starts.front()); at != string_view::npos; at = file.find(marker, at + 1)) {
+    const std::size_t start = at + kReportEndSize;
+    if (start > starts.back() && IsBoundaryAt(file, start)) starts.push_back(start);
+  }
+  return starts;
+}
+
+// The start of the stored report that holds position `hit`: the last report
+// start at or before it.
+bool ReportBeginFor(const std::vector<std::size_t>& starts, std::size_t hit, std::size_t* begin) {
+  auto after = std::upper_bound(starts.begin(), starts.end(), hit);
+  if (after == starts.begin()) return false;
+  *begin = *(after - 1);
+  return true;
+}
+
+// The end of the stored report after `hit`: the next boundary whose blank
+// line lies wholly after the hit, else the end of the file.
+std::size_t ReportEndFor(const std::vector<std::size_t>& starts, std::size_t hit, std::size_t size) {
+  auto next = std::lower_bound(starts.begin(), starts.end(), hit + kReportEndSize);
+  return next == starts.end() ? size : *next;
 }
 
 std::uint64_t ParseCount(const std::string& text) {
@@ -139,13 +157,23 @@ bool FindStoredDuplicate(const unsigned char* data, std::size_t size, const std:
   if (key.empty() || size == 0) return false;
   const string_view file = View(data, size);
   const std::string needle = ": " + key;
+  const std::vector<std::size_t> starts = ReportStarts(file);
   std::size_t from = file.size();
+  // Hits in a report already turned down lead to the same report again.
+  std::size_t rejected_begin = 0, rejected_end = 0;
   while (true) {
-    const std::size_t hit = file.rfind(needle, from);
+    const std::size_t hit = FindLast(file, needle, from);
     if (hit == string_view::npos) return false;
     std::size_t begin = 0;
-    if (ReportBeginFor(file, hit, &begin)) {
-      const std::size_t end = ReportEndFor(file, hit);
+    if (ReportBeginFor(starts, hit, &begin)) {
+      const std::size_t end = ReportEndFor(starts, hit, file.size());
+      if (begin == rejected_begin && end == rejected_end) {
+        if (hit == 0) return false;
+        from = hit - 1;
+        continue;
+      }
+      rejected_begin = begin;
+      rejected_end = end;
       const string_view bytes = file.substr(begin, end - begin);
       if (IsValidUtf8(bytes.data(), bytes.size())) {
         const std::string stored(bytes);

@@ -29,14 +29,16 @@ class IReportFileBuffer {
 class MemoryReportFile : public IReportFileBuffer {
  public:
   MemoryReportFile() = default;
-  explicit MemoryReportFile(std::string bytes) : bytes_(bytes.begin(), bytes.end()) {}
+  explicit MemoryReportFile(const std::string& bytes)
+      : bytes_(reinterpret_cast<const unsigned char*>(bytes.data()),
+               reinterpret_cast<const unsigned char*>(bytes.data()) + bytes.size()) {}
   std::size_t Size() const override { return bytes_.size(); }
   unsigned char* Data() override { return bytes_.empty() ? nullptr : bytes_.data(); }
   bool Resize(std::size_t size) override {
     bytes_.resize(size);
     return true;
   }
-  std::string Text() const { return std::string(bytes_.begin(), bytes_.end()); }
+  std::string Text() const { return std::string(reinterpret_cast<const char*>(bytes_.data()), bytes_.size()); }
 
  private:
   std::vector<unsigned char> bytes_;
