@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "bench/RelayStats.h"
@@ -34,6 +35,11 @@ class TLoopbackPeer {
   std::vector<Arrival> Arrivals(std::uint8_t tag) const;
   std::size_t ArrivalCount(std::uint8_t tag) const;
   std::size_t Damaged() const;  // recv messages of ours that arrived altered
+  // To the current (latest) connection.
+  bool Send(const std::string& bytes) { return peer_->Send(bytes); }
+  bool Connected() const { return peer_->Connected(); }
+  // Stops reading (false) or reads again at full speed (true).
+  void Read(bool reading) { reading ? peer_->Pace(65536, 0) : peer_->Pace(0, 0); }
 
  private:
   void Record(int connection, const char* data, std::size_t size, std::int64_t arrival);
