@@ -427,6 +427,9 @@ void TSoak::Events(std::uint32_t seq) {
   if (now >= nextSample_) {
     if (linuxPid_ == 0) linuxPid_ = FindLinuxPid(o_.agent.substr(o_.agent.find_last_of("\\/") + 1));
     samples_.push_back(TakeSample(agent_.Handle(), agent_.Pid(), linuxPid_, Minutes(now)));
+    const Sample& last = samples_.back();
+    std::fprintf(stderr, "soak: minute %.2f: descriptors %.0f, threads %.0f, working set %.0f KiB, anonymous %.0f KiB\n",
+                 last.minute, last.handles, last.threads, last.workingSetKiB, last.privateKiB);
     nextSample_ += Ticks(o_.sampleS);
   }
 }
@@ -456,8 +459,6 @@ void TSoak::Run() {
     report.insert(report.end(), payload.begin(), payload.end());
     written_[seq] = console_.SendInput(serial_, report) ? Now() : -1;
     if ((seq & 7) == 0) Events(seq);
-    if (seq % (static_cast<std::uint32_t>(o_.rate) * 60) == 0)
-      std::fprintf(stderr, "soak: minute %u of %d\n", seq / (o_.rate * 60), o_.minutes);
   }
   if (reader_) AttachReader(false);
   peer_.Read(true);
