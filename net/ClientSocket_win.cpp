@@ -169,11 +169,11 @@ void TCustomWinSocket::ContinueLookup() {
     if (!address_.empty()) {
       peer_.sin_family = AF_INET;
       peer_.sin_addr.s_addr = inet_addr(address_.c_str());
-      // The platform's conversion decides what an address is; a text it
-      // cannot read comes back as all ones, which would send the attempt to
-      // every host on the segment, or fail at once. It fails here instead,
-      // as an address nobody can reach; the all-ones address written out is
-      // still taken as it stands.
+      // The platform's conversion decides what an address is. A text it
+      // cannot read comes back as all ones, the broadcast address, where no
+      // connection can go: the attempt fails here, as to an address nobody
+      // can reach, without a connect. The all-ones address written out is
+      // still dialled as it stands.
       if (peer_.sin_addr.s_addr == INADDR_NONE && address_ != "255.255.255.255") {
         FailAttempt(eeConnect, WSAEADDRNOTAVAIL, SocketErrorText(WSAEADDRNOTAVAIL, "inet_addr"));
         return;

@@ -319,6 +319,7 @@ TEST_F(CrashAgentE2E, ARaiseInTheRunningAgentIsReportedKeptAndContinued) {
   ExpectSocketError(box);
   EXPECT_EQ(Boxes().size(), 1u);
   // The agent's own handler saw the failed send first.
+  EXPECT_TRUE(ts::WaitUntil([&] { return TraceCount("socket error 10038") > 0; }, 5000));
   EXPECT_EQ(TraceCount("socket error 10038"), 1u);
   ASSERT_TRUE(Continue(box));
 
