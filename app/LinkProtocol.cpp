@@ -30,6 +30,13 @@ std::string LineValue(const std::string& line) {
   return equals == std::string::npos ? std::string() : line.substr(equals + 1);
 }
 
+bool HasWholeBytes(const std::string& code) {
+  std::size_t digits = 0;
+  for (char c : code)
+    if (c != ' ') ++digits;
+  return digits % 2 == 0;
+}
+
 void TLinkReceiver::Feed(const char* data, std::size_t size, std::vector<std::string>& codes) {
   for (std::size_t i = 0; i < size; ++i) {
     const char c = data[i];

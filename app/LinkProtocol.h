@@ -32,7 +32,9 @@ std::string SendMessageTraceText(const std::string& address, const std::string& 
 //
 // When the stream goes quiet the caller waits a grace period, then calls
 // Flush: a last piece without line end becomes a line, and a send message
-// that still holds only its first line is dropped.
+// that still holds only its first line is dropped. When the connection ends
+// instead, the rest of a line can no longer come: the caller drops what is
+// unfinished (Reset) rather than complete it.
 //
 // One object per connection; Reset when a new connection begins. Not thread
 // safe (the main thread feeds it).
@@ -56,7 +58,10 @@ class TLinkReceiver {
   // ended): completes or drops what AwaitsGrace announced.
   void Flush(std::vector<std::string>& codes);
 
-  // Forgets everything held (a new connection).
+  // A send message has begun whose code line has not ended yet.
+  bool InSendMessage() const { return inMessage_; }
+
+  // Forgets everything held (a new connection, or the end of one).
   void Reset();
 
  private:
@@ -74,3 +79,7 @@ class TLinkReceiver {
 bool IsCodeLine(const std::string& line);
 // Everything after the first "=" of a line (empty without one).
 std::string LineValue(const std::string& line);
+// True when the code, its blanks left out, has an even number of characters:
+// two hex digits per byte. An odd one lost a digit on the way (a line cut
+// short), and decoding would drop its last digit and send another command.
+bool HasWholeBytes(const std::string& code);

@@ -11,11 +11,14 @@ namespace {
 // How long the receiver waits for more bytes before it ends what is open: a
 // code line without its line end is taken as complete, a lone first line is
 // dropped. Messages end with CR LF, so a live host that keeps to them never
-// waits on this; it covers a message cut by the network. A segment delivered
-// 100 ms late, or resent once after the shortest retransmission timeout
-// (200 ms), still arrives well within it, and at most this much of a
-// misbehaving host's text can be taken for one message.
-constexpr unsigned kRecvGraceMs = 500;
+// waits on this; it covers a message cut by the network, whose tail comes
+// when a lost segment is sent again. The platform resends after at least
+// 300 ms and doubles the wait each time: a segment lost twice arrives 900 ms
+// late, a third time 2100 ms. Two seconds cover the first two with room for
+// a busy machine (the emulated 32-bit lane runs three times slower), and
+// taking a line early would write a shorter command to the console; a host
+// that leaves out its last line end waits this long for its message.
+constexpr unsigned kRecvGraceMs = 2000;
 
 }  // namespace
 
@@ -83,14 +86,12 @@ void TfrmMain::ClientConnect(TObject* Sender, TCustomWinSocket* Socket) {
 }
 
 void TfrmMain::ClientDisconnect(TObject* Sender, TCustomWinSocket* Socket) {
-  // No byte follows on this connection: what waited for the grace period is
-  // complete now.
+  // No byte follows on this connection: a send message still open lost its
+  // tail with it, and written as it stands it would be another command.
   if (FRecvGraceTimer) FRecvGraceTimer->SetEnabled(false);
   EndSendQueue();
-  std::vector<std::string> codes;
-  FLinkReceiver.Flush(codes);
+  if (FLinkReceiver.InSendMessage()) Trace("dropped an unfinished send message: the connection ended");
   FLinkReceiver.Reset();
-  for (const std::string& code : codes) HandleSendMessage(code);
   UpdateStatus();
 }
 
@@ -106,14 +107,20 @@ void TfrmMain::ClientRead(TObject* Sender, TCustomWinSocket* Socket) {
 void TfrmMain::HandleSendMessage(const std::string& code) {
   ++FRecvCount;
   // Bad hex is bad input from the network, not a fault of the agent: it is
-  // traced, nothing is written, and the message is handled to its end.
-  bool decoded = true;
+  // traced, nothing is written, and the message is handled to its end. So
+  // is an odd digit count: decoding would drop the last digit and write a
+  // shorter command than the one sent.
+  bool decoded = HasWholeBytes(code);
   Bytes bytes;
-  try {
-    bytes = HexToBytes(code);
-  } catch (const EConvertError& error) {
-    Trace(error.Message());
-    decoded = false;
+  if (!decoded) {
+    Trace("code with an odd number of hex digits: not written");
+  } else {
+    try {
+      bytes = HexToBytes(code);
+    } catch (const EConvertError& error) {
+      Trace(error.Message());
+      decoded = false;
+    }
   }
   if (decoded) WriteHidReport(bytes);
   Trace(SendMessageTraceText(FAddress, code));

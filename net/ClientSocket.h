@@ -7,6 +7,15 @@
 // loop. The lock only makes sending, receiving and closing re-entrant: an
 // event raised inside them (OnError, OnDisconnect) may call them again.
 //
+// A non-blocking attempt that fails at once (no socket to be had, no network,
+// no route, a text that is no address) is reported by OnError from the
+// message loop, like a refusal that the platform reports later, never from
+// inside the caller's own open call: the caller is not re-entered half way
+// through (its handler closes the socket and schedules the next attempt, as
+// after any refusal), and no exception leaves the call for a condition of
+// the network. (A missing address is still reported inside the call, then
+// OnDisconnect.)
+//
 // Ownership: TClientSocket owns its TClientWinSocket for its whole life; the
 // connection owns the socket handle, the hidden window and the lookup buffer.
 // Destroying either raises no event.
@@ -38,6 +47,7 @@ class TCustomWinSocket;
 
 // Notification messages on the connection's hidden window.
 inline constexpr UINT CM_SOCKETMESSAGE = 0x0401;   // WSAAsyncSelect
+inline constexpr UINT CM_OPENFAILED = 0x0402;      // an attempt refused at once; wParam: its number
 inline constexpr UINT CM_LOOKUPCOMPLETE = 0x0403;  // WSAAsyncGetHostByName / ServByName
 
 using TSocketNotifyEvent = Event<void(TObject* Sender, TCustomWinSocket* Socket)>;
@@ -96,7 +106,10 @@ class TCustomWinSocket : public TObject {
   virtual void NotifyError(TCustomWinSocket* socket, TErrorEvent errorEvent, int& errorCode);
 
   // Opens a new connection. Non-blocking: resolution and the connect's
-  // outcome arrive as notifications. Blocking: connects inside the call.
+  // outcome arrive as notifications, a failure of the attempt (creating the
+  // socket, registering it, the address text, connect) as OnError from the
+  // message loop; only "Socket already open" and the events' own exceptions
+  // leave the call. Blocking: connects inside the call and raises there.
   void Open(const std::string& host, const std::string& address, const std::string& service,
             std::uint16_t port, bool blocking);
   // The notification set: 0x33 (read, write, connect, close) or empty for
@@ -112,12 +125,20 @@ class TCustomWinSocket : public TObject {
   LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
   void HandleSocketMessage(SOCKET socket, int flag, int error);
   void HandleLookupComplete(HANDLE request, int error);
+  // The attempt failed at once: OnError with kind and code is posted for the
+  // message loop (CM_OPENFAILED); message is what ESocketError says when the
+  // handler leaves the code non-zero.
+  void FailAttempt(TErrorEvent kind, int code, const std::string& message);
+  void HandleOpenFailed(WPARAM attempt);
   // The resolution state machine; a stage that need not wait moves on.
   void ContinueLookup();
   void StartConnect();
   void BlockingConnect(const std::string& host, const std::string& address, const std::string& service,
                        std::uint16_t port);
   void RegisterAsyncStyles();
+  // Registers the non-empty notification set with the hidden window; the
+  // platform's error code, 0 on success.
+  int SelectNotifications();
   void EnsureWindow();
   char* LookupBuffer();
   // Closes a socket this object no longer reports on, without events.
@@ -138,6 +159,16 @@ class TCustomWinSocket : public TObject {
   std::string address_;
   std::string service_;
   std::uint16_t port_ = 0;
+  // Each open starts a new attempt; a failure posted for an earlier one, or
+  // for one closed since, is forgotten.
+  WPARAM attempt_ = 0;
+  struct OpenFailure {
+    bool pending = false;
+    WPARAM attempt = 0;
+    TErrorEvent kind = eeGeneral;
+    int code = 0;
+    std::string message;
+  } failure_;
 };
 
 class TClientWinSocket : public TCustomWinSocket {

@@ -33,6 +33,17 @@ void CheckSocketResult(bool failed, const char* api) {
   if (code != WSAEWOULDBLOCK) RaiseSocketError(code, api);
 }
 
+// The code of a failed call, or 0 when it succeeded or merely would block.
+int FailureCode(bool failed) {
+  if (!failed) return 0;
+  const int code = WSAGetLastError();
+  return code == WSAEWOULDBLOCK ? 0 : code;
+}
+
+std::string SocketErrorText(int code, const char* api) {
+  return SocketErrorMessage(PlatformErrorText(code), code, api);
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -105,26 +116,36 @@ void TCustomWinSocket::Open(const std::string& host, const std::string& address,
                             std::uint16_t port, bool blocking) {
   if (connected_) throw ESocketError("Socket already open");
   // An attempt still resolving or connecting is superseded by this one; its
-  // socket is closed quietly, as is its lookup.
+  // socket is closed quietly, as is its lookup, and a failure it still had
+  // to report is forgotten.
   if (lookupRequest_) {
     WSACancelAsyncRequest(lookupRequest_);
     lookupRequest_ = nullptr;
   }
   AbandonSocket();
   lookupStage_ = lsIdle;
+  ++attempt_;
+  failure_.pending = false;
 
-  socket_.Reset(socket(AF_INET, SOCK_STREAM, 0));
-  if (!socket_) throw ESocketError("Can't create new socket");
   host_ = host;
   address_ = address;
   service_ = service;
   port_ = port;
+  if (!blocking) EnsureWindow();
+  socket_.Reset(socket(AF_INET, SOCK_STREAM, 0));
+  if (!socket_) {
+    if (blocking) throw ESocketError("Can't create new socket");
+    // The network stack down at log-on, or no handle to spare: this
+    // attempt failed, and the next one may well succeed.
+    const int code = WSAGetLastError();
+    FailAttempt(eeConnect, code != 0 ? code : WSAENOBUFS, "Can't create new socket");
+    return;
+  }
   try {
     NotifyEvent(this, seLookup);
     if (blocking) {
       BlockingConnect(host, address, service, port);
     } else {
-      EnsureWindow();
       ContinueLookup();
     }
   } catch (...) {
@@ -138,15 +159,25 @@ void TCustomWinSocket::ContinueLookup() {
     if (!host_.empty()) {
       lookupRequest_ = WSAAsyncGetHostByName(window_->Handle(), CM_LOOKUPCOMPLETE, host_.c_str(), LookupBuffer(),
                                              kLookupBufferSize);
-      CheckSocketResult(lookupRequest_ == nullptr, "WSAASyncGetHostByName");
+      if (const int code = FailureCode(lookupRequest_ == nullptr)) {
+        FailAttempt(eeLookup, code, SocketErrorText(code, "WSAASyncGetHostByName"));
+        return;
+      }
       lookupStage_ = lsHost;
       return;  // resumes in HandleLookupComplete
     }
     if (!address_.empty()) {
-      // A text that is no dotted address gives 255.255.255.255; the platform
-      // decides at connect time.
       peer_.sin_family = AF_INET;
       peer_.sin_addr.s_addr = inet_addr(address_.c_str());
+      // The platform's conversion decides what an address is. A text it
+      // cannot read comes back as all ones, the broadcast address, where no
+      // connection can go: the attempt fails here, as to an address nobody
+      // can reach, without a connect. The all-ones address written out is
+      // still dialled as it stands.
+      if (peer_.sin_addr.s_addr == INADDR_NONE && address_ != "255.255.255.255") {
+        FailAttempt(eeConnect, WSAEADDRNOTAVAIL, SocketErrorText(WSAEADDRNOTAVAIL, "inet_addr"));
+        return;
+      }
       lookupStage_ = lsHost;
     } else {
       int code = kNoAddressErrorCode;
@@ -160,7 +191,10 @@ void TCustomWinSocket::ContinueLookup() {
     if (!service_.empty()) {
       lookupRequest_ = WSAAsyncGetServByName(window_->Handle(), CM_LOOKUPCOMPLETE, service_.c_str(), "tcp",
                                              LookupBuffer(), kLookupBufferSize);
-      CheckSocketResult(lookupRequest_ == nullptr, "WSAASyncGetServByName");
+      if (const int code = FailureCode(lookupRequest_ == nullptr)) {
+        FailAttempt(eeLookup, code, SocketErrorText(code, "WSAASyncGetServByName"));
+        return;
+      }
       lookupStage_ = lsService;
       return;
     }
@@ -174,16 +208,53 @@ void TCustomWinSocket::ContinueLookup() {
 }
 
 void TCustomWinSocket::StartConnect() {
-  RegisterAsyncStyles();
+  lookupStage_ = lsIdle;
+  if (const int code = SelectNotifications()) {
+    FailAttempt(eeConnect, code, SocketErrorText(code, "WSAAsyncSelect"));
+    return;
+  }
   // Reports are small and each one is sent as it happens: Nagle's delay would
   // hold a report back until the previous one is acknowledged, and the live
   // host reacts to every report, so latency matters more than packet count.
   BOOL noDelay = TRUE;
   setsockopt(socket_.Get(), IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&noDelay), sizeof noDelay);
+  const WPARAM attempt = attempt_;
   NotifyEvent(this, seConnecting);
+  if (attempt != attempt_ || !socket_) return;  // OnConnecting closed or replaced it
   const int result = connect(socket_.Get(), reinterpret_cast<const sockaddr*>(&peer_), sizeof peer_);
-  CheckSocketResult(result == SOCKET_ERROR, "connect");
+  // Would-block is the normal outcome: the result comes as a notification.
+  // A failure now (no route, the network down, an address the platform
+  // will not dial) is the failure that notification would have brought.
+  if (const int code = FailureCode(result == SOCKET_ERROR))
+    FailAttempt(eeConnect, code, SocketErrorText(code, "connect"));
+}
+
+void TCustomWinSocket::FailAttempt(TErrorEvent kind, int code, const std::string& message) {
   lookupStage_ = lsIdle;
+  failure_.pending = true;
+  failure_.attempt = attempt_;
+  failure_.kind = kind;
+  failure_.code = code;
+  failure_.message = message;
+  // Reported from the message loop (see the header). Should the queue be
+  // full, the caller hears of it at once rather than never: an attempt that
+  // reports nothing would never be tried again.
+  if (window_ && PostMessageA(window_->Handle(), CM_OPENFAILED, attempt_, 0)) return;
+  HandleOpenFailed(attempt_);
+}
+
+void TCustomWinSocket::HandleOpenFailed(WPARAM attempt) {
+  // Only for the attempt still under way: a later open or a close since has
+  // superseded it.
+  if (!failure_.pending || failure_.attempt != attempt || attempt != attempt_) return;
+  failure_.pending = false;
+  int code = failure_.code;
+  const std::string message = failure_.message;
+  NotifyError(this, failure_.kind, code);
+  if (code == 0) return;
+  // Nobody handled it: the attempt ends as an opening call that raised.
+  if (attempt == attempt_) DropConnection(socket_.Get());
+  throw ESocketError(message);
 }
 
 void TCustomWinSocket::BlockingConnect(const std::string& host, const std::string& address,
@@ -219,12 +290,15 @@ void TCustomWinSocket::SetAsyncStyles(long styles) {
   if (socket_) RegisterAsyncStyles();
 }
 
+int TCustomWinSocket::SelectNotifications() {
+  EnsureWindow();
+  // Also makes the socket non-blocking.
+  return FailureCode(WSAAsyncSelect(socket_.Get(), window_->Handle(), CM_SOCKETMESSAGE, asyncStyles_) == SOCKET_ERROR);
+}
+
 void TCustomWinSocket::RegisterAsyncStyles() {
   if (asyncStyles_ != 0) {
-    EnsureWindow();
-    // Also makes the socket non-blocking.
-    CheckSocketResult(WSAAsyncSelect(socket_.Get(), window_->Handle(), CM_SOCKETMESSAGE, asyncStyles_) == SOCKET_ERROR,
-                      "WSAAsyncSelect");
+    if (const int code = SelectNotifications()) RaiseSocketError(code, "WSAAsyncSelect");
   } else {
     CheckSocketResult(WSAAsyncSelect(socket_.Get(), window_ ? window_->Handle() : nullptr, 0, 0) == SOCKET_ERROR,
                       "WSAAsyncSelect");
@@ -242,6 +316,9 @@ LRESULT TCustomWinSocket::HandleMessage(UINT message, WPARAM wParam, LPARAM lPar
       return 0;
     case CM_LOOKUPCOMPLETE:
       HandleLookupComplete(reinterpret_cast<HANDLE>(wParam), WSAGETASYNCERROR(lParam));
+      return 0;
+    case CM_OPENFAILED:
+      HandleOpenFailed(wParam);
       return 0;
     default:
       return window_->Default(message, wParam, lParam);
@@ -340,6 +417,9 @@ void TCustomWinSocket::WriteReady(SOCKET socket) {
 
 void TCustomWinSocket::DropConnection(SOCKET socket) {
   std::lock_guard<CriticalSection> lock(lock_);
+  // Closing the attempt (or finding none) ends it: a failure it still had to
+  // report concerns nobody now, like a refusal still queued for its socket.
+  if (socket == socket_.Get()) failure_.pending = false;
   if (lookupRequest_) {
     const HANDLE request = lookupRequest_;
     lookupRequest_ = nullptr;

@@ -61,6 +61,17 @@ TEST(LinkMessages, HexDecodingDropsSpacesAndAnOddLastDigit) {
   EXPECT_THROW(HexToBytes("0\t"), EConvertError);
 }
 
+TEST(LinkMessages, OnlyCodesOfWholeBytesAreCommands) {
+  EXPECT_TRUE(HasWholeBytes(""));
+  EXPECT_TRUE(HasWholeBytes("0102FF"));
+  EXPECT_TRUE(HasWholeBytes("04 00 05"));
+  EXPECT_TRUE(HasWholeBytes("0 4"));  // blanks anywhere, as the decoder drops them
+  // A digit lost on the way: decoding would drop another and send less.
+  EXPECT_FALSE(HasWholeBytes("123"));
+  EXPECT_FALSE(HasWholeBytes("01020"));
+  EXPECT_FALSE(HasWholeBytes("04 00 5"));
+}
+
 TEST(LinkReceiver, WorkedExampleGivesTheSixtyFourDigits) {
   const std::string code = "0400050000000110000000000000000000000000000000000000000000000000";
   const Codes codes = Receive({kSend + "code=" + code + "\r\n"});
@@ -223,8 +234,14 @@ TEST(LinkReceiver, OverlongLineIsDroppedAndBounded) {
 
 TEST(LinkReceiver, ResetForgetsAnUnfinishedMessage) {
   TLinkReceiver receiver;
-  Codes codes = FeedAll(receiver, {kSend + "code=0"});
+  Codes codes = FeedAll(receiver, {"usb-hid=se"});
+  EXPECT_FALSE(receiver.InSendMessage());
+  receiver.Feed("nd\r\n", codes);
+  EXPECT_TRUE(receiver.InSendMessage());
+  receiver.Feed("code=0", codes);
+  EXPECT_TRUE(receiver.InSendMessage()) << "until its code line has ended";
   receiver.Reset();
+  EXPECT_FALSE(receiver.InSendMessage());
   EXPECT_FALSE(receiver.AwaitsGrace());
   receiver.Feed("1\r\n", codes);
   EXPECT_TRUE(codes.empty());

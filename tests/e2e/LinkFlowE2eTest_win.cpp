@@ -251,4 +251,41 @@ TEST_F(LinkFlow, ASendMessageCutAtEveryByteAndDeliveredSlowlyIsWrittenOnceWhole)
   EXPECT_EQ(traces.Count("127.0.0.1: " + code), 1u);
 }
 
+// A code line whose tail comes late (a segment the network sent again) is
+// one command: written whole once its line ends, never cut to the digits
+// that came first. A code with an odd digit count is no whole command.
+TEST_F(LinkFlow, ACodeLineWhoseTailComesLateIsWrittenWholeAndAnOddCodeNotAtAll) {
+  const DWORD serial = PlugInUse(33);
+  ASSERT_TRUE(peer.Send("usb-hid=send\r\ncode=01020"));
+  Sleep(800);  // the network's delay, not the agent's: not scaled
+  ASSERT_TRUE(peer.Send("30405\r\n"));
+  ASSERT_TRUE(console.WaitForOutputReports(serial, 1, 5000));
+
+  ASSERT_TRUE(peer.Send("usb-hid=send\r\ncode=123\r\n"));
+  ASSERT_TRUE(peer.Send("usb-hid=send\r\ncode=7F\r\n"));  // shows when the agent has read it all
+  ASSERT_TRUE(console.WaitForOutputReports(serial, 2, 5000));
+  ts::Pause(2500);  // past the grace period: nothing more comes of either
+  const std::vector<Report> written = console.OutputReports(serial);
+  ASSERT_EQ(written.size(), 2u);
+  Report expected(33, 0);
+  for (int k = 1; k <= 5; ++k) expected[k] = static_cast<std::uint8_t>(k);
+  EXPECT_EQ(written[0], expected);
+  EXPECT_EQ(written[1][1], 0x7F);
+  EXPECT_EQ(traces.Count("127.0.0.1: 0102030405"), 1u);
+  EXPECT_EQ(traces.Count("127.0.0.1: 01020"), 1u) << "traced once, as the whole code";
+  EXPECT_EQ(traces.Count("code with an odd number of hex digits: not written"), 1u);
+  EXPECT_EQ(traces.Count("127.0.0.1: 123"), 1u);
+}
+
+TEST_F(LinkFlow, ACodeLineCutByTheEndOfTheConnectionIsNotWritten) {
+  const DWORD serial = PlugInUse(33);
+  ASSERT_TRUE(peer.Send("usb-hid=send\r\ncode=0102"));
+  ts::Pause(200);
+  peer.Abort();
+  EXPECT_GE(traces.WaitForLine("dropped an unfinished send message: the connection ended", 5000), 0);
+  ts::Pause(2500);  // past the grace period
+  EXPECT_TRUE(console.OutputReports(serial).empty()) << "a cut line was written";
+  EXPECT_EQ(traces.Count("127.0.0.1: 0102"), 0u);
+}
+
 }  // namespace

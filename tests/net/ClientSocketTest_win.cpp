@@ -256,6 +256,79 @@ TEST_F(ClientSocketTest, ErrorCodeLeftNonZeroReachesTheCentralHandler) {
   EXPECT_FALSE(Saw("disconnect"));
 }
 
+// A connect that the platform refuses at once (here: the all-ones address,
+// which no route reaches) and an address text the platform cannot read both
+// end the way a refusal reported later does: OnError from the message loop,
+// never inside the opening call, and the socket kept until it is closed.
+TEST_F(ClientSocketTest, AnAttemptRefusedAtOnceIsReportedFromTheMessageLoop) {
+  client->SetPort(UnusedPort());
+  client->SetAddress("255.255.255.255");
+  client->SetActive(true);  // nothing raised here
+  EXPECT_EQ(events, (Events{"lookup", "connecting"}));
+  ASSERT_TRUE(PumpUntil([&] { return events.size() >= 3; }));
+  PumpFor(200);
+  ASSERT_EQ(events.size(), 3u) << testing::PrintToString(events);
+  EXPECT_EQ(events[2].rfind("error connect ", 0), 0u) << events[2];
+  EXPECT_NE(events[2], "error connect 0");
+  EXPECT_NE(client->Connection()->SocketHandle(), INVALID_SOCKET);
+  EXPECT_FALSE(client->Active());
+  client->Connection()->CloseConnection();
+  EXPECT_EQ(events.back(), "disconnect");
+
+  events.clear();
+  client->SetAddress("abc");
+  client->SetActive(true);
+  EXPECT_EQ(events, (Events{"lookup"})) << "no connect for a text that is no address";
+  ASSERT_TRUE(PumpUntil([&] { return events.size() >= 2; }));
+  PumpFor(200);
+  EXPECT_EQ(events, (Events{"lookup", "error connect 10049"}));
+  client->Connection()->CloseConnection();
+  EXPECT_EQ(events.back(), "disconnect");
+  EXPECT_TRUE(escaped.empty());
+}
+
+TEST_F(ClientSocketTest, ARefusalAtOnceIsForgottenWhenTheAttemptIsClosedOrSuperseded) {
+  Listener listener;
+  client->SetPort(listener.Port());
+  client->SetAddress("abc");
+  client->SetActive(true);
+  client->Connection()->CloseConnection();
+  EXPECT_EQ(events, (Events{"lookup", "disconnect"}));
+  PumpFor(300);
+  EXPECT_EQ(events, (Events{"lookup", "disconnect"}));
+
+  // Opened again to a good address before the failure was delivered: only
+  // the new attempt reports.
+  events.clear();
+  client->SetActive(true);
+  client->SetAddress("127.0.0.1");
+  client->SetActive(true);
+  SOCKET peer = INVALID_SOCKET;
+  ASSERT_TRUE(PumpUntil([&] {
+    if (peer == INVALID_SOCKET) peer = listener.Accept();
+    return Saw("write");
+  }));
+  peers.push_back(peer);
+  PumpFor(300);
+  EXPECT_EQ(events, (Events{"lookup", "lookup", "connecting", "connect", "write"}));
+  EXPECT_TRUE(client->Active());
+  EXPECT_TRUE(escaped.empty());
+}
+
+TEST_F(ClientSocketTest, ARefusalAtOnceLeftUnhandledClosesAndReachesTheCentralHandler) {
+  clearErrors = false;
+  client->SetPort(UnusedPort());
+  client->SetAddress("abc");
+  client->SetActive(true);  // still nothing raised inside the call
+  ASSERT_TRUE(PumpUntil([&] { return !escaped.empty(); }));
+  ASSERT_EQ(escaped.size(), 1u);
+  EXPECT_EQ(escaped[0].rfind("ESocketError: Windows socket error: ", 0), 0u) << escaped[0];
+  const std::string tail = "(10049), on API 'inet_addr'";
+  EXPECT_EQ(escaped[0].compare(escaped[0].size() - tail.size(), tail.size(), tail), 0) << escaped[0];
+  EXPECT_EQ(events, (Events{"lookup", "error connect 10049", "disconnect"}));
+  EXPECT_EQ(client->Connection()->SocketHandle(), INVALID_SOCKET);
+}
+
 TEST_F(ClientSocketTest, PeerCloseRaisesDisconnectAndCloses) {
   Listener listener;
   SOCKET peer = ConnectTo(listener);

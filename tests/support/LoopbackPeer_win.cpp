@@ -223,6 +223,25 @@ void LoopbackPeer::Drop() {
   }
 }
 
+void LoopbackPeer::Abort() {
+  Connection* current;
+  {
+    Locked guard(lock_);
+    current = Current();
+  }
+  if (!current || !current->socket) return;
+  current->stop = true;
+  WaitForSingleObject(current->reader.Get(), 10000);
+  ScopedSocket closing;
+  {
+    Locked guard(lock_);
+    closing = std::move(current->socket);
+  }
+  // Closed with a zero linger time: a reset instead of the orderly close.
+  linger abortive = {1, 0};
+  setsockopt(closing.Get(), SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&abortive), sizeof abortive);
+}
+
 void LoopbackPeer::Pace(int chunk, int pauseMs) {
   Locked guard(lock_);
   chunk_ = chunk;

@@ -69,6 +69,8 @@ class LoopbackPeer {
   bool Send(const std::string& bytes);
   // Closes the current connection (orderly: the other end reads its end).
   void Drop();
+  // Resets the current connection (the other end sees a reset).
+  void Abort();
   // chunk 0: the readers stop reading. Otherwise reads of at most chunk
   // bytes, pauseMs apart.
   void Pace(int chunk, int pauseMs);
