@@ -653,6 +653,23 @@ TEST_F(ConsoleBridgeLinked, ReplugCyclesWithAWriteEachTakeTheConsoleUpWithoutGro
   EXPECT_TRUE(Responsive());
 }
 
+TEST_F(ConsoleBridgeLinked, ASecondStartLeavesTheConsoleAndTheLinkToTheFirst) {
+  ASSERT_NO_FATAL_FAILURE(StartLinked());
+  const DWORD serial = PlugInUse();
+  // Started again, as from the Start menu after the log-on's autorun.
+  ts::ChildProcess again;
+  ASSERT_TRUE(again.Start(ts::AgentPath()));
+  EXPECT_EQ(again.Wait(2000), 0) << "the second start did not end by itself";
+  if (again.Running()) again.Kill();
+  std::string expected;
+  for (int i = 0; i < 10; ++i) {
+    ASSERT_TRUE(console.SendInput(serial, Numbered(i)));
+    expected += RecvMessage(i);
+  }
+  ExpectRelayedInOrder(expected);
+  EXPECT_EQ(peer.Accepted(), 1);
+}
+
 TEST_F(ConsoleBridgeLinked, AStatusRequestFollows3000MsAfterTheConsoleIsTakenIntoUse) {
   ASSERT_NO_FATAL_FAILURE(StartLinked());
   // The request that follows the connection comes first.

@@ -121,11 +121,10 @@ TEST_F(SingleInstance, ARestartByCrashReportingTakesTheAgentsPlace) {
       [&] {
         const std::vector<HWND> boxes = ts::ProcessWindows(first.Pid(), kBoxClass);
         box = boxes.empty() ? nullptr : boxes[0];
-        return box != nullptr;
+        return box != nullptr && GetDlgItem(box, kRestartId) != nullptr;
       },
       kStartTimeout))
-      << "no report box";
-  ASSERT_NE(GetDlgItem(box, kRestartId), nullptr);
+      << "no report box with its restart button";
   PostMessageW(box, WM_COMMAND, kRestartId, 0);
   EXPECT_EQ(first.Wait(20000), 2) << "a restart ends the old instance with 2";
   // The new instance waited for the old one, took its place and ran into the
