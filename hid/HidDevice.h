@@ -70,6 +70,8 @@ class THidDevice : public TObject {
   std::uint32_t MainBufferCount() const { return FMainBufferCount; }
   std::uint32_t ReadBufferCount() const { return FReadBufferCount; }
   bool HasReadThread() const { return FReadThread != nullptr; }
+  // A read thread stopped from inside its own hand-over, not yet reaped.
+  bool HasRetiredThread() const { return FRetiredThread != nullptr; }
   // True while MainHandle is open (diagnostics and tests).
   bool MainHandleOpen() const { return FMainHandle.IsValid(); }
 
