@@ -87,7 +87,7 @@ bool TfrmMain::WriteHidReport(const Bytes& bytes) {
     const DWORD error = GetLastError();
     // A console that stopped taking reports: the time-out was traced, the
     // writes skipped after it are counted and traced once it takes them again.
-    if (error != ERROR_BUSY) TraceFmt("WriteHidReport failed: error %d", static_cast<int>(error));
+    if (error != ERROR_RETRY) TraceFmt("WriteHidReport failed: error %d", static_cast<int>(error));
     return false;
   }
   if (const std::uint32_t skipped = FHidDevice->TakeSkippedWrites())

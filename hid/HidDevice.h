@@ -100,7 +100,7 @@ class THidDevice : public TObject {
   // Writes one whole report (report ID first) on MainHandle, which stays
   // open afterwards. Waits at most WriteTimeoutMs for the device to take it:
   // a device that stops taking reports must not freeze the main thread.
-  // After a time-out, further writes fail at once (ERROR_BUSY, counted as
+  // After a time-out, further writes fail at once (ERROR_RETRY, counted as
   // skipped) while the device still holds that write, and otherwise until a
   // write goes through or TWriteBackoff's pause is over. On failure the
   // thread's last error tells why (ERROR_TIMEOUT when the device did not

@@ -243,11 +243,11 @@ bool THidDevice::WriteReport(const void* buffer, unsigned count, unsigned* writt
   }
   if (FWrite && !FWrite->Done()) {
     FBackoff.Skip();
-    SetLastError(ERROR_BUSY);
+    SetLastError(ERROR_RETRY);
     return false;
   }
   if (!FBackoff.Allows(GetTickCount64())) {
-    SetLastError(ERROR_BUSY);
+    SetLastError(ERROR_RETRY);
     return false;
   }
   if (!FWrite) FWrite = std::make_unique<PendingWrite>();

@@ -494,34 +494,22 @@ TEST_F(ConsoleBridgeLinked, EveryReportArrivesOnceInOrderWhileTheMainThreadStall
   // held for 300 ms, so 300 reports wait in the read handle's buffers.
   constexpr int kReports = 10000;
   std::string expected;
-  LARGE_INTEGER frequency, start, now;
-  QueryPerformanceFrequency(&frequency);
-  QueryPerformanceCounter(&start);
-  int stalls = 0;
-  for (int i = 0; i < kReports; ++i) {
-    for (;;) {
-      QueryPerformanceCounter(&now);
-      if ((now.QuadPart - start.QuadPart) * 1000 / frequency.QuadPart >= i) break;
-      Sleep(0);
-    }
-    ASSERT_TRUE(console.SendInput(serial, Numbered(i)));
-    expected += RecvMessage(i);
-    if (i % 3000 == 1500 && stalls < 3) {
-      ++stalls;
-      ASSERT_NE(SuspendThread(thread), static_cast<DWORD>(-1));
-      const ULONGLONG resumeAt = GetTickCount64() + 300;
-      // Keep feeding while it is held.
-      for (++i; GetTickCount64() < resumeAt && i < kReports; ++i) {
-        ASSERT_TRUE(console.SendInput(serial, Numbered(i)));
-        expected += RecvMessage(i);
-        Sleep(1);
-      }
-      --i;
-      ResumeThread(thread);
-    }
+  for (int i = 0; i < kReports; ++i) expected += RecvMessage(i);
+  int stalls = 0, fed = 0;
+  for (int stallAt : {1500, 4500, 7500}) {
+    if (!FeedAt1000PerSecond(serial, fed, stallAt)) break;
+    fed = stallAt;
+    if (SuspendThread(thread) == static_cast<DWORD>(-1)) break;
+    ++stalls;
+    // Keep feeding while it is held.
+    const bool ok = FeedAt1000PerSecond(serial, fed, fed + 300);
+    ResumeThread(thread);
+    if (!ok) break;
+    fed += 300;
   }
+  EXPECT_TRUE(fed == 7800 && FeedAt1000PerSecond(serial, fed, kReports)) << "the console was gone";
   CloseHandle(thread);
-  EXPECT_EQ(stalls, 3);
+  ASSERT_EQ(stalls, 3);
   ExpectRelayedInOrder(expected);
 }
 
