@@ -84,9 +84,14 @@ bool TfrmMain::WriteHidReport(const Bytes& bytes) {
   if (length > 0) report.resize(length, 0x00);
   unsigned written = 0;
   if (!FHidDevice->WriteReport(report.data(), static_cast<unsigned>(report.size()), &written)) {
-    TraceFmt("WriteHidReport failed: error %d", static_cast<int>(GetLastError()));
+    const DWORD error = GetLastError();
+    // A console that stopped taking reports: the time-out was traced, the
+    // writes skipped after it are counted and traced once it takes them again.
+    if (error != ERROR_RETRY) TraceFmt("WriteHidReport failed: error %d", static_cast<int>(error));
     return false;
   }
+  if (const std::uint32_t skipped = FHidDevice->TakeSkippedWrites())
+    TraceFmt("WriteHidReport: %u reports skipped while the console stalled", static_cast<unsigned>(skipped));
   return true;
 }
 

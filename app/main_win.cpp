@@ -1,6 +1,8 @@
 // Program entry: the application object, its title, the main window, the
-// message loop.
+// message loop; one agent per log-on.
 #include "app/Components.h"
+#include "app/SingleInstance.h"
+#include "app/StatusText.h"
 #include "app/Texts.h"
 #include "app/frmMains.h"
 #include "crash/handler/CrashReporter.h"
@@ -10,7 +12,16 @@
 int main() {
   TApplication application;
   application.Initialize();
+  // Before anything else: a restarted instance has waited for the old one
+  // here, so it takes the agent's place rather than seeing it as another.
   InstallCrashReporting();
+  TSingleInstance instance(IsRestartedInstance());
+  if (!instance.First()) {
+    // Started again (the Start menu after the log-on's autorun): the running
+    // agent owns the console and the link; it shows its window instead.
+    if (!IsMinimizedStart(__argc, __argv)) instance.ShowRunningAgent();
+    return 0;
+  }
   application.SetTitle(texts::kTextAppTitle);
   RegisterAgentComponentClasses();
   TfrmMain* form = nullptr;
@@ -22,6 +33,7 @@ int main() {
   }
   if (form) {
     application.CreateForm(form);
+    instance.Serve(form);
     application.Run();
   }
   return 0;

@@ -84,6 +84,7 @@ THidDeviceController::~THidDeviceController() {
       // A holder that keeps the handler would leave its read thread running
       // into the libraries unloaded below, and so into unmapped code.
       device->StopReadThread();
+      device->ReapRetiredThread(true);
     } else {
       delete device;
     }
@@ -153,6 +154,10 @@ std::vector<std::unique_ptr<THidDevice>> THidDeviceController::EnumeratePresent(
 
 void THidDeviceController::DeviceChange() {
   bool changed = FChangeParam == kFirstNotification;
+  // What the devices let go of since the last change: read threads retired
+  // inside their own hand-over, writes the platform has completed since.
+  for (THidDevice* device : FDevices) device->ReapRetiredThread(false);
+  THidDevice::ReapAbandonedWrites();
   std::vector<std::unique_ptr<THidDevice>> present = EnumeratePresent();
   std::vector<DeviceIdentity> presentIds;
   presentIds.reserve(present.size());

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "hid/HidPnPInfo.h"
+#include "hid/WriteBackoff.h"
 #include "support/CriticalSection.h"
 #include "support/Delegate.h"
 #include "support/Exceptions.h"
@@ -69,6 +70,8 @@ class THidDevice : public TObject {
   std::uint32_t MainBufferCount() const { return FMainBufferCount; }
   std::uint32_t ReadBufferCount() const { return FReadBufferCount; }
   bool HasReadThread() const { return FReadThread != nullptr; }
+  // A read thread stopped from inside its own hand-over, not yet reaped.
+  bool HasRetiredThread() const { return FRetiredThread != nullptr; }
   // True while MainHandle is open (diagnostics and tests).
   bool MainHandleOpen() const { return FMainHandle.IsValid(); }
 
@@ -97,11 +100,18 @@ class THidDevice : public TObject {
   // Writes one whole report (report ID first) on MainHandle, which stays
   // open afterwards. Waits at most WriteTimeoutMs for the device to take it:
   // a device that stops taking reports must not freeze the main thread.
-  // While such a write is still held by the device, further writes fail at
-  // once (ERROR_BUSY). On failure the thread's last error tells why
-  // (ERROR_TIMEOUT when the device did not take the report in time).
+  // After a time-out, further writes fail at once (ERROR_RETRY, counted as
+  // skipped) while the device still holds that write, and otherwise until a
+  // write goes through or TWriteBackoff's pause is over. On failure the
+  // thread's last error tells why (ERROR_TIMEOUT when the device did not
+  // take the report in time).
   bool WriteReport(const void* buffer, unsigned count, unsigned* written);
   static constexpr DWORD WriteTimeoutMs = 200;
+  // Writes skipped since the last call; resets the count.
+  std::uint32_t TakeSkippedWrites() { return FBackoff.TakeSkipped(); }
+  // Frees the records of abandoned writes the platform has completed since.
+  // Main thread; called on every write and device change.
+  static void ReapAbandonedWrites();
 
   // False when an open handle of the device no longer answers (the device
   // was removed since it was opened); true when none is open.
@@ -134,7 +144,12 @@ class THidDevice : public TObject {
   void StopReadThread();
   void CloseReadHandleLocked();
   void RetireReadThread();
-  void ReapRetiredThread();
+  // Joins and frees a retired read thread once no hand-over can use it any
+  // more; without `wait` only when it has already ended.
+  void ReapRetiredThread(bool wait);
+  // Gives the write record up with MainHandle (to the abandoned ones while
+  // the device still holds the write).
+  void ReleaseWrite();
 
   THidDeviceController* FController = nullptr;
   // Read by the read thread too.
@@ -161,6 +176,8 @@ class THidDevice : public TObject {
   // use its record and bytes until it ends, so they outlive a time-out.
   struct PendingWrite;
   std::unique_ptr<PendingWrite> FWrite;
+  static std::vector<std::unique_ptr<PendingWrite>>& AbandonedWrites();
+  TWriteBackoff FBackoff;
   // Guards FReadHandle, FReadOverlap and FReadPending between the main thread
   // (which closes the handle on unplug) and the read thread (which starts
   // reads on it), so no read is ever started on a closed or reused handle.

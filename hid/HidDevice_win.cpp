@@ -31,9 +31,34 @@ struct THidDevice::PendingWrite {
   ScopedKernelHandle done{CreateEventA(nullptr, TRUE, TRUE, nullptr)};
   OVERLAPPED overlapped = {};
   std::vector<std::uint8_t> bytes;
+  // Timed out while the device still held it: its outcome is still to come.
+  bool held = false;
   PendingWrite() { overlapped.hEvent = done.Get(); }
   bool Done() const { return WaitForSingleObject(done.Get(), 0) == WAIT_OBJECT_0; }
 };
+
+// Writes whose handle was closed while the device still held them: the
+// platform writes their outcome into the record until it completes them
+// (closing the handle cancels them), so they wait here, main thread only,
+// and go once done. Never destroyed: at process exit an unfinished one must
+// not be freed under the platform either.
+std::vector<std::unique_ptr<THidDevice::PendingWrite>>& THidDevice::AbandonedWrites() {
+  static auto* writes = new std::vector<std::unique_ptr<PendingWrite>>;
+  return *writes;
+}
+
+void THidDevice::ReapAbandonedWrites() {
+  auto& writes = AbandonedWrites();
+  writes.erase(std::remove_if(writes.begin(), writes.end(), [](const auto& write) { return write->Done(); }),
+               writes.end());
+}
+
+void THidDevice::ReleaseWrite() {
+  if (!FWrite) return;
+  if (!FWrite->Done()) AbandonedWrites().push_back(std::move(FWrite));
+  FWrite.reset();
+  ReapAbandonedWrites();
+}
 
 THidDevice::THidDevice(std::unique_ptr<THidPnPInfo> pnpInfo, THidDeviceController* controller)
     : FController(controller), FPnPInfo(std::move(pnpInfo)) {
@@ -54,14 +79,10 @@ THidDevice::~THidDevice() {
   const THidDataEvent data = FOnData;
   const THidPlugEvent unplug = OnUnplug;
   SetOnData(THidDataEvent());  // stops the read thread
-  ReapRetiredThread();
+  ReapRetiredThread(true);
   OnUnplug = THidPlugEvent();
   CloseMainHandle();
   CloseReadHandle();
-  // A write the device never finished keeps its record: the platform may
-  // still complete it into that memory.
-  if (FWrite && !FWrite->Done()) static_cast<void>(FWrite.release());
-  FWrite.reset();
   if (FPreparsedData && HidApi.HidD_FreePreparsedData) HidApi.HidD_FreePreparsedData(FPreparsedData);
   FPreparsedData = nullptr;
 
@@ -130,9 +151,9 @@ bool THidDevice::OpenMainHandle() {
 }
 
 void THidDevice::CloseMainHandle() {
-  // A write the device still holds stays with the old handle; its record is
-  // left to the platform (never freed) so that the next handle can write again.
-  if (FWrite && !FWrite->Done()) static_cast<void>(FWrite.release());
+  // A write the device still holds stays with the old handle until the
+  // platform completes it; the next handle writes with a record of its own.
+  ReleaseWrite();
   FMainHandle.Reset();
   FMainBufferCount = 0;
 }
@@ -212,12 +233,30 @@ void THidDevice::SetThreadSleepTime(std::int32_t milliseconds) {
 
 bool THidDevice::WriteReport(const void* buffer, unsigned count, unsigned* written) {
   if (written) *written = 0;
+  ReapAbandonedWrites();
   if (!OpenMainHandle()) return false;
+  if (FWrite && FWrite->held && FWrite->Done()) {
+    // The device finished the write it held past its time-out.
+    FWrite->held = false;
+    DWORD done = 0;
+    if (GetOverlappedResult(FMainHandle.Get(), &FWrite->overlapped, &done, FALSE)) FBackoff.Succeeded();
+  }
   if (FWrite && !FWrite->Done()) {
-    SetLastError(ERROR_BUSY);
+    FBackoff.Skip();
+    SetLastError(ERROR_RETRY);
+    return false;
+  }
+  if (!FBackoff.Allows(GetTickCount64())) {
+    SetLastError(ERROR_RETRY);
     return false;
   }
   if (!FWrite) FWrite = std::make_unique<PendingWrite>();
+  if (!FWrite->done) {
+    const DWORD error = GetLastError();
+    FWrite.reset();
+    SetLastError(error);
+    return false;
+  }
   const auto* bytes = static_cast<const std::uint8_t*>(buffer);
   FWrite->bytes.assign(bytes, bytes + count);
   OVERLAPPED& overlapped = FWrite->overlapped;
@@ -235,6 +274,9 @@ bool THidDevice::WriteReport(const void* buffer, unsigned count, unsigned* writt
     if (WaitForSingleObject(event, WriteTimeoutMs) != WAIT_OBJECT_0) {
       CancelIoEx(FMainHandle.Get(), &overlapped);
       if (WaitForSingleObject(event, 50) != WAIT_OBJECT_0) {
+        // Still held: it keeps the record until the device lets it go.
+        FWrite->held = true;
+        FBackoff.TimedOut(GetTickCount64());
         SetLastError(ERROR_TIMEOUT);
         return false;
       }
@@ -243,9 +285,16 @@ bool THidDevice::WriteReport(const void* buffer, unsigned count, unsigned* writt
   DWORD done = 0;
   if (!GetOverlappedResult(FMainHandle.Get(), &overlapped, &done, FALSE)) {
     const DWORD error = GetLastError();
-    SetLastError(error == ERROR_OPERATION_ABORTED ? ERROR_TIMEOUT : error);
+    if (error == ERROR_OPERATION_ABORTED) {
+      // Our own cancel after the time-out.
+      FBackoff.TimedOut(GetTickCount64());
+      SetLastError(ERROR_TIMEOUT);
+    } else {
+      SetLastError(error);
+    }
     return false;
   }
+  FBackoff.Succeeded();
   if (written) *written = done;
   return true;
 }
@@ -308,7 +357,7 @@ bool THidDevice::CancelPendingIo() {
 
 void THidDevice::StartReadThread() {
   if (FOnData && FPlugged && FClaimed && FReadWriteAccess && !FReadThread) {
-    ReapRetiredThread();
+    ReapRetiredThread(true);
     FReadThread = new THidDeviceReadThread(this);
     FReadThread->Start();
   }
@@ -331,14 +380,17 @@ void THidDevice::StopReadThread() {
 }
 
 void THidDevice::RetireReadThread() {
-  ReapRetiredThread();
+  ReapRetiredThread(true);
   FReadThread->Terminate();
   FRetiredThread = FReadThread;
   FReadThread = nullptr;
 }
 
-void THidDevice::ReapRetiredThread() {
+void THidDevice::ReapRetiredThread(bool wait) {
+  // A thread still inside its hand-over waits for the very call that would
+  // wait for it here.
   if (!FRetiredThread || FRetiredThread->Delivering()) return;
+  if (!wait && !FRetiredThread->Finished()) return;
   FRetiredThread->WaitFor();
   delete FRetiredThread;
   FRetiredThread = nullptr;

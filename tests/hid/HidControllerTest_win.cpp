@@ -455,6 +455,38 @@ TEST_F(HidSim, DestroyingTheControllerReportsTheClaimedDeviceUnplugged) {
 // The unplug of a device whose read is outstanding: the read handle closes
 // on the main thread while the read thread waits on it. Repeated, since the
 // race is the point; each round replugs the same console.
+// A handler that lets the device go from inside the hand-over (an unplug
+// handled in a modal box's loop): the thread cannot be waited for there.
+struct LetGoInsideTheHandOver {
+  THidDevice* device = nullptr;
+  bool retiredInside = false;
+  void Data(THidDevice* d, std::uint8_t, const std::uint8_t*, std::uint16_t) {
+    d->SetOnData(THidDataEvent());
+    retiredInside = !d->HasReadThread() && d->HasRetiredThread();
+  }
+};
+
+TEST_F(HidSim, AThreadStoppedInsideItsHandOverIsGivenBackOnceItHasEnded) {
+  const DWORD a = Plug(Console(), false);
+  Start();
+  THidDevice* d = Listed(0);
+  ASSERT_TRUE(d->Claim());
+  LetGoInsideTheHandOver handler;
+  d->SetOnData(THidDataEvent::Bind<&LetGoInsideTheHandOver::Data>(&handler));
+  ASSERT_TRUE(Reading(d));
+  ASSERT_TRUE(console.SendInput(a, Report(33, 1)));
+  ASSERT_TRUE(PumpUntil([&] { return handler.retiredInside; }, 5000));
+  // Nothing else touches this device again (an unplugged console stays
+  // listed): the next change reaps the thread once it has ended.
+  EXPECT_TRUE(PumpUntil(
+      [&] {
+        controller->DeviceChange();
+        return !d->HasRetiredThread();
+      },
+      5000));
+  delete d;
+}
+
 TEST_F(HidSim, UnplugWhileAReadIsOutstandingNeverReadsAClosedHandle) {
   Start(false);
   const DWORD a = Plug(Console());

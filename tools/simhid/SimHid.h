@@ -71,6 +71,12 @@ class TSimHid {
   // Holds every output report the device receives (the write does not
   // complete) until called again with false.
   bool StallWrites(DWORD serial, bool stall);
+  // A console that holds every output report and completes the write's
+  // cancel at once: each write is held for `ms` (pick a little more than
+  // the writer's time-out) and then completes as cancelled. The platform's
+  // class driver passes no cancel of a write down to the device, so the
+  // device times it instead. 0 takes reports again.
+  bool CancelWritesAfter(DWORD serial, DWORD ms);
   // Output reports the device received so far, oldest first, report ID
   // first and as long as the device's output report.
   std::vector<Report> OutputReports(DWORD serial) const;

@@ -87,6 +87,7 @@ typedef struct {
   volatile LONG outputLock; /* one frame at a time on the output connection */
   BOOLEAN removed;
   BOOLEAN stallWrites;
+  volatile LONG cancelWritesAfterMs; /* 0: writes are not held for a cancel */
   UCHAR descriptor[64];
   USHORT descriptorLength;
   UCHAR* queue;           /* INPUT_QUEUE reports of inputLength bytes, ID first */
@@ -406,6 +407,10 @@ static VOID NTAPI ReadCommands(PVOID context) {
     if (kind == SIMHID_EXIT) break;
     if (kind == SIMHID_INPUT && length > 0) {
       DeliverInput(device, frame + 1, length);
+    } else if (kind == SIMHID_CANCEL_WRITES && length == sizeof(LONG)) {
+      LONG ms;
+      CopyBytes(&ms, frame + 1, sizeof ms);
+      InterlockedExchange(&device->cancelWritesAfterMs, ms < 0 ? 0 : ms);
     } else if (kind == SIMHID_STALL_WRITES && length == 1) {
       Lock(&device->lock);
       device->stallWrites = frame[1] != 0;
@@ -528,6 +533,19 @@ static NTSTATUS NTAPI InternalControl(PDEVICE_OBJECT object, PIRP irp) {
       if (device->removed) {
         Unlock(&device->lock);
         status = STATUS_DEVICE_NOT_CONNECTED;
+        break;
+      }
+      if (device->cancelWritesAfterMs) {
+        /* A console that holds every report and completes a cancel at once.
+         * The class driver passes no cancel of a write down to us (a held
+         * write's cancel never completes, see stallWrites), so the device
+         * completes the write as cancelled once the writer has given up on
+         * it: the writer sees its cancel complete at once. */
+        LARGE_INTEGER pause;
+        pause.QuadPart = -10000LL * device->cancelWritesAfterMs;
+        Unlock(&device->lock);
+        KeDelayExecutionThread(KernelMode, FALSE, &pause);
+        status = STATUS_CANCELLED;
         break;
       }
       if (device->stallWrites) {

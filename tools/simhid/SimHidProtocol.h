@@ -23,6 +23,8 @@
 #define SIMHID_CONFIG 'C'         /* payload: SimHidConfig */
 #define SIMHID_INPUT 'I'          /* an input report, report ID first */
 #define SIMHID_STALL_WRITES 'S'   /* payload: one byte, 1 holds every write until 0 */
+#define SIMHID_CANCEL_WRITES 'A'  /* payload: 32-bit ms; every write is held that long, then completes
+                                   * as cancelled; 0 takes writes again */
 #define SIMHID_EXIT 'X'           /* the command reader ends */
 
 #pragma pack(push, 1)

@@ -458,6 +458,12 @@ bool TSimHid::StallWrites(DWORD serial, bool stall) {
   return slot && slot->Send(SIMHID_STALL_WRITES, &flag, 1);
 }
 
+bool TSimHid::CancelWritesAfter(DWORD serial, DWORD ms) {
+  Slot* slot = Find(serial);
+  const std::uint32_t payload = ms;
+  return slot && slot->Send(SIMHID_CANCEL_WRITES, &payload, sizeof payload);
+}
+
 std::vector<Report> TSimHid::OutputReports(DWORD serial) const {
   Slot* slot = Find(serial);
   if (!slot) return {};

@@ -8,6 +8,8 @@
 //         unplug       unplug the console
 //         replug       plug the same console in again (same instance)
 //         stall 1|0    hold the console's output reports, or take them again
+//         cancel MS    hold each output report MS ms, then complete it as
+//                      cancelled (0: take them again)
 //         outputs      print the output reports received so far, in hex
 //         path         print the console's HID interface path
 //         quit
@@ -82,6 +84,8 @@ int Run(int argc, char** argv) {
       std::printf(console.Replug(serial) ? "replugged\n" : "replug failed: %s\n", console.LastError().c_str());
     } else if (command == "stall") {
       console.StallWrites(serial, rest == "1");
+    } else if (command == "cancel") {
+      console.CancelWritesAfter(serial, static_cast<DWORD>(std::strtoul(rest.c_str(), nullptr, 0)));
     } else if (command == "outputs") {
       for (const Report& report : console.OutputReports(serial)) std::printf("%s\n", Hex(report).c_str());
     } else if (command == "path") {
