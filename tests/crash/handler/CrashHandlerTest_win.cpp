@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <sstream>
@@ -429,4 +431,161 @@ TEST(CrashHandler, ExceptionsThatCannotContinueShowContinueDisabled) {
     PostMessageW(box, WM_CLOSE, 0, 0);
     EXPECT_EQ(target.Process().Wait(10000), 1);
   }
+}
+
+namespace {
+
+// The saved report whose header has `field`, newest first; empty when none.
+std::string SavedReportWith(const std::string& field, int timeoutMs) {
+  std::string report;
+  WaitUntil(
+      [&] {
+        const std::string text = ReadWholeFile(BugReportFile());
+        const std::size_t at = text.rfind("\r\n" + field + " ");
+        if (at == std::string::npos) return false;
+        const std::size_t start = text.rfind("date/time", at);
+        const std::size_t end = text.find("\r\ndate/time", at);
+        report = text.substr(start == std::string::npos ? 0 : start,
+                             end == std::string::npos ? std::string::npos : end - start);
+        return true;
+      },
+      timeoutMs);
+  return report;
+}
+
+// The process answers: a posted message is handled within a short while.
+bool Answers(Target& target) {
+  const std::size_t before = target.Count("event");
+  target.PostEvent();
+  return target.WaitForLines("event", before + 1, 5000);
+}
+
+}  // namespace
+
+// A handler that fails on every tick while the first box is open: the
+// thread's other timers keep their pace, no second box opens, and the report
+// counts what came meanwhile.
+TEST(CrashHandlerStorm, RepeatedExceptionsWhileTheBoxIsOpenAreCountedAndTheLoopKeepsItsPace) {
+  DeleteFileA(BugReportFile().c_str());
+  Target target("storm");
+  ASSERT_TRUE(target.Started());
+  HWND box = WaitForBox(target.Pid());
+  ASSERT_NE(box, nullptr);
+  EXPECT_EQ(ShownException(box), "EConvertError: storm");
+
+  const std::size_t ticksBefore = target.Count("tick");
+  const DWORD start = GetTickCount();
+  std::size_t mostBoxes = 0;
+  int silent = 0;
+  while (GetTickCount() - start < 60000) {
+    Sleep(2000);
+    mostBoxes = std::max(mostBoxes, Boxes(target.Pid()).size());
+    if (!Answers(target)) ++silent;
+  }
+  const DWORD elapsed = GetTickCount() - start;
+  const std::size_t ticks = target.Count("tick") - ticksBefore;
+  const std::size_t expected = elapsed / 100;
+  std::printf("storm: %zu of %zu ticks of the 100 ms timer in %lu ms with the box open\n", ticks, expected,
+              static_cast<unsigned long>(elapsed));
+  EXPECT_GE(ticks * 10, expected * 9);
+  EXPECT_EQ(mostBoxes, 1u);
+  EXPECT_EQ(silent, 0);
+  EXPECT_TRUE(IsWindow(box));
+
+  Press(box, kContinueId);
+  ASSERT_TRUE(BoxGone(box, 10000));
+  const std::string report = SavedReportWith("further exceptions", 20000);
+  ASSERT_FALSE(report.empty()) << "no report counts the further exceptions";
+  const long further = std::atol(Field(report, "further exceptions").c_str());
+  std::printf("storm: the report counts %ld further exceptions\n", further);
+  // The 20 ms timer ticks at least as often as the 100 ms one.
+  EXPECT_GE(static_cast<std::size_t>(further), ticks);
+  EXPECT_EQ(Field(report, "exception message"), "storm");
+  const std::string listed = rl::Section(report, "further exceptions");
+  EXPECT_NE(listed.find("EConvertError: storm"), std::string::npos) << listed;
+  EXPECT_NE(listed.find(" more"), std::string::npos) << listed;
+  // The storm goes on after Continue: the next exception gets a box of its own.
+  EXPECT_NE(WaitForBox(target.Pid()), nullptr);
+  EXPECT_EQ(target.Process().Close(15000), 0);
+}
+
+TEST(CrashHandlerContainment, ExceptionHandlerWritingThroughNullLeavesTheProgramRunningAndTheReportSaved) {
+  DeleteFileA(BugReportFile().c_str());
+  Target target("handler-av");
+  ASSERT_TRUE(target.Started());
+  HWND box = WaitForBox(target.Pid());
+  ASSERT_NE(box, nullptr) << "the handler's fault stopped the handling";
+  EXPECT_EQ(ShownException(box), "EConvertError: 'abc' is not a valid integer value");
+  ContinueAndCheckAlive(target, box);
+  EXPECT_FALSE(LastSavedReport("EConvertError").empty()) << "not saved";
+  EXPECT_EQ(target.Process().Close(10000), 0);
+}
+
+// A fault inside a system DLL cannot become an exception: the handling is
+// given up, the report saved as far as it got, and a new handling thread
+// serves the next exception.
+TEST(CrashHandlerContainment, FaultOutsideTheProgramOnTheHandlingThreadSavesTheReportAndReleasesTheThread) {
+  DeleteFileA(BugReportFile().c_str());
+  Target target("handler-foreign-av");
+  ASSERT_TRUE(target.Started());
+  ASSERT_TRUE(target.WaitForLines("exception n=1", 1, 15000));
+  EXPECT_FALSE(LastSavedReport("EConvertError").empty()) << "not saved";
+  EXPECT_TRUE(TicksGoOn(target));
+  EXPECT_TRUE(Answers(target));
+  EXPECT_TRUE(Boxes(target.Pid()).empty());
+  EXPECT_EQ(target.Count("raised nothing"), 0u);
+
+  for (HWND w : ProcessWindows(target.Pid(), L"QEXHiddenWindow")) PostMessageW(w, WM_APP + 1, 0, 0);
+  HWND box = WaitForBox(target.Pid());
+  ASSERT_NE(box, nullptr) << "no handling after the failure";
+  EXPECT_TRUE(target.WaitForLines("exception n=2", 1, 5000));
+  ContinueAndCheckAlive(target, box);
+  EXPECT_EQ(target.Process().Close(10000), 0);
+}
+
+// The program is asked to close while the box is open: the report is saved
+// before the process ends.
+TEST(CrashHandlerClosing, CloseWhileTheBoxIsOpenSavesTheReportAndEnds) {
+  DeleteFileA(BugReportFile().c_str());
+  Target target("throw");
+  ASSERT_TRUE(target.Started());
+  HWND box = WaitForBox(target.Pid());
+  ASSERT_NE(box, nullptr);
+  ShownException(box);
+  // Only the program's own window: the box is not told.
+  for (HWND w : ProcessWindows(target.Pid(), L"QEXHiddenWindow")) PostMessageW(w, WM_CLOSE, 0, 0);
+  EXPECT_EQ(target.Process().Wait(10000), 0);
+  const std::string text = ReadWholeFile(BugReportFile());
+  EXPECT_EQ(Field(text, "exception class"), "EConvertError") << "not saved";
+  EXPECT_EQ(text.find(std::string(1, '\0')), std::string::npos);
+}
+
+TEST(CrashHandlerClosing, EndOfSessionWhileTheBoxIsOpenSavesTheReportFirst) {
+  DeleteFileA(BugReportFile().c_str());
+  Target target("throw");
+  ASSERT_TRUE(target.Started());
+  HWND box = WaitForBox(target.Pid());
+  ASSERT_NE(box, nullptr);
+  ShownException(box);
+  const auto apps = ProcessWindows(target.Pid(), L"QEXApplication");
+  ASSERT_EQ(apps.size(), 1u);
+  DWORD_PTR answer = 0;
+  SendMessageTimeoutW(apps[0], WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF, SMTO_BLOCK, Scaled(10000), &answer);
+  ASSERT_NE(SendMessageTimeoutW(apps[0], WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF, SMTO_BLOCK, Scaled(10000), &answer),
+            0);
+  // Saved by the time the window answered: the platform ends the process then.
+  EXPECT_EQ(Field(ReadWholeFile(BugReportFile()), "exception class"), "EConvertError") << "not saved";
+  target.Process().Kill();
+}
+
+TEST(CrashHandlerContainment, HandOverWritingThroughNullReachesTheWorkerAndCanContinue) {
+  Target target("handover-av");
+  ASSERT_TRUE(target.Started());
+  HWND box = WaitForBox(target.Pid());
+  ASSERT_NE(box, nullptr);
+  const std::string shown = ShownException(box);
+  EXPECT_EQ(shown.rfind("EAccessViolation: Access violation at address ", 0), 0u) << shown;
+  EXPECT_EQ(target.First("worker got"), "worker got EAccessViolation");
+  ContinueAndCheckAlive(target, box);
+  EXPECT_EQ(target.Process().Close(10000), 0);
 }
