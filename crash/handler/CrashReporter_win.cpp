@@ -29,20 +29,11 @@ LONG WINAPI UnhandledFilter(EXCEPTION_POINTERS* info) {
   // (reported there, with the exception).
   if ((record->ExceptionCode & 0x00FFFFFF) == 0x00474343 && (record->ExceptionCode >> 24) <= 0x22)
     return EXCEPTION_CONTINUE_EXECUTION;
-  FaultRecord fault;
-  fault.code = record->ExceptionCode;
-  fault.address = reinterpret_cast<ULONG_PTR>(record->ExceptionAddress);
-  fault.pointer_digits = static_cast<int>(sizeof(void*) * 2);
-  if (fault.code == fault_code::kAccessViolation && record->NumberParameters >= 2) {
-    fault.has_access = true;
-    fault.access = static_cast<std::uint32_t>(record->ExceptionInformation[0]);
-    fault.target = record->ExceptionInformation[1];
-  }
-  fault.module = ModuleFileNameOf(record->ExceptionAddress);
-  auto context = std::make_shared<std::vector<unsigned char>>(
-      reinterpret_cast<const unsigned char*>(info->ContextRecord),
-      reinterpret_cast<const unsigned char*>(info->ContextRecord) + sizeof(CONTEXT));
-  ReportException(MakeFaultException(fault, std::move(context)), Interception::UnhandledFilter, false);
+  // Too little stack is left to build anything on: the handling thread
+  // builds the exception from a static copy.
+  if (record->ExceptionCode == fault_code::kStackOverflow && GetCurrentThreadId() != gReporter.threadId)
+    HandOverStackOverflow(*record, *info->ContextRecord);
+  ReportException(FaultException(*record, *info->ContextRecord), Interception::UnhandledFilter, false);
   TerminateProcess(GetCurrentProcess(), 1);
   return EXCEPTION_EXECUTE_HANDLER;
 }
@@ -86,6 +77,7 @@ constexpr DWORD kFinishReportMs = 5000;
 bool CreateHandOff() {
   gReporter.wake.Reset(CreateEventA(nullptr, FALSE, FALSE, nullptr));
   gReporter.idle.Reset(CreateEventA(nullptr, TRUE, TRUE, nullptr));
+  gReporter.overflowDone.Reset(CreateEventA(nullptr, TRUE, FALSE, nullptr));
   gReporter.waitSlot = TlsAlloc();
   return gReporter.wake && gReporter.idle && gReporter.waitSlot != TLS_OUT_OF_INDEXES;
 }
@@ -98,6 +90,23 @@ BOOL CALLBACK CloseThreadWindow(HWND window, LPARAM) {
 }
 
 }  // namespace
+
+std::exception_ptr FaultException(const EXCEPTION_RECORD& record, const CONTEXT& context) {
+  FaultRecord fault;
+  fault.code = record.ExceptionCode;
+  fault.address = reinterpret_cast<ULONG_PTR>(record.ExceptionAddress);
+  fault.pointer_digits = static_cast<int>(sizeof(void*) * 2);
+  if (fault.code == fault_code::kAccessViolation && record.NumberParameters >= 2) {
+    fault.has_access = true;
+    fault.access = static_cast<std::uint32_t>(record.ExceptionInformation[0]);
+    fault.target = record.ExceptionInformation[1];
+  }
+  fault.module = ModuleFileNameOf(record.ExceptionAddress);
+  auto bytes = std::make_shared<std::vector<unsigned char>>(reinterpret_cast<const unsigned char*>(&context),
+                                                            reinterpret_cast<const unsigned char*>(&context) +
+                                                                sizeof(CONTEXT));
+  return MakeFaultException(fault, std::move(bytes));
+}
 
 bool StartHandlingThread() {
   DWORD id = 0;

@@ -5,6 +5,8 @@
 // while it waits for its own report (the main thread dispatches its messages
 // meanwhile) counts the new exception into that report instead of nesting a
 // second wait and a second box.
+#include <atomic>
+#include <cstring>
 #include <mutex>
 #include <new>
 
@@ -128,6 +130,34 @@ void CountFurther(Job& job, const std::exception_ptr& error) {
   job.further.Add(CurrentLocalTime(), className, message);
 }
 
+// One stack overflow at a time; a second overflowing thread waits with the
+// first, and the process ends after the first report.
+struct alignas(16) OverflowSlot {
+  CONTEXT context;
+  EXCEPTION_RECORD record;
+  DWORD threadId;
+  std::atomic<DWORD> state;  // 0 free, 1 being filled, 2 waiting for the handling thread, 3 taken
+};
+OverflowSlot g_overflow;
+
+// On the handling thread: the stack overflow handed over, if any, as a job
+// that cannot continue.
+Job* TakeStackOverflow() {
+  DWORD waiting = 2;
+  if (!g_overflow.state.compare_exchange_strong(waiting, 3)) return nullptr;
+  Job* job = new (std::nothrow) Job;
+  if (!job) return nullptr;
+  job->references = 1;  // nobody waits on the job itself
+  job->stackOverflow = true;
+  job->error = FaultException(g_overflow.record, g_overflow.context);
+  job->point = Interception::UnhandledFilter;
+  job->canContinue = false;
+  job->threadId = g_overflow.threadId;
+  job->codeAddress = g_overflow.record.ExceptionAddress;
+  job->done.Reset(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+  return job;
+}
+
 void TraceRefused(const std::exception_ptr& error) {
   try {
     std::string className, message;
@@ -161,26 +191,46 @@ DWORD WINAPI HandlingThreadProc(void*) {
   // guards of its processing catch, like one in a message handler.
   FaultGuardScope guard;
   while (!gReporter.stopping) {
-    HandlingRequest request;
-    bool taken = false;
-    {
-      std::lock_guard<CriticalSection> hold(gReporter.queueLock);
-      taken = gReporter.queue.Pop(request);
+    Job* job = TakeStackOverflow();
+    if (!job) {
+      HandlingRequest request;
+      bool taken = false;
+      {
+        std::lock_guard<CriticalSection> hold(gReporter.queueLock);
+        taken = gReporter.queue.Pop(request);
+      }
+      if (!taken) {
+        WaitForSingleObject(gReporter.wake.Get(), INFINITE);
+        continue;
+      }
+      job = static_cast<Job*>(request.exceptionObject);
     }
-    if (!taken) {
-      WaitForSingleObject(gReporter.wake.Get(), INFINITE);
-      continue;
-    }
-    Job* job = static_cast<Job*>(request.exceptionObject);
     ResetEvent(gReporter.idle.Get());
     gReporter.current = job;
     ProcessGuarded(*job);
     ReserveMemory();
     gReporter.current = nullptr;
+    const bool overflow = job->stackOverflow;
     FinishJob(job);
+    if (overflow) SetEvent(gReporter.overflowDone.Get());
     SetEvent(gReporter.idle.Get());
   }
   return 0;
+}
+
+void HandOverStackOverflow(const EXCEPTION_RECORD& record, const CONTEXT& context) {
+  DWORD free = 0;
+  if (gReporter.active && g_overflow.state.compare_exchange_strong(free, 1)) {
+    std::memcpy(&g_overflow.context, &context, sizeof(CONTEXT));
+    std::memcpy(&g_overflow.record, &record, sizeof(EXCEPTION_RECORD));
+    g_overflow.record.ExceptionRecord = nullptr;
+    g_overflow.threadId = GetCurrentThreadId();
+    g_overflow.state = 2;
+    SetEvent(gReporter.wake.Get());
+  }
+  WaitForSingleObject(gReporter.overflowDone.Get(), INFINITE);
+  TerminateProcess(GetCurrentProcess(), 1);
+  ExitProcess(1);
 }
 
 void ReportException(std::exception_ptr error, Interception point, bool canContinue) {

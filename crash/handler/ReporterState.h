@@ -33,8 +33,8 @@ struct Job {
   ScopedKernelHandle done;
   // Raised by the same thread while it waited for this report.
   FurtherExceptions further;
-  // One of those could not continue: the thread ends once this is handled.
-  std::atomic<bool> endAfter{false};
+  // Handed over through the stack-overflow slot, not queued.
+  bool stackOverflow = false;
 };
 static_assert(std::atomic<long>::is_always_lock_free, "the job's count is touched on the crash path");
 
@@ -67,6 +67,8 @@ struct Reporter {
   // Per-thread slot: the job the thread waits for, null while it waits for
   // none.
   DWORD waitSlot = 0xFFFFFFFF;  // TLS_OUT_OF_INDEXES
+  // A stack overflow waits here until its report is handled (manual-reset).
+  ScopedKernelHandle overflowDone;
   CriticalSection stateLock;   // history, counter, handlers, reserve
   ExceptionTimeHistory history;
   bool restarted = false;
@@ -90,6 +92,15 @@ extern Reporter gReporter;
 
 // Address space and memory held back for the handling (see ReleaseReserve).
 void ReserveMemory();
+
+// The exception object of a structured exception (class by its code).
+std::exception_ptr FaultException(const EXCEPTION_RECORD& record, const CONTEXT& context);
+
+// A stack overflow: the record and context go into a static slot that the
+// handling thread takes, since the overflowing thread has only the stack
+// the platform keeps back for it. Waits; ends the process with code 1 when
+// handling ends without doing so.
+[[noreturn]] void HandOverStackOverflow(const EXCEPTION_RECORD& record, const CONTEXT& context);
 
 // Queues one request and wakes the handling thread; false at once when the
 // queue is full. Never waits.

@@ -589,3 +589,39 @@ TEST(CrashHandlerContainment, HandOverWritingThroughNullReachesTheWorkerAndCanCo
   ContinueAndCheckAlive(target, box);
   EXPECT_EQ(target.Process().Close(10000), 0);
 }
+
+TEST(CrashHandlerContainment, StackDumpOfAFaultThatCanContinueShowsTheStackAsItWasAtTheFault) {
+  DeleteFileA(BugReportFile().c_str());
+  Target target("av-stack");
+  ASSERT_TRUE(target.Started());
+  HWND box = WaitForBox(target.Pid());
+  ASSERT_NE(box, nullptr);
+  ContinueAndCheckAlive(target, box);
+  const std::string report = LastSavedReport("EAccessViolation");
+  ASSERT_FALSE(report.empty()) << "not saved";
+  // The character column of each line, joined: the marker may start
+  // anywhere in a line.
+  const std::string dump = rl::Section(report, "stack dump");
+  std::string chars;
+  std::istringstream lines(dump);
+  for (std::string line; std::getline(lines, line);) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line.size() > 16) chars += line.substr(line.size() - 16);
+  }
+  EXPECT_NE(chars.find("QEXSTACKMARKER01QEXSTACKMARKER02"), std::string::npos) << dump;
+  EXPECT_EQ(target.Process().Close(10000), 0);
+}
+
+TEST(CrashHandlerContainment, StackOverflowIsReportedAndCannotContinue) {
+  DeleteFileA(BugReportFile().c_str());
+  Target target("overflow");
+  ASSERT_TRUE(target.Started());
+  HWND box = WaitForBox(target.Pid());
+  ASSERT_NE(box, nullptr);
+  const std::string shown = ShownException(box);
+  EXPECT_EQ(shown.rfind("EStackOverflow: ", 0), 0u) << shown;
+  EXPECT_FALSE(IsWindowEnabled(GetDlgItem(box, kContinueId)));
+  Press(box, kCloseId);
+  EXPECT_EQ(target.Process().Wait(15000), 1);
+  EXPECT_EQ(Field(LastSavedReport("EStackOverflow"), "exception class"), "EStackOverflow");
+}

@@ -8,6 +8,8 @@
 //   handler-av    the program's exception handler writes through null
 //   handler-foreign-av  the same inside a system DLL, for the first exception
 //   handover-av   a thread object hands over a call that writes through null
+//   av-stack      a fault below a marker on the stack
+//   overflow      a handler that recurses until the stack is exhausted
 #include <cstdio>
 #include <exception>
 #include <string>
@@ -125,6 +127,25 @@ class THandingOverFault : public TThread {
   }
 };
 
+// A marker on the stack just above the fault: the report's stack dump must
+// show it although the stack was unwound and reused before the report.
+__attribute__((noinline)) void FaultBelowMarkedStack() {
+  alignas(16) volatile char marker[32];
+  const char text[] = "QEXSTACKMARKER01QEXSTACKMARKER02";
+  for (int i = 0; i < 32; ++i) marker[i] = text[i];
+  WriteThroughNull(nullptr);
+  if (marker[0] != 'Q') Log("marker changed");
+}
+
+// Each call takes a page of stack, until there is none.
+volatile int g_depthLimit = 1 << 30;
+__attribute__((noinline)) int Recurse(int depth) {
+  if (depth >= g_depthLimit) return depth;
+  volatile char page[4096];
+  page[0] = static_cast<char>(depth);
+  return Recurse(depth + 1) + page[0];
+}
+
 // Out of line: the report of a throw names it.
 __attribute__((noinline)) void Raise() {
   if (g_scenario == "throw" || g_scenario == "restart" || g_scenario == "close" || g_scenario == "handler-av" ||
@@ -132,6 +153,10 @@ __attribute__((noinline)) void Raise() {
     throw EConvertError("'abc' is not a valid integer value");  // throw site: raise
   } else if (g_scenario == "av") {
     WriteThroughNull(nullptr);
+  } else if (g_scenario == "av-stack") {
+    FaultBelowMarkedStack();
+  } else if (g_scenario == "overflow") {
+    Log("depth " + std::to_string(Recurse(0)));
   } else if (g_scenario == "div") {
     volatile int zero = 0;
     volatile int result = 10 / zero;
