@@ -115,7 +115,7 @@ void AddFurtherExceptions(Handling& h) {
     report.SetSection(kFurtherExceptionsTitle, further.SectionText());
   }
   if (const std::uint32_t refused = gReporter.refused.exchange(0))
-    report.SetHeaderField("exceptions not reported", std::to_string(refused));
+    report.SetHeaderField("not reported", std::to_string(refused));
 }
 
 // Before continue, restart and close.
