@@ -146,7 +146,10 @@ Job* TakeStackOverflow() {
   DWORD waiting = 2;
   if (!g_overflow.state.compare_exchange_strong(waiting, 3)) return nullptr;
   Job* job = new (std::nothrow) Job;
-  if (!job) return nullptr;
+  if (!job) {
+    SetEvent(gReporter.overflowDone.Get());  // the thread ends the process unreported
+    return nullptr;
+  }
   job->references = 1;  // nobody waits on the job itself
   job->stackOverflow = true;
   job->error = FaultException(g_overflow.record, g_overflow.context);
@@ -219,8 +222,9 @@ DWORD WINAPI HandlingThreadProc(void*) {
 }
 
 void HandOverStackOverflow(const EXCEPTION_RECORD& record, const CONTEXT& context) {
+  if (!gReporter.active) TerminateProcess(GetCurrentProcess(), 1);
   DWORD free = 0;
-  if (gReporter.active && g_overflow.state.compare_exchange_strong(free, 1)) {
+  if (g_overflow.state.compare_exchange_strong(free, 1)) {
     std::memcpy(&g_overflow.context, &context, sizeof(CONTEXT));
     std::memcpy(&g_overflow.record, &record, sizeof(EXCEPTION_RECORD));
     g_overflow.record.ExceptionRecord = nullptr;
