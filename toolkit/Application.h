@@ -68,6 +68,12 @@ class TApplication : public TComponent {
   // or crash reporting's box once the hook is set.
   void ShowException(std::exception_ptr error);
 
+  // Called when the session ends (log-off, shut-down) with this process
+  // still running, before the application window answers WM_ENDSESSION;
+  // after that answer the platform ends the process. Crash reporting uses it
+  // to save an open report. Keep it short and bounded.
+  void SetEndSessionHook(std::function<void()> hook) { endSessionHook_ = std::move(hook); }
+
  private:
   friend LRESULT CALLBACK WindowProcFor<TApplication>(HWND, UINT, WPARAM, LPARAM);
   LRESULT HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
@@ -80,6 +86,7 @@ class TApplication : public TComponent {
   bool minimized_ = false;
   bool terminated_ = false;
   ExceptionHook exceptionHook_;
+  std::function<void()> endSessionHook_;
 };
 
 // The one application object of the process.

@@ -218,5 +218,12 @@ LRESULT TApplication::HandleMessage(HWND window, UINT message, WPARAM wParam, LP
       return 0;
     });
   }
+  if (message == WM_ENDSESSION && wParam && endSessionHook_) {
+    GuardedDispatch<LRESULT>(0, [this] {
+      endSessionHook_();
+      return 0;
+    });
+    return 0;
+  }
   return DefWindowProcA(window, message, wParam, lParam);
 }

@@ -62,7 +62,9 @@ class TThread {
   std::exception_ptr fatal_;
 };
 
-// Main thread: carries out every pending hand-over; true when any ran.
+// Main thread: carries out every pending hand-over; true when any ran. Each
+// runs under the fault guard of a message handler: a hardware fault in it
+// reaches its caller in Synchronize as an exception, like a thrown one.
 bool CheckSynchronize();
 // Set by the application: posted to when a hand-over waits, so the main
 // thread's loop wakes up and calls CheckSynchronize.

@@ -57,6 +57,10 @@ bool CheckSynchronize() {
     }
     if (!request) return ran;
     try {
+      // Under the same fault guard as a message handler: a hardware fault
+      // in the hand-over becomes an exception its calling thread receives,
+      // wherever the loop called this from.
+      FaultGuardScope guard;
       (*request->call)();
     } catch (...) {
       request->error = std::current_exception();

@@ -62,6 +62,10 @@ struct ExceptionInfo {
   // the throw; when set, these frames stand for the raising thread and the
   // context serves the register, stack dump and disassembly sections only.
   std::vector<std::uint64_t> raisingFrames;
+  // The stack from the context's stack pointer up, copied at the fault;
+  // the stack dump shows it instead of the live stack, which the raising
+  // thread has reused when the fault could continue. Empty: the live stack.
+  std::vector<unsigned char> stackCopy;
   std::uint64_t stackPointer = 0;
   std::uint64_t framePointer = 0;
   LocalTime time;                // local time of the exception

@@ -201,7 +201,7 @@ void CompleteReport(BugReportJob::State& state, const std::function<void()>& bet
     pause();
   }
   if (haveContext && state.settings.IsOn("StackDump")) {
-    Guard([&] { SetSection(state, kStackDumpTitle, StackDumpSection(context)); });
+    Guard([&] { SetSection(state, kStackDumpTitle, StackDumpSection(context, state.info.stackCopy)); });
     pause();
   }
   if (state.report.Sections().Has(kDisassemblyTitle)) {

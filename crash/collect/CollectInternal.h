@@ -83,7 +83,8 @@ std::string HardwareSection();
 
 // Sections from the fault's processor context.
 std::string RegistersSection(const CONTEXT& context);
-std::string StackDumpSection(const CONTEXT& context);
+// `copy`: the stack copied at the fault, else the live stack is read.
+std::string StackDumpSection(const CONTEXT& context, const std::vector<unsigned char>& copy);
 std::string DisassemblySection(std::uint64_t faultAddress, unsigned limit);
 
 // A copy of CONTEXT bytes, aligned as the platform needs (16 on x86_64).

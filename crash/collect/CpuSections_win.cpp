@@ -47,8 +47,10 @@ std::string RegistersSection(const CONTEXT& c) {
   return text;
 }
 
-std::string StackDumpSection(const CONTEXT& context) {
+std::string StackDumpSection(const CONTEXT& context, const std::vector<unsigned char>& copy) {
   const std::uintptr_t sp = StackPointerOf(context);
+  if (!copy.empty())
+    return FormatStackDump(copy.data(), std::min<std::size_t>(kStackDumpBytes, copy.size()), sp, kDigits);
   std::uintptr_t low = 0, high = 0;
   if (!StackRangeOf(sp, &low, &high) || sp >= high) return std::string();
   const std::size_t size = std::min<std::size_t>(kStackDumpBytes, high - sp);

@@ -59,6 +59,9 @@ struct CrashReport {
   // The platform's processor context at the fault, as bytes; null when the
   // exception is not a structured one.
   std::shared_ptr<const std::vector<unsigned char>> Context;
+  // The stack at the fault's stack pointer, copied at the fault (empty
+  // when the stack was still intact when the fault was reported).
+  std::vector<unsigned char> StackCopy;
   std::uint64_t StackPointer = 0;
   std::uint64_t FramePointer = 0;
   LocalTime Time;

@@ -22,12 +22,17 @@
 bool InstallCrashReporting();
 bool CrashReportingActive();
 
-// Ends the handling thread (registered to run at process end as well).
+// Closes a box still open, so that its report is saved, and lets the
+// handling thread end; waits a bounded time (registered to run at process
+// end as well).
 void ShutdownCrashReporting();
 
 // Hands an exception to the handling thread and waits until it has been
 // handled. Returns when the program is to go on; with canContinue false it
-// never returns (the process restarts or ends). Any thread.
+// never returns (the process restarts or ends). Any thread. A thread that
+// already waits for its own report (the main thread dispatches messages
+// meanwhile) only counts the exception into that report and returns at once;
+// so does a thread whose request finds the queue full.
 void ReportException(std::exception_ptr error, Interception point, bool canContinue);
 
 // Handlers are called on the handling thread. Register them at start-up.

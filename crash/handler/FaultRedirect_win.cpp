@@ -18,6 +18,7 @@
 // ends in std::terminate, which is reported the same way.
 #include <float.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 
@@ -76,9 +77,14 @@ _qex_fault_thunk:
 
 namespace {
 
+// As much as the report's stack dump shows.
+constexpr std::size_t kStackCopyBytes = 1024;
+
 struct alignas(16) PendingFault {
   CONTEXT context;
   EXCEPTION_RECORD record;
+  unsigned char stack[kStackCopyBytes];
+  std::size_t stackSize;
   std::atomic<DWORD> owner;  // thread id, 0 when free
 };
 // Taken and freed inside the fault handler: no lock, no allocation.
@@ -152,6 +158,22 @@ LONG CALLBACK FaultHandler(EXCEPTION_POINTERS* info) {
   std::memcpy(&slot->context, context, sizeof(CONTEXT));
   std::memcpy(&slot->record, record, sizeof(EXCEPTION_RECORD));
   slot->record.ExceptionRecord = nullptr;
+  // The stack above the faulting stack pointer is intact while the
+  // dispatcher runs below it; the thunk's throw reuses it right after.
+#if defined(__x86_64__)
+  const ULONG_PTR sp = context->Rsp;
+#else
+  const ULONG_PTR sp = context->Esp;
+#endif
+  // The committed range holding the stack pointer ends at most at the
+  // stack's base.
+  MEMORY_BASIC_INFORMATION range = {};
+  ULONG_PTR top = 0;
+  if (VirtualQuery(reinterpret_cast<const void*>(sp), &range, sizeof range) == sizeof range &&
+      range.State == MEM_COMMIT)
+    top = reinterpret_cast<ULONG_PTR>(range.BaseAddress) + range.RegionSize;
+  slot->stackSize = sp < top ? std::min<ULONG_PTR>(kStackCopyBytes, top - sp) : 0;
+  std::memcpy(slot->stack, reinterpret_cast<const void*>(sp), slot->stackSize);
   // Volatile registers are free: the faulting frame is never resumed.
 #if defined(__x86_64__)
   context->Rax = pc + 1;
@@ -205,6 +227,7 @@ extern "C" [[noreturn]] void qex_throw_pending_fault() {
   auto context = std::make_shared<std::vector<unsigned char>>(
       reinterpret_cast<const unsigned char*>(&slot->context),
       reinterpret_cast<const unsigned char*>(&slot->context) + sizeof(CONTEXT));
+  fault.stack.assign(slot->stack, slot->stack + slot->stackSize);
   slot->owner.store(0);
   if (IsFloatCode(fault.code)) {
     _clearfp();

@@ -1,13 +1,21 @@
-// The hand-off: a raising thread writes a fixed request into an anonymous
-// pipe and waits for the request's event; the one handling thread reads the
-// requests in turn, so boxes come one after the other.
+// The hand-off: a raising thread queues a fixed request and waits for the
+// request's event; the one handling thread takes the requests in turn, so
+// boxes come one after the other. Queueing never waits: a full queue refuses
+// the request and the raising thread goes on. A thread that raises again
+// while it waits for its own report (the main thread dispatches its messages
+// meanwhile) counts the new exception into that report instead of nesting a
+// second wait and a second box.
+#include <atomic>
+#include <cstring>
 #include <mutex>
 #include <new>
 
+#include "crash/collect/BugReportCollector.h"
 #include "crash/collect/ThrowFrames.h"
 #include "crash/handler/CrashReporter.h"
 #include "crash/handler/ReportFilters.h"
 #include "crash/handler/ReporterState.h"
+#include "support/Debugs.h"
 #include "toolkit/Guard.h"
 #include "toolkit/Thread.h"
 
@@ -33,6 +41,24 @@ void ReleaseReserve() {
   for (void* p : gReporter.reserve) VirtualFree(p, 0, MEM_RELEASE);
   gReporter.reserve.clear();  // keeps its capacity: no allocation here
 }
+
+Job* WaitingJob() {
+  if (gReporter.waitSlot == TLS_OUT_OF_INDEXES) return nullptr;
+  return static_cast<Job*>(TlsGetValue(gReporter.waitSlot));
+}
+
+// Marks the calling thread as waiting for its report while it lives.
+class WaitingFor {
+ public:
+  explicit WaitingFor(Job* job) {
+    if (gReporter.waitSlot != TLS_OUT_OF_INDEXES) TlsSetValue(gReporter.waitSlot, job);
+  }
+  ~WaitingFor() {
+    if (gReporter.waitSlot != TLS_OUT_OF_INDEXES) TlsSetValue(gReporter.waitSlot, nullptr);
+  }
+  WaitingFor(const WaitingFor&) = delete;
+  WaitingFor& operator=(const WaitingFor&) = delete;
+};
 
 // The main thread keeps its windows, timers and sockets going while it waits.
 void WaitPumping(HANDLE event) {
@@ -79,14 +105,12 @@ Job* NewJob(const std::exception_ptr& error, Interception point, bool canContinu
   return job;
 }
 
-// True when the handling thread took the job.
-bool HandOff(Job& job, Interception point) {
-  if (!job.done) return false;
+HandlingRequest RequestFor(const Job& job, Interception point) {
   HandlingRequest request = {};
   request.event = job.done.Get();
   request.threadId = job.threadId;
   request.kind = 0;
-  request.exceptionObject = &job;
+  request.exceptionObject = const_cast<Job*>(&job);
   request.codeAddress = const_cast<void*>(job.codeAddress);
   request.canContinue = job.canContinue;
   request.stackPointer = const_cast<void*>(job.stackPointer);
@@ -94,34 +118,123 @@ bool HandOff(Job& job, Interception point) {
   request.threadState.lastError = GetLastError();
   request.threadState.guardDepth = CurrentFaultGuard() ? 1 : 0;
   request.interceptionCode = static_cast<DWORD>(point);
-  return WriteRequest(request);
+  return request;
+}
+
+void CountFurther(Job& job, const std::exception_ptr& error) {
+  std::string className, message;
+  try {
+    DescribeException(error, className, message);
+  } catch (...) {
+  }
+  job.further.Add(CurrentLocalTime(), className, message);
+}
+
+// One stack overflow at a time; a second overflowing thread waits with the
+// first, and the process ends after the first report.
+struct alignas(16) OverflowSlot {
+  CONTEXT context;
+  EXCEPTION_RECORD record;
+  DWORD threadId;
+  std::atomic<DWORD> state;  // 0 free, 1 being filled, 2 waiting for the handling thread, 3 taken
+};
+OverflowSlot g_overflow;
+
+// On the handling thread: the stack overflow handed over, if any, as a job
+// that cannot continue.
+Job* TakeStackOverflow() {
+  DWORD waiting = 2;
+  if (!g_overflow.state.compare_exchange_strong(waiting, 3)) return nullptr;
+  Job* job = new (std::nothrow) Job;
+  if (!job) {
+    SetEvent(gReporter.overflowDone.Get());  // the thread ends the process unreported
+    return nullptr;
+  }
+  job->references = 1;  // nobody waits on the job itself
+  job->stackOverflow = true;
+  job->error = FaultException(g_overflow.record, g_overflow.context);
+  job->point = Interception::UnhandledFilter;
+  job->canContinue = false;
+  job->threadId = g_overflow.threadId;
+  job->codeAddress = g_overflow.record.ExceptionAddress;
+  job->done.Reset(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+  return job;
+}
+
+void TraceRefused(const std::exception_ptr& error) {
+  try {
+    std::string className, message;
+    DescribeException(error, className, message);
+    TraceFmt("crash reporting: %u requests wait already, %s not reported: %s",
+             static_cast<unsigned>(gReporter.queue.capacity()), className.c_str(), message.c_str());
+  } catch (...) {
+  }
 }
 
 }  // namespace
 
-bool WriteRequest(const HandlingRequest& request) {
-  std::lock_guard<CriticalSection> hold(gReporter.writeLock);
-  DWORD written = 0;
-  const BOOL ok = WriteFile(gReporter.pipeWrite.Get(), &request, sizeof request, &written, nullptr);
-  return ok && written == sizeof request;
+bool QueueRequest(const HandlingRequest& request) {
+  {
+    std::lock_guard<CriticalSection> hold(gReporter.queueLock);
+    if (!gReporter.queue.Push(request)) return false;
+  }
+  SetEvent(gReporter.wake.Get());
+  return true;
+}
+
+void FinishJob(Job* job) {
+  SetEvent(job->done.Get());
+  // A thread blocked in a message wait wakes up for this.
+  PostThreadMessageA(job->threadId, WM_NULL, 0, 0);
+  ReleaseJob(job);
 }
 
 DWORD WINAPI HandlingThreadProc(void*) {
-  for (;;) {
-    HandlingRequest request;
-    DWORD read = 0;
-    if (!ReadFile(gReporter.pipeRead.Get(), &request, sizeof request, &read, nullptr)) break;
-    if (read != sizeof request) continue;
-    if (!request.event) break;
-    Job* job = static_cast<Job*>(request.exceptionObject);
+  // A fault in crash reporting's own code becomes an exception that the
+  // guards of its processing catch, like one in a message handler.
+  FaultGuardScope guard;
+  while (!gReporter.stopping) {
+    Job* job = TakeStackOverflow();
+    if (!job) {
+      HandlingRequest request;
+      bool taken = false;
+      {
+        std::lock_guard<CriticalSection> hold(gReporter.queueLock);
+        taken = gReporter.queue.Pop(request);
+      }
+      if (!taken) {
+        WaitForSingleObject(gReporter.wake.Get(), INFINITE);
+        continue;
+      }
+      job = static_cast<Job*>(request.exceptionObject);
+    }
+    ResetEvent(gReporter.idle.Get());
+    gReporter.current = job;
     ProcessGuarded(*job);
     ReserveMemory();
-    SetEvent(request.event);
-    // A thread blocked in a message wait wakes up for this.
-    PostThreadMessageA(request.threadId, WM_NULL, 0, 0);
-    ReleaseJob(job);
+    gReporter.current = nullptr;
+    const bool overflow = job->stackOverflow;
+    FinishJob(job);
+    if (overflow) SetEvent(gReporter.overflowDone.Get());
+    SetEvent(gReporter.idle.Get());
   }
   return 0;
+}
+
+void HandOverStackOverflow(const EXCEPTION_RECORD& record, const CONTEXT& context) {
+  if (!gReporter.active) TerminateProcess(GetCurrentProcess(), 1);
+  DWORD free = 0;
+  if (g_overflow.state.compare_exchange_strong(free, 1)) {
+    std::memcpy(&g_overflow.context, &context, sizeof(CONTEXT));
+    std::memcpy(&g_overflow.record, &record, sizeof(EXCEPTION_RECORD));
+    g_overflow.record.ExceptionRecord = nullptr;
+    g_overflow.threadId = GetCurrentThreadId();
+    g_overflow.state = 2;
+    SetEvent(gReporter.wake.Get());
+  }
+  WaitForSingleObject(gReporter.overflowDone.Get(), INFINITE);
+  TerminateProcess(GetCurrentProcess(), 1);
+  ExitProcess(1);
 }
 
 void ReportException(std::exception_ptr error, Interception point, bool canContinue) {
@@ -132,12 +245,19 @@ void ReportException(std::exception_ptr error, Interception point, bool canConti
   }
   // Never again for the handling thread's own exceptions.
   if (GetCurrentThreadId() == gReporter.threadId) {
-    if (!canContinue) TerminateProcess(GetCurrentProcess(), 1);
+    if (!canContinue) ContainHandlingFailure("an exception that cannot continue");
     return;
   }
   if (IsAbort(error)) {
     if (!canContinue) TerminateProcess(GetCurrentProcess(), 1);
     return;
+  }
+  if (Job* waiting = WaitingJob()) {
+    CountFurther(*waiting, error);
+    if (canContinue) return;
+    // This thread cannot go on: it ends once its report is handled.
+    WaitForSingleObject(waiting->done.Get(), INFINITE);
+    TerminateProcess(GetCurrentProcess(), 1);
   }
   ReleaseReserve();
 
@@ -147,7 +267,9 @@ void ReportException(std::exception_ptr error, Interception point, bool canConti
     if (!canContinue) TerminateProcess(GetCurrentProcess(), 1);
     return;
   }
-  if (HandOff(*job, point)) {
+  const bool queued = job->done && QueueRequest(RequestFor(*job, point));
+  if (queued) {
+    WaitingFor waiting(job);
     // Only for an exception that can go on: after one that cannot, the main
     // thread's state is not fit to run handlers in.
     if (canContinue && GetCurrentThreadId() == MainThreadID() && !gReporter.settings->IsOn("PauseThreads")) {
@@ -155,13 +277,22 @@ void ReportException(std::exception_ptr error, Interception point, bool canConti
     } else {
       WaitForSingleObject(job->done.Get(), INFINITE);
     }
+    ReleaseJob(job);
+  } else if (job->done && canContinue) {
+    // The queue is full: counted, told in the next report, not waited for.
+    ++gReporter.refused;
+    TraceRefused(error);
+    ReleaseJob(job);
+    ReleaseJob(job);
+    ReserveMemory();
+    return;
   } else {
-    // No event, or the handling thread is gone: handle it here.
+    // No event, or no room for an exception that cannot go on: handle it here.
     --job->references;
     ProcessGuarded(*job);
     ReserveMemory();
+    ReleaseJob(job);
   }
-  ReleaseJob(job);
   // Processing itself failed for an exception that cannot go on.
   if (!canContinue) TerminateProcess(GetCurrentProcess(), 1);
 }

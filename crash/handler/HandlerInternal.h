@@ -16,8 +16,7 @@ struct RaisingThreadState {
 };
 static_assert(sizeof(RaisingThreadState) == 80, "per-thread state block is 80 bytes");
 
-// One handling request, written whole into the pipe. An all-zero request
-// (event zero) ends the handling thread.
+// One handling request, queued whole for the handling thread.
 struct HandlingRequest {
   HANDLE event;
   DWORD threadId;
@@ -49,6 +48,11 @@ std::string ModuleFileNameOf(const void* address);
 
 // Thread-creation functions of the program's own import table.
 void InstallThreadHooks();
+
+// Keeps stack back on the calling thread for the handling of its stack
+// overflow (the program's threads: the main thread and every thread started
+// through the hooks).
+void GuaranteeOverflowStack();
 
 // Restart: a new suspended instance with the same command line, the history
 // handed over, then exit code 2. Never returns.

@@ -21,6 +21,10 @@ struct FaultRecord {
   std::uint64_t target = 0;
   bool has_access = false;
   int pointer_digits = 8;             // 8 on the 32-bit build, 16 on the 64-bit one
+  // The stack from the fault's stack pointer up, copied at the fault: by
+  // the time a fault that can continue is reported, its thread has unwound
+  // and reused that stack. Empty when not copied.
+  std::vector<unsigned char> stack;
 };
 
 // Base of every hardware-fault class; holds the record and the raw

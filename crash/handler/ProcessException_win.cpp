@@ -1,6 +1,7 @@
 // The processing of one exception on the handling thread: the report record,
 // the handlers, the screenshot and the bug report, the box, and what follows
 // it (continue, restart or close).
+#include <atomic>
 #include <ctime>
 #include <memory>
 #include <mutex>
@@ -15,6 +16,7 @@
 #include "crash/handler/ReporterState.h"
 #include "crash/report/BugReportFile.h"
 #include "crash/report/PathText.h"
+#include "support/Debugs.h"
 #include "support/TextCodec.h"
 #include "toolkit/Thread.h"
 
@@ -41,19 +43,23 @@ void EmptyTempFolder() {
   } while (FindNextFileA(search.Get(), &found));
 }
 
+// The id is kept beside the handle: a handle opened for waiting only gives
+// no id (GetThreadId needs the query right), and a thread id of 0 would
+// leave the thread to be suspended and listed in the next report.
 void KeepOwnThread(std::uint32_t id) {
   if (!id) return;
-  ScopedKernelHandle thread(OpenThread(SYNCHRONIZE, FALSE, id));
-  if (thread && WaitForSingleObject(thread.Get(), 0) == WAIT_TIMEOUT) gReporter.ownThreads.push_back(std::move(thread));
+  ScopedKernelHandle thread(OpenThread(SYNCHRONIZE | THREAD_QUERY_LIMITED_INFORMATION, FALSE, id));
+  if (thread && WaitForSingleObject(thread.Get(), 0) == WAIT_TIMEOUT)
+    gReporter.ownThreads.push_back({std::move(thread), id});
 }
 
 // The handling thread and the threads of earlier exceptions still running.
 std::vector<std::uint32_t> OwnThreadIds() {
   std::vector<std::uint32_t> ids = {gReporter.threadId};
-  std::vector<ScopedKernelHandle> running;
-  for (ScopedKernelHandle& thread : gReporter.ownThreads) {
-    if (WaitForSingleObject(thread.Get(), 0) != WAIT_TIMEOUT) continue;
-    ids.push_back(GetThreadId(thread.Get()));
+  std::vector<Reporter::OwnThread> running;
+  for (Reporter::OwnThread& thread : gReporter.ownThreads) {
+    if (WaitForSingleObject(thread.handle.Get(), 0) != WAIT_TIMEOUT) continue;
+    ids.push_back(thread.id);
     running.push_back(std::move(thread));
   }
   gReporter.ownThreads.swap(running);
@@ -95,6 +101,23 @@ struct Handling {
 
 bool ReportSentOk(const Handling& h) { return h.send && h.send->Sent(); }
 
+// The processing under way on the handling thread, for ContainHandlingFailure.
+Handling* g_current = nullptr;
+
+// What came while the box was open: exceptions the raising thread raised
+// again while it waited, and requests of other threads the full queue refused.
+void AddFurtherExceptions(Handling& h) {
+  if (!h.bugReport) return;
+  BugReport& report = h.bugReport->Report();
+  const FurtherExceptions& further = h.job.further;
+  if (further.Count()) {
+    report.SetHeaderField(kFurtherExceptionsTitle, further.CountText());
+    report.SetSection(kFurtherExceptionsTitle, further.SectionText());
+  }
+  if (const std::uint32_t refused = gReporter.refused.exchange(0))
+    report.SetHeaderField("not reported", std::to_string(refused));
+}
+
 // Before continue, restart and close.
 void FinalAutoStep(Handling& h, bool wait) {
   CrashReport& report = h.report;
@@ -107,6 +130,7 @@ void FinalAutoStep(Handling& h, bool wait) {
       h.bugReport && s.IsOn("AutoSave") && (!s.IsOn("AutoSaveIfNotSent") || !report.ReportSent);
   if (saveWanted && !h.bugReport->Complete()) WaitForCompletion(*h.bugReport, true);
   if (h.bugReport) report.ReportComplete = h.bugReport->Complete();
+  AddFurtherExceptions(h);
   if (saveWanted && !h.bugReport->Saved() && !FireAction(report, caSave)) {
     if (SaveBugReport(*h.bugReport, s)) {
       report.ReportSaved = true;
@@ -135,6 +159,7 @@ ExceptionInfo MakeExceptionInfo(const CrashReport& report, const Job& job) {
   info.context = report.Context;
   info.raisingFrames = report.Context ? FramesFromFault(job.raisingFrames, report.CodeAddress) : job.raisingFrames;
   info.stackPointer = report.StackPointer;
+  info.stackCopy = report.StackCopy;
   info.framePointer = report.FramePointer;
   info.time = report.Time;
   info.number = report.Number;
@@ -168,6 +193,7 @@ void FillRecord(CrashReport& report, const Job& job) {
     report.Context = fault.Context() ? std::make_shared<const std::vector<unsigned char>>(*fault.Context())
                                      : nullptr;
     if (fault.Record().address) report.CodeAddress = fault.Record().address;
+    report.StackCopy = fault.Record().stack;
   } catch (...) {
   }
   report.Module = ModuleFileNameOf(reinterpret_cast<const void*>(static_cast<ULONG_PTR>(report.CodeAddress)));
@@ -265,11 +291,15 @@ bool ShowBox(Handling& h, BoxChoice& choice) {
   return true;
 }
 
+void KeepOwnThreads(const Handling& h) {
+  if (h.send) KeepOwnThread(h.send->ThreadId());
+  if (h.bugReport) KeepOwnThread(h.bugReport->CompletionThreadId());
+}
+
 // 9. After the box: go on, restart or close.
 void FinishAfterBox(Handling& h, bool decided, BoxChoice choice) {
   // A background send goes on after the box; a hung completion may too.
-  if (h.send) KeepOwnThread(h.send->ThreadId());
-  if (h.bugReport) KeepOwnThread(h.bugReport->CompletionThreadId());
+  KeepOwnThreads(h);
 
   if (decided && choice == BoxChoice::Restart) Restart(h);
   if (decided && choice == BoxChoice::Close) CloseProcess(h);
@@ -284,9 +314,9 @@ void FinishAfterBox(Handling& h, bool decided, BoxChoice choice) {
   CloseProcess(h);
 }
 
-void Process(Job& job) {
-  CrashReport report(*gReporter.settings);
-  Handling h(report, job);
+void ProcessSteps(Handling& h) {
+  CrashReport& report = h.report;
+  const Job& job = h.job;
   EmptyTempFolderQuietly();
   FillRecord(report, job);
   FireExceptionHandlers(report, CountException(report));
@@ -298,6 +328,56 @@ void Process(Job& job) {
   FinishAfterBox(h, decided, choice);
 }
 
+// Clears g_current however processing ends.
+struct CurrentHandling {
+  explicit CurrentHandling(Handling& h) { g_current = &h; }
+  ~CurrentHandling() { g_current = nullptr; }
+  CurrentHandling(const CurrentHandling&) = delete;
+  CurrentHandling& operator=(const CurrentHandling&) = delete;
+};
+
+// After crash reporting's own failure: the report saved as far as it got,
+// per AutoSave and AutoSaveIfNotSent. When the failure came before the bug
+// report was started, it is started now; the raising thread still waits.
+void SaveAsFarAsItGot(Handling& h) {
+  const ReportSettings& s = h.report.Settings;
+  if (!s.IsOn("AutoSave") || (s.IsOn("AutoSaveIfNotSent") && ReportSentOk(h))) return;
+  if (h.report.ThreadId == 0) FillRecord(h.report, h.job);
+  if (!h.bugReport && h.report.BugReportWanted)
+    h.bugReport = StartBugReport(MakeExceptionInfo(h.report, h.job), s, OwnThreadIds());
+  if (!h.bugReport || h.bugReport->Saved()) return;
+  if (!h.bugReport->Complete()) WaitForCompletion(*h.bugReport, false);
+  AddFurtherExceptions(h);
+  if (SaveBugReport(*h.bugReport, s)) h.report.ReportSaved = true;
+}
+
+void SaveAfterFailure(Handling& h) {
+  try {
+    SaveAsFarAsItGot(h);
+    if (h.report.ReportSaved) return;
+  } catch (...) {
+  }
+  Trace("crash reporting: the report of the failed handling was not saved");
+}
+
+void Process(Job& job) {
+  CrashReport report(*gReporter.settings);
+  Handling h(report, job);
+  CurrentHandling current(h);
+  try {
+    ProcessSteps(h);
+  } catch (...) {
+    // A failure of crash reporting's own (a handler, the box, the
+    // assistant, the save): what there is of the report is saved and the
+    // program goes on or ends as the exception itself would have made it.
+    // The raising thread, released after this, ends the process for an
+    // exception that cannot continue.
+    Trace("crash reporting failed while handling an exception");
+    KeepOwnThreads(h);
+    SaveAfterFailure(h);
+  }
+}
+
 }  // namespace
 
 void ProcessGuarded(Job& job) {
@@ -306,4 +386,25 @@ void ProcessGuarded(Job& job) {
   } catch (...) {
     // Crash reporting's own failure: the raising thread is released.
   }
+}
+
+[[noreturn]] void ContainHandlingFailure(const char* what) {
+  // A second failure while this one is contained skips the saving.
+  static std::atomic<bool> containing{false};
+  TraceFmt("crash reporting failed while handling an exception: %s", what);
+  Job* job = gReporter.current.exchange(nullptr);
+  if (!containing.exchange(true)) {
+    if (g_current) SaveAfterFailure(*g_current);
+  } else {
+    Trace("crash reporting: the report of the failed handling was given up");
+  }
+  g_current = nullptr;
+  // Its raising thread goes on, or ends as the exception would have made it.
+  if (job) FinishJob(job);
+  SetEvent(gReporter.idle.Get());
+  containing = false;
+  // The queue needs a thread to serve it; this one's state is not to be
+  // trusted any more, and ending it takes its windows (the box) with it.
+  if (!StartHandlingThread()) Trace("crash reporting: no handling thread any more");
+  ExitThread(1);
 }

@@ -29,6 +29,7 @@ struct ThreadStart {
 DWORD WINAPI GuardedThreadStart(void* param) {
   const ThreadStart start = *static_cast<ThreadStart*>(param);
   delete static_cast<ThreadStart*>(param);
+  GuaranteeOverflowStack();
   std::exception_ptr error;
   DWORD result = 0;
   {

@@ -1,7 +1,8 @@
 // A stand-in for the system's mapi32.dll: records each MAPISendMail call to
 // the file named by QEX_MAPI_LOG (attachments copied beside it, since the
 // sender may delete them afterwards) and answers with QEX_MAPI_RESULT
-// (default 0, success).
+// (default 0, success). With QEX_MAPI_HOLD_MS it logs its thread id and
+// holds the call that long first, like a mail client left open.
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -50,6 +51,14 @@ extern "C" __declspec(dllexport) ULONG WINAPI MAPISendMail(LHANDLE session, ULON
       }
       std::fclose(out);
     }
+  }
+  const std::string hold = Env("QEX_MAPI_HOLD_MS");
+  if (!hold.empty()) {
+    if (FILE* out = std::fopen((log + ".thread").c_str(), "wb")) {
+      std::fprintf(out, "%lu", static_cast<unsigned long>(GetCurrentThreadId()));
+      std::fclose(out);
+    }
+    Sleep(static_cast<DWORD>(std::strtoul(hold.c_str(), nullptr, 10)));
   }
   const std::string result = Env("QEX_MAPI_RESULT");
   return result.empty() ? 0 : static_cast<ULONG>(std::strtoul(result.c_str(), nullptr, 10));

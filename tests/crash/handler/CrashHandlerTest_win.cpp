@@ -4,6 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <sstream>
@@ -429,4 +432,304 @@ TEST(CrashHandler, ExceptionsThatCannotContinueShowContinueDisabled) {
     PostMessageW(box, WM_CLOSE, 0, 0);
     EXPECT_EQ(target.Process().Wait(10000), 1);
   }
+}
+
+namespace {
+
+// The saved report whose header has `field`, newest first; empty when none.
+std::string SavedReportWith(const std::string& field, int timeoutMs) {
+  std::string report;
+  WaitUntil(
+      [&] {
+        const std::string text = ReadWholeFile(BugReportFile());
+        const std::size_t at = text.rfind("\r\n" + field + " ");
+        if (at == std::string::npos) return false;
+        const std::size_t start = text.rfind("date/time", at);
+        const std::size_t end = text.find("\r\ndate/time", at);
+        report = text.substr(start == std::string::npos ? 0 : start,
+                             end == std::string::npos ? std::string::npos : end - start);
+        return true;
+      },
+      timeoutMs);
+  return report;
+}
+
+// The process answers: a posted message is handled within a short while.
+bool Answers(Target& target) {
+  const std::size_t before = target.Count("event");
+  target.PostEvent();
+  return target.WaitForLines("event", before + 1, 5000);
+}
+
+}  // namespace
+
+// A handler that fails on every tick while the first box is open: the
+// thread's other timers keep their pace, no second box opens, and the report
+// counts what came meanwhile.
+TEST(CrashHandlerStorm, RepeatedExceptionsWhileTheBoxIsOpenAreCountedAndTheLoopKeepsItsPace) {
+  DeleteFileA(BugReportFile().c_str());
+  Target target("storm");
+  ASSERT_TRUE(target.Started());
+  HWND box = WaitForBox(target.Pid());
+  ASSERT_NE(box, nullptr);
+  EXPECT_EQ(ShownException(box), "EConvertError: storm");
+
+  const std::size_t ticksBefore = target.Count("tick");
+  const DWORD start = GetTickCount();
+  std::size_t mostBoxes = 0;
+  int silent = 0;
+  while (GetTickCount() - start < 60000) {
+    Sleep(2000);
+    mostBoxes = std::max(mostBoxes, Boxes(target.Pid()).size());
+    if (!Answers(target)) ++silent;
+  }
+  const DWORD elapsed = GetTickCount() - start;
+  const std::size_t ticks = target.Count("tick") - ticksBefore;
+  const std::size_t expected = elapsed / 100;
+  std::printf("storm: %zu of %zu ticks of the 100 ms timer in %lu ms with the box open\n", ticks, expected,
+              static_cast<unsigned long>(elapsed));
+  EXPECT_GE(ticks * 10, expected * 9);
+  EXPECT_EQ(mostBoxes, 1u);
+  EXPECT_EQ(silent, 0);
+  EXPECT_TRUE(IsWindow(box));
+
+  Press(box, kContinueId);
+  ASSERT_TRUE(BoxGone(box, 10000));
+  const std::string report = SavedReportWith("further exceptions", 20000);
+  ASSERT_FALSE(report.empty()) << "no report counts the further exceptions";
+  const long further = std::atol(Field(report, "further exceptions").c_str());
+  std::printf("storm: the report counts %ld further exceptions\n", further);
+  // The 20 ms timer ticks at least as often as the 100 ms one.
+  EXPECT_GE(static_cast<std::size_t>(further), ticks);
+  EXPECT_EQ(Field(report, "exception message"), "storm");
+  const std::string listed = rl::Section(report, "further exceptions");
+  EXPECT_NE(listed.find("EConvertError: storm"), std::string::npos) << listed;
+  EXPECT_NE(listed.find(" more"), std::string::npos) << listed;
+  // The storm goes on after Continue: the next exception gets a box of its own.
+  EXPECT_NE(WaitForBox(target.Pid()), nullptr);
+  EXPECT_EQ(target.Process().Close(15000), 0);
+}
+
+TEST(CrashHandlerContainment, ExceptionHandlerWritingThroughNullLeavesTheProgramRunningAndTheReportSaved) {
+  DeleteFileA(BugReportFile().c_str());
+  Target target("handler-av");
+  ASSERT_TRUE(target.Started());
+  HWND box = WaitForBox(target.Pid());
+  ASSERT_NE(box, nullptr) << "the handler's fault stopped the handling";
+  EXPECT_EQ(ShownException(box), "EConvertError: 'abc' is not a valid integer value");
+  ContinueAndCheckAlive(target, box);
+  EXPECT_FALSE(LastSavedReport("EConvertError").empty()) << "not saved";
+  EXPECT_EQ(target.Process().Close(10000), 0);
+}
+
+// A fault inside a system DLL cannot become an exception: the handling is
+// given up, the report saved as far as it got, and a new handling thread
+// serves the next exception.
+TEST(CrashHandlerContainment, FaultOutsideTheProgramOnTheHandlingThreadSavesTheReportAndReleasesTheThread) {
+  DeleteFileA(BugReportFile().c_str());
+  Target target("handler-foreign-av");
+  ASSERT_TRUE(target.Started());
+  ASSERT_TRUE(target.WaitForLines("exception n=1", 1, 15000));
+  EXPECT_FALSE(LastSavedReport("EConvertError").empty()) << "not saved";
+  EXPECT_TRUE(TicksGoOn(target));
+  EXPECT_TRUE(Answers(target));
+  EXPECT_TRUE(Boxes(target.Pid()).empty());
+  EXPECT_EQ(target.Count("raised nothing"), 0u);
+
+  for (HWND w : ProcessWindows(target.Pid(), L"QEXHiddenWindow")) PostMessageW(w, WM_APP + 1, 0, 0);
+  HWND box = WaitForBox(target.Pid());
+  ASSERT_NE(box, nullptr) << "no handling after the failure";
+  EXPECT_TRUE(target.WaitForLines("exception n=2", 1, 5000));
+  ContinueAndCheckAlive(target, box);
+  EXPECT_EQ(target.Process().Close(10000), 0);
+}
+
+// The program is asked to close while the box is open: the report is saved
+// before the process ends.
+TEST(CrashHandlerClosing, CloseWhileTheBoxIsOpenSavesTheReportAndEnds) {
+  DeleteFileA(BugReportFile().c_str());
+  Target target("throw");
+  ASSERT_TRUE(target.Started());
+  HWND box = WaitForBox(target.Pid());
+  ASSERT_NE(box, nullptr);
+  ShownException(box);
+  // Only the program's own window: the box is not told.
+  for (HWND w : ProcessWindows(target.Pid(), L"QEXHiddenWindow")) PostMessageW(w, WM_CLOSE, 0, 0);
+  EXPECT_EQ(target.Process().Wait(10000), 0);
+  const std::string text = ReadWholeFile(BugReportFile());
+  EXPECT_EQ(Field(text, "exception class"), "EConvertError") << "not saved";
+  EXPECT_EQ(text.find(std::string(1, '\0')), std::string::npos);
+}
+
+TEST(CrashHandlerClosing, EndOfSessionWhileTheBoxIsOpenSavesTheReportFirst) {
+  DeleteFileA(BugReportFile().c_str());
+  Target target("throw");
+  ASSERT_TRUE(target.Started());
+  HWND box = WaitForBox(target.Pid());
+  ASSERT_NE(box, nullptr);
+  ShownException(box);
+  const auto apps = ProcessWindows(target.Pid(), L"QEXApplication");
+  ASSERT_EQ(apps.size(), 1u);
+  DWORD_PTR answer = 0;
+  SendMessageTimeoutW(apps[0], WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF, SMTO_BLOCK, Scaled(10000), &answer);
+  ASSERT_NE(SendMessageTimeoutW(apps[0], WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF, SMTO_BLOCK, Scaled(10000), &answer),
+            0);
+  // Saved by the time the window answered: the platform ends the process then.
+  EXPECT_EQ(Field(ReadWholeFile(BugReportFile()), "exception class"), "EConvertError") << "not saved";
+  target.Process().Kill();
+}
+
+TEST(CrashHandlerContainment, HandOverWritingThroughNullReachesTheWorkerAndCanContinue) {
+  Target target("handover-av");
+  ASSERT_TRUE(target.Started());
+  HWND box = WaitForBox(target.Pid());
+  ASSERT_NE(box, nullptr);
+  const std::string shown = ShownException(box);
+  EXPECT_EQ(shown.rfind("EAccessViolation: Access violation at address ", 0), 0u) << shown;
+  EXPECT_EQ(target.First("worker got"), "worker got EAccessViolation");
+  ContinueAndCheckAlive(target, box);
+  EXPECT_EQ(target.Process().Close(10000), 0);
+}
+
+TEST(CrashHandlerContainment, StackDumpOfAFaultThatCanContinueShowsTheStackAsItWasAtTheFault) {
+  DeleteFileA(BugReportFile().c_str());
+  Target target("av-stack");
+  ASSERT_TRUE(target.Started());
+  HWND box = WaitForBox(target.Pid());
+  ASSERT_NE(box, nullptr);
+  ContinueAndCheckAlive(target, box);
+  const std::string report = LastSavedReport("EAccessViolation");
+  ASSERT_FALSE(report.empty()) << "not saved";
+  // The character column of each line, joined: the marker may start
+  // anywhere in a line.
+  const std::string dump = rl::Section(report, "stack dump");
+  std::string chars;
+  std::istringstream lines(dump);
+  for (std::string line; std::getline(lines, line);) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line.size() > 16) chars += line.substr(line.size() - 16);
+  }
+  EXPECT_NE(chars.find("QEXSTACKMARKER01QEXSTACKMARKER02"), std::string::npos) << dump;
+  EXPECT_EQ(target.Process().Close(10000), 0);
+}
+
+TEST(CrashHandlerContainment, StackOverflowIsReportedAndCannotContinue) {
+  DeleteFileA(BugReportFile().c_str());
+  Target target("overflow");
+  ASSERT_TRUE(target.Started());
+  HWND box = WaitForBox(target.Pid());
+  ASSERT_NE(box, nullptr);
+  const std::string shown = ShownException(box);
+  EXPECT_EQ(shown.rfind("EStackOverflow: ", 0), 0u) << shown;
+  EXPECT_FALSE(IsWindowEnabled(GetDlgItem(box, kContinueId)));
+  Press(box, kCloseId);
+  EXPECT_EQ(target.Process().Wait(15000), 1);
+  EXPECT_EQ(Field(LastSavedReport("EStackOverflow"), "exception class"), "EStackOverflow");
+}
+
+namespace {
+
+std::wstring SystemFile(const wchar_t* name) {
+  wchar_t folder[MAX_PATH] = {};
+  GetSystemDirectoryW(folder, MAX_PATH);
+  return std::wstring(folder) + L"\\" + name;
+}
+
+// The mapi32.dll double in the system folder for one test, the original
+// put back afterwards.
+class MapiDouble {
+ public:
+  MapiDouble() : path_(SystemFile(L"mapi32.dll")) {
+    backedUp_ = CopyFileW(path_.c_str(), (path_ + L".qexsave").c_str(), FALSE) != FALSE;
+    installed_ = CopyFileW(FromUtf8(PathFromEnv("QEX_MAPI_DOUBLE_DLL")).c_str(), path_.c_str(), FALSE) != FALSE;
+  }
+  ~MapiDouble() {
+    if (backedUp_ && CopyFileW((path_ + L".qexsave").c_str(), path_.c_str(), FALSE))
+      DeleteFileW((path_ + L".qexsave").c_str());
+  }
+  bool Installed() const { return installed_; }
+
+ private:
+  std::wstring path_;
+  bool backedUp_ = false;
+  bool installed_ = false;
+};
+
+void Click(HWND window, int id) {
+  PostMessageW(window, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(window, id)));
+}
+
+// Contact, details and screenshot pages of the send assistant, each with
+// "Continue" (400); items from 410.
+bool CompleteSendAssistant(DWORD pid) {
+  HWND assistant = nullptr;
+  const bool shown = WaitUntil(
+      [&] {
+        for (HWND w : ProcessWindows(pid, L"QEXSendAssistant"))
+          if (IsWindowVisible(w)) assistant = w;
+        return assistant != nullptr;
+      },
+      15000);
+  if (!shown) return false;
+  const auto title = [&] { return ToUtf8(WindowText(GetDlgItem(assistant, 403))); };
+  const auto next = [&](const char* page) {
+    if (!WaitUntil([&] { return IsWindowEnabled(GetDlgItem(assistant, 400)) != FALSE; }, 5000)) return false;
+    Click(assistant, 400);
+    return page == nullptr || WaitUntil([&] { return title() == page; }, 5000);
+  };
+  DWORD_PTR unused = 0;
+  SendMessageTimeoutW(GetDlgItem(assistant, 413), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"tess@example.org"),
+                      SMTO_ABORTIFHUNG, 5000, &unused);
+  if (!next("Error Details")) return false;
+  for (wchar_t c : std::wstring(L"sent while it raised")) PostMessageW(GetDlgItem(assistant, 411), WM_CHAR, c, 1);
+  if (!next("Screenshot Configuration") || !next(nullptr)) return false;
+  return WaitUntil([&] { return !IsWindow(assistant); }, 10000);
+}
+
+}  // namespace
+
+// Crash reporting's own send thread, still in the mail client at the next
+// exception, is neither suspended nor listed in that report.
+TEST(CrashHandlerOwnThreads, SendStillRunningAtTheNextExceptionIsNotListed) {
+  MapiDouble mapi;
+  ASSERT_TRUE(mapi.Installed());
+  TempDir dir;
+  const std::string mapiLog = dir.Path() + "\\mapi.log";
+  SetEnvironmentVariableA("QEX_MAPI_LOG", mapiLog.c_str());
+  SetEnvironmentVariableA("QEX_MAPI_HOLD_MS", std::to_string(Scaled(60000)).c_str());
+  DeleteFileA(BugReportFile().c_str());
+  Target target("throw");
+  SetEnvironmentVariableA("QEX_MAPI_HOLD_MS", nullptr);
+  ASSERT_TRUE(target.Started());
+  HWND box = WaitForBox(target.Pid());
+  ASSERT_NE(box, nullptr);
+  Click(box, 300);  // send bug report
+  ASSERT_TRUE(CompleteSendAssistant(target.Pid()));
+  std::string sendThread;
+  ASSERT_TRUE(WaitUntil([&] { return !(sendThread = ReadWholeFile(mapiLog + ".thread")).empty(); }, 15000));
+  Press(box, kContinueId);
+  ASSERT_TRUE(BoxGone(box));
+
+  for (HWND w : ProcessWindows(target.Pid(), L"QEXHiddenWindow")) PostMessageW(w, WM_APP + 1, 0, 0);
+  HWND second = WaitForBox(target.Pid());
+  ASSERT_NE(second, nullptr);
+  Press(second, kContinueId);
+  ASSERT_TRUE(BoxGone(second));
+  std::string report;
+  ASSERT_TRUE(WaitUntil(
+      [&] {
+        const std::string text = ReadWholeFile(BugReportFile());
+        const std::size_t at = text.find("exception number   : 2");
+        if (at == std::string::npos) return false;
+        report = text.substr(text.rfind("date/time", at));
+        return true;
+      },
+      20000));
+  char hex[16];
+  std::snprintf(hex, sizeof hex, "%lx", std::strtoul(sendThread.c_str(), nullptr, 10));
+  std::string lower = report;
+  std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return std::tolower(c); });
+  EXPECT_EQ(lower.find(std::string("($") + hex + ")"), std::string::npos) << report;
+  EXPECT_EQ(lower.find(std::string("\r\n\r\nthread $") + hex + ":"), std::string::npos) << report;
+  target.Process().Kill();
 }
