@@ -56,14 +56,26 @@ void TControl::SetVisible(bool visible) {
 }
 
 void TControl::SetBounds(int left, int top, int width, int height) {
-  MoveWindow(Handle(), left, top, width, height, TRUE);
+  design_ = TBounds{left, top, width, height};
+  const TBounds placed = ScaleBounds(design_, form_->Dpi());
+  MoveWindow(Handle(), placed.left, placed.top, placed.width, placed.height, TRUE);
+}
+
+void TControl::SetId(int id) {
+  id_ = id;
+  SetWindowLongPtrW(Handle(), GWLP_ID, id);
 }
 
 void TControl::SetFont(const TFont& font) {
   font_ = font;
-  ScopedFont made = CreateFontFor(font);
+  ScopedFont made = CreateFontFor(ScaleFont(font, form_->Dpi()));
   SendMessageW(Handle(), WM_SETFONT, reinterpret_cast<WPARAM>(made.Get()), TRUE);
   hfont_ = std::move(made);  // the old font goes once the control no longer uses it
+}
+
+void TControl::ScaleToFormDpi() {
+  SetBounds(design_.left, design_.top, design_.width, design_.height);
+  SetFont(font_);
 }
 
 void TControl::SetTabStop(bool tabStop) {
@@ -73,17 +85,22 @@ void TControl::SetTabStop(bool tabStop) {
 }
 
 bool TControl::ApplyProperty(const DescProperty& p, const THandlerTable& handlers) {
-  RECT r;
-  GetWindowRect(Handle(), &r);
-  MapWindowPoints(nullptr, form_->Handle(), reinterpret_cast<POINT*>(&r), 2);
+  const TBounds& b = design_;
   if (p.key == "Left") {
-    SetBounds(DescInt(p), r.top, r.right - r.left, r.bottom - r.top);
+    SetBounds(DescInt(p), b.top, b.width, b.height);
   } else if (p.key == "Top") {
-    SetBounds(r.left, DescInt(p), r.right - r.left, r.bottom - r.top);
+    SetBounds(b.left, DescInt(p), b.width, b.height);
   } else if (p.key == "Width") {
-    SetBounds(r.left, r.top, DescInt(p), r.bottom - r.top);
+    SetBounds(b.left, b.top, DescInt(p), b.height);
   } else if (p.key == "Height") {
-    SetBounds(r.left, r.top, r.right - r.left, DescInt(p));
+    SetBounds(b.left, b.top, b.width, DescInt(p));
+  } else if (p.key == "Id") {
+    const int id = DescInt(p);
+    // A WM_COMMAND carries the id in 16 bits; 0 is no id.
+    if (id < 1 || id > 0xFFFF) throw DescriptionError("line " + std::to_string(p.line) + ": Id must be 1 to 65535");
+    if (GetDlgItem(form_->Handle(), id))
+      throw DescriptionError("line " + std::to_string(p.line) + ": Id " + std::to_string(id) + " is taken");
+    SetId(id);
   } else if (p.key == "Caption") {
     SetCaption(p.First().text);
   } else if (p.key == "Visible") {
@@ -166,10 +183,39 @@ void TLabel::DrawItem(const DRAWITEMSTRUCT& item) {
 
 TImage::TImage(TForm* form) : TControl(form, "STATIC", SS_OWNERDRAW | WS_CLIPSIBLINGS) {}
 
+namespace {
+
+HBITMAP LoadBitmapNamed(const std::string& name) {
+  return static_cast<HBITMAP>(
+      LoadImageA(GetModuleHandleA(nullptr), name.c_str(), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION));
+}
+
+}  // namespace
+
 void TImage::LoadBitmapResource(const std::string& name) {
-  bitmap_.Reset(static_cast<HBITMAP>(
-      LoadImageA(GetModuleHandleA(nullptr), name.c_str(), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION)));
+  resource_ = name;
+  designSize_ = SIZE{0, 0};
+  const ScopedBitmap design(LoadBitmapNamed(name));
+  if (design) {
+    BITMAP info;
+    GetObject(design.Get(), sizeof info, &info);
+    designSize_ = SIZE{info.bmWidth, info.bmHeight};
+  }
+  LoadForDpi();
+}
+
+void TImage::LoadForDpi() {
+  const int scale = PictureScaleFor(form_->Dpi());
+  HBITMAP picture = scale != 100 ? LoadBitmapNamed(resource_ + "_" + std::to_string(scale)) : nullptr;
+  // Where the program lacks the larger picture the one at 96 dpi is stretched.
+  if (!picture) picture = LoadBitmapNamed(resource_);
+  bitmap_.Reset(picture);
   InvalidateRect(Handle(), nullptr, TRUE);
+}
+
+void TImage::ScaleToFormDpi() {
+  TControl::ScaleToFormDpi();
+  LoadForDpi();
 }
 
 bool TImage::ApplyProperty(const DescProperty& p, const THandlerTable& handlers) {
@@ -197,8 +243,9 @@ void TImage::Paint(HDC dc, const RECT& r) const {
   ScopedMemoryDc source(CreateCompatibleDC(dc));
   if (!source) return;
   HGDIOBJ old = SelectObject(source.Get(), bitmap_.Get());
-  const int width = stretch_ ? r.right - r.left : info.bmWidth;
-  const int height = stretch_ ? r.bottom - r.top : info.bmHeight;
+  // Unstretched, the picture keeps its own size at 96 dpi, scaled.
+  const int width = stretch_ ? r.right - r.left : ScaleToDpi(designSize_.cx, form_->Dpi());
+  const int height = stretch_ ? r.bottom - r.top : ScaleToDpi(designSize_.cy, form_->Dpi());
   if (transparent_) {
     const COLORREF key = GetPixel(source.Get(), 0, info.bmHeight - 1);  // bottom-left pixel
     TransparentBlt(dc, r.left, r.top, width, height, source.Get(), 0, 0, info.bmWidth, info.bmHeight, key);
