@@ -2,11 +2,14 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <limits>
 
 int ScaleToDpi(int value, int dpi) {
   const std::int64_t product = static_cast<std::int64_t>(value) * dpi;
   const std::int64_t half = kDesignDpi / 2;
-  return static_cast<int>(product >= 0 ? (product + half) / kDesignDpi : -((-product + half) / kDesignDpi));
+  const std::int64_t scaled = product >= 0 ? (product + half) / kDesignDpi : -((-product + half) / kDesignDpi);
+  return static_cast<int>(std::clamp<std::int64_t>(scaled, std::numeric_limits<int>::min(),
+                                                   std::numeric_limits<int>::max()));
 }
 
 bool IsUsableDpi(long dpi) { return dpi >= 48 && dpi <= 960; }

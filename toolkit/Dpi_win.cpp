@@ -56,7 +56,8 @@ TSize FrameSize(DWORD style, DWORD exStyle, int dpi) {
 }
 
 int SystemMetricForDpi(int index, int dpi) {
-  if (DpiFunctions().getSystemMetricsForDpi) return DpiFunctions().getSystemMetricsForDpi(index, static_cast<UINT>(dpi));
+  if (DpiFunctions().getSystemMetricsForDpi)
+    return DpiFunctions().getSystemMetricsForDpi(index, static_cast<UINT>(dpi));
   return MulDiv(GetSystemMetrics(index), dpi, SystemDpi());
 }
 

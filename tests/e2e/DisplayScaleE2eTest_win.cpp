@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <map>
 
 #include "WineTestSupport_win.h"
@@ -107,6 +108,53 @@ int InkHeight(HWND control) {
   return first < 0 ? 0 : last - first + 1;
 }
 
+// The notification area's end of the shell's protocol under Wine: the shell
+// sends each icon to the window of the tray's class as WM_COPYDATA, the
+// record followed by the icon's size and its mask and colour bits (as
+// GetBitmapBits gives them). A stand-in of that class, created after
+// Wine's own, is the one the shell finds.
+struct TrayIconData {
+  DWORD window = 0, callback = 0, width = 0, height = 0;
+  std::vector<BYTE> colourBits;
+};
+constexpr std::size_t kTrayRecordSize = 944;  // the record before the icon's size
+std::vector<TrayIconData> g_trayIcons;
+
+LRESULT CALLBACK StandInTrayProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_COPYDATA) {
+    const auto* copy = reinterpret_cast<const COPYDATASTRUCT*>(lParam);
+    const auto* bytes = static_cast<const BYTE*>(copy->lpData);
+    auto dword = [&](std::size_t at) {
+      DWORD value = 0;
+      if (at + 4 <= copy->cbData) std::memcpy(&value, bytes + at, 4);
+      return value;
+    };
+    TrayIconData icon;
+    icon.window = dword(0);
+    icon.callback = dword(12);
+    icon.width = dword(kTrayRecordSize);
+    icon.height = dword(kTrayRecordSize + 4);
+    const std::size_t maskBytes = (icon.width * icon.height + 15) / 16 * 2;
+    const std::size_t colourAt = kTrayRecordSize + 16 + maskBytes;
+    if (colourAt < copy->cbData) icon.colourBits.assign(bytes + colourAt, bytes + copy->cbData);
+    g_trayIcons.push_back(icon);
+    return TRUE;
+  }
+  return DefWindowProcW(window, message, wParam, lParam);
+}
+
+// The colour bits of an icon as the shell packs them.
+std::vector<BYTE> ColourBits(HICON icon) {
+  ICONINFO info = {};
+  if (!icon || !GetIconInfo(icon, &info)) return {};
+  const ScopedBitmap mask(info.hbmMask), colour(info.hbmColor);
+  BITMAP bitmap = {};
+  GetObjectW(colour.Get(), sizeof bitmap, &bitmap);
+  std::vector<BYTE> bits((bitmap.bmPlanes * bitmap.bmWidth * bitmap.bmHeight * bitmap.bmBitsPixel + 15) / 16 * 2);
+  GetBitmapBits(colour.Get(), static_cast<LONG>(bits.size()), bits.data());
+  return bits;
+}
+
 class DisplayScale : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
@@ -149,6 +197,7 @@ class DisplayScale : public ::testing::Test {
   }
 
   HWND Control(const DesignControl& c) const { return GetDlgItem(main_, c.id); }
+  HWND AgentControl(const std::string& name) const { return ts::AgentControl(main_, name); }
 
   SIZE ClientSize() const {
     RECT r;
@@ -261,6 +310,81 @@ TEST_F(DisplayScale, MovingToAMonitorOfAnotherScaleTakesTheSuggestedRectangle) {
   ts::Pause(500);
   ExpectLayoutAt(1.5, inkAt96);
   VirtualFreeEx(agent_.Handle(), remote, 0, MEM_RELEASE);
+}
+
+TEST_F(DisplayScale, TheAddressPromptScalesWithTheDisplayAndItsTextsFit) {
+  const std::wstring face = ts::FromUtf8("微软雅黑");
+  int promptInkAt96 = 0;
+  for (const DWORD dpi : {96, 144}) {
+    SCOPED_TRACE(std::to_string(dpi) + " dpi");
+    const double scale = dpi / 96.0;
+    StartAt(dpi);
+    PostMessageW(AgentControl("btnConfig"), BM_CLICK, 0, 0);
+    const HWND dialog = ts::WaitForDialog(agent_.Pid(), ts::FromUtf8("设置"), 10000);
+    ASSERT_NE(dialog, nullptr);
+    const HWND prompt = GetDlgItem(dialog, 100);
+    const HWND items[] = {prompt, GetDlgItem(dialog, 101), GetDlgItem(dialog, IDOK), GetDlgItem(dialog, IDCANCEL)};
+    for (HWND item : items) ASSERT_NE(item, nullptr);
+    int ink = 0;
+    ASSERT_TRUE(ts::WaitUntil([&] { return (ink = InkHeight(prompt)) > 0; }, 10000));
+    if (dpi == 96) promptInkAt96 = ink;
+    EXPECT_NEAR(ink, promptInkAt96 * scale, 2) << "the prompt's drawn height";
+    for (HWND item : {items[0], items[2], items[3]}) {
+      const std::wstring text = ts::WindowText(item);
+      const SIZE extent = TextExtent(face, static_cast<int>(std::lround(12 * scale)), text);
+      RECT client;
+      GetClientRect(item, &client);
+      EXPECT_LE(extent.cx, client.right) << ts::ToUtf8(text);
+      EXPECT_LE(extent.cy, client.bottom) << ts::ToUtf8(text);
+    }
+    for (HWND a : items)
+      for (HWND b : items) {
+        RECT ra, rb, overlap;
+        GetWindowRect(a, &ra);
+        GetWindowRect(b, &rb);
+        if (a != b) {
+          EXPECT_FALSE(IntersectRect(&overlap, &ra, &rb)) << ts::ToUtf8(ts::WindowText(a));
+        }
+      }
+    PostMessageW(items[3], BM_CLICK, 0, 0);
+    ASSERT_TRUE(ts::WaitUntil([&] { return !IsWindow(dialog); }, 10000));
+  }
+}
+
+TEST_F(DisplayScale, At150PercentTheTrayGetsTheIconsOwn24PixelImage) {
+  WNDCLASSW windowClass = {};
+  windowClass.lpfnWndProc = &StandInTrayProc;
+  windowClass.hInstance = GetModuleHandleW(nullptr);
+  windowClass.lpszClassName = L"Shell_TrayWnd";
+  ASSERT_NE(RegisterClassW(&windowClass), 0);
+  const ScopedWindow tray(CreateWindowExW(0, L"Shell_TrayWnd", L"", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
+                                          GetModuleHandleW(nullptr), nullptr));
+  ASSERT_TRUE(tray.IsValid());
+  StartAt(144);
+  ASSERT_TRUE(ts::WaitUntil([] { return !g_trayIcons.empty(); }, 10000)) << "the shell sent no icon";
+  HWND trayWindow = nullptr;
+  for (HWND w : ts::ProcessWindows(agent_.Pid(), L"QEXHiddenWindow"))
+    if (ts::WindowText(w) == L"QEXTrayIconWindow") trayWindow = w;
+  const TrayIconData& shown = g_trayIcons.front();
+  EXPECT_EQ(shown.window, static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(trayWindow)));
+  EXPECT_EQ(shown.callback, 0x0401u);
+  EXPECT_EQ(shown.width, 24u);
+  EXPECT_EQ(shown.height, 24u);
+
+  // The image itself: the icon resource's 24-pixel one, not its 32-pixel
+  // one made smaller.
+  const ScopedModule program(LoadLibraryExA(ts::AgentPath().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE));
+  ASSERT_TRUE(program.IsValid());
+  const ScopedIcon own(static_cast<HICON>(LoadImageW(program.Get(), L"MAINICON", IMAGE_ICON, 24, 24, 0)));
+  const ScopedIcon large(static_cast<HICON>(LoadImageW(program.Get(), L"MAINICON", IMAGE_ICON, 32, 32, 0)));
+  const ScopedIcon shrunk(static_cast<HICON>(CopyImage(large.Get(), IMAGE_ICON, 24, 24, 0)));
+  const std::vector<BYTE> ownBits = ColourBits(own.Get());
+  ASSERT_FALSE(ownBits.empty());
+  EXPECT_NE(ColourBits(shrunk.Get()), ownBits) << "the two images cannot be told apart";
+  EXPECT_EQ(shown.colourBits, ownBits);
+  // Only one icon: it never changes while the agent runs.
+  ts::Pause(500);
+  EXPECT_EQ(g_trayIcons.size(), 1u);
 }
 
 }  // namespace
