@@ -72,13 +72,10 @@ SIZE TextExtent(const std::wstring& face, int height, const std::wstring& text) 
   return extent;
 }
 
-// The height of a control's text as the agent drew it on the screen: the
-// rows that hold its dark grey pixels (the pictures beneath the
-// transparent labels are coloured). 0 when none are there yet.
-int InkHeight(HWND control) {
-  RECT r;
-  GetWindowRect(control, &r);
+// The screen's pixels in r (screen coordinates), top-down rows, 0x00RRGGBB.
+std::vector<std::uint32_t> ScreenPixels(const RECT& r) {
   const int width = Width(r), height = Height(r);
+  std::vector<std::uint32_t> pixels;
   BITMAPINFO info = {};
   info.bmiHeader.biSize = sizeof info.bmiHeader;
   info.bmiHeader.biWidth = width;
@@ -90,22 +87,56 @@ int InkHeight(HWND control) {
   ScopedWindowDc screen(nullptr);
   const ScopedBitmap picture(CreateDIBSection(screen.Get(), &info, DIB_RGB_COLORS, &bits, nullptr, 0));
   const ScopedMemoryDc memory(CreateCompatibleDC(screen.Get()));
-  if (!picture || !memory) return 0;
+  if (!picture || !memory) return pixels;
   const HGDIOBJ old = SelectObject(memory.Get(), picture.Get());
   BitBlt(memory.Get(), 0, 0, width, height, screen.Get(), r.left, r.top, SRCCOPY);
   SelectObject(memory.Get(), old);
-  const auto* pixels = static_cast<const std::uint32_t*>(bits);
+  const auto* first = static_cast<const std::uint32_t*>(bits);
+  pixels.assign(first, first + static_cast<std::size_t>(width) * height);
+  for (std::uint32_t& p : pixels) p &= 0xFFFFFF;
+  return pixels;
+}
+
+// The height of a control's text as the agent drew it on the screen: the
+// rows that hold its dark grey pixels (the pictures beneath the
+// transparent labels are coloured). 0 when none are there yet.
+int InkHeight(HWND control) {
+  RECT r;
+  GetWindowRect(control, &r);
+  const std::vector<std::uint32_t> pixels = ScreenPixels(r);
+  const int width = Width(r);
   int first = -1, last = -1;
-  for (int y = 0; y < height; ++y)
-    for (int x = 0; x < width; ++x) {
-      const std::uint32_t p = pixels[y * width + x];
-      const int blue = p & 0xFF, green = (p >> 8) & 0xFF, red = (p >> 16) & 0xFF;
-      const bool grey = std::abs(red - green) < 24 && std::abs(green - blue) < 24 && red < 200;
-      if (!grey) continue;
-      if (first < 0) first = y;
-      last = y;
-    }
+  for (std::size_t i = 0; i < pixels.size(); ++i) {
+    const int blue = pixels[i] & 0xFF, green = (pixels[i] >> 8) & 0xFF, red = (pixels[i] >> 16) & 0xFF;
+    if (std::abs(red - green) >= 24 || std::abs(green - blue) >= 24 || red >= 200) continue;
+    const int y = static_cast<int>(i) / width;
+    if (first < 0) first = y;
+    last = y;
+  }
   return first < 0 ? 0 : last - first + 1;
+}
+
+// A bitmap resource of the agent, top-down rows, 0x00RRGGBB.
+std::vector<std::uint32_t> AgentBitmap(const wchar_t* name, SIZE* size) {
+  std::vector<std::uint32_t> pixels;
+  const ScopedModule program(LoadLibraryExA(ts::AgentPath().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE));
+  const ScopedBitmap bitmap(
+      static_cast<HBITMAP>(LoadImageW(program.Get(), name, IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION)));
+  BITMAP info = {};
+  if (!bitmap || !GetObjectW(bitmap.Get(), sizeof info, &info)) return pixels;
+  *size = SIZE{info.bmWidth, info.bmHeight};
+  BITMAPINFO format = {};
+  format.bmiHeader.biSize = sizeof format.bmiHeader;
+  format.bmiHeader.biWidth = info.bmWidth;
+  format.bmiHeader.biHeight = -info.bmHeight;
+  format.bmiHeader.biPlanes = 1;
+  format.bmiHeader.biBitCount = 32;
+  format.bmiHeader.biCompression = BI_RGB;
+  pixels.resize(static_cast<std::size_t>(info.bmWidth) * info.bmHeight);
+  ScopedWindowDc screen(nullptr);
+  GetDIBits(screen.Get(), bitmap.Get(), 0, info.bmHeight, pixels.data(), &format, DIB_RGB_COLORS);
+  for (std::uint32_t& p : pixels) p &= 0xFFFFFF;
+  return pixels;
 }
 
 // The notification area's end of the shell's protocol under Wine: the shell
@@ -203,6 +234,12 @@ class DisplayScale : public ::testing::Test {
     RECT r;
     GetClientRect(main_, &r);
     return SIZE{r.right, r.bottom};
+  }
+
+  RECT ScreenRectOf(const std::string& name) const {
+    RECT r;
+    GetWindowRect(AgentControl(name), &r);
+    return r;
   }
 
   // The ink height of each visible text of the agent's window, once drawn.
@@ -349,6 +386,40 @@ TEST_F(DisplayScale, TheAddressPromptScalesWithTheDisplayAndItsTextsFit) {
     PostMessageW(items[3], BM_CLICK, 0, 0);
     ASSERT_TRUE(ts::WaitUntil([&] { return !IsWindow(dialog); }, 10000));
   }
+}
+
+TEST_F(DisplayScale, At150PercentThePicturesAreTheirOwnLargerImagesAndTheLabelsStayTransparent) {
+  StartAt(144);
+  // The host unit is drawn at its own size: every pixel of the 150 %
+  // picture that is not its background is on the screen as it is.
+  SIZE size = {};
+  const std::vector<std::uint32_t> picture = AgentBitmap(L"IMG2_150", &size);
+  ASSERT_FALSE(picture.empty());
+  const RECT place = ScreenRectOf("img2");
+  ASSERT_EQ(Width(place), size.cx);
+  ASSERT_EQ(Height(place), size.cy);
+  const std::uint32_t key = picture[(size.cy - 1) * size.cx];  // the bottom-left pixel
+  std::vector<std::uint32_t> shown;
+  std::size_t differing = 0, drawn = 0;
+  ASSERT_TRUE(ts::WaitUntil(
+      [&] {
+        shown = ScreenPixels(place);
+        differing = drawn = 0;
+        for (std::size_t i = 0; i < picture.size() && i < shown.size(); ++i) {
+          if (picture[i] == key) continue;
+          ++drawn;
+          if (shown[i] != picture[i]) ++differing;
+        }
+        return drawn > 0 && differing == 0;
+      },
+      10000))
+      << differing << " of " << drawn << " pixels differ";
+  // Over the arrows the counters show the arrows' colours around their text.
+  const std::vector<std::uint32_t> overArrows = ScreenPixels(ScreenRectOf("lblSend"));
+  std::size_t blue = 0;
+  for (std::uint32_t p : overArrows)
+    if (p == 0x2878D2) ++blue;  // the upper arrow
+  EXPECT_GT(blue, 0u) << "the send counter covers the arrows";
 }
 
 TEST_F(DisplayScale, At150PercentTheTrayGetsTheIconsOwn24PixelImage) {
