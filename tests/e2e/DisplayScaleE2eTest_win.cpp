@@ -116,6 +116,21 @@ int InkHeight(HWND control) {
   return first < 0 ? 0 : last - first + 1;
 }
 
+// The ink height once the control is drawn and stays so: the same in two
+// looks a moment apart. 0 when it never is.
+int DrawnInkHeight(HWND control) {
+  int last = -1, now = 0;
+  ts::WaitUntil(
+      [&] {
+        now = InkHeight(control);
+        const bool settled = now > 0 && now == last;
+        last = now;
+        return settled;
+      },
+      10000, 150);
+  return now == last ? now : 0;
+}
+
 // A bitmap resource of the agent, top-down rows, 0x00RRGGBB.
 std::vector<std::uint32_t> AgentBitmap(const wchar_t* name, SIZE* size) {
   std::vector<std::uint32_t> pixels;
@@ -248,9 +263,8 @@ class DisplayScale : public ::testing::Test {
     for (const DesignControl& c : design_) {
       HWND control = Control(c);
       if (c.kind != "label" && c.kind != "speedbutton") continue;
-      int height = 0;
-      EXPECT_TRUE(ts::WaitUntil([&] { return (height = InkHeight(control)) > 0; }, 10000)) << c.name << " not drawn";
-      heights[c.name] = height;
+      heights[c.name] = DrawnInkHeight(control);
+      EXPECT_GT(heights[c.name], 0) << c.name << " not drawn";
     }
     return heights;
   }
@@ -362,8 +376,8 @@ TEST_F(DisplayScale, TheAddressPromptScalesWithTheDisplayAndItsTextsFit) {
     const HWND prompt = GetDlgItem(dialog, 100);
     const HWND items[] = {prompt, GetDlgItem(dialog, 101), GetDlgItem(dialog, IDOK), GetDlgItem(dialog, IDCANCEL)};
     for (HWND item : items) ASSERT_NE(item, nullptr);
-    int ink = 0;
-    ASSERT_TRUE(ts::WaitUntil([&] { return (ink = InkHeight(prompt)) > 0; }, 10000));
+    const int ink = DrawnInkHeight(prompt);
+    ASSERT_GT(ink, 0) << "the prompt is not drawn";
     if (dpi == 96) promptInkAt96 = ink;
     EXPECT_NEAR(ink, promptInkAt96 * scale, 2) << "the prompt's drawn height";
     for (HWND item : {items[0], items[2], items[3]}) {
