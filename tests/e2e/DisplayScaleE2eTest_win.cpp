@@ -226,6 +226,7 @@ class DisplayScale : public ::testing::Test {
 
   void TearDown() override {
     if (agent_.Running()) agent_.Close(10000);
+    ts::RegDeleteTree("Software\\QEX\\JoystickAgent");
     if (hadDpi_) RegSetValueExA(desktop_.Get(), "LogPixels", 0, REG_DWORD, reinterpret_cast<BYTE*>(&savedDpi_), 4);
     else RegDeleteValueA(desktop_.Get(), "LogPixels");
   }
@@ -313,9 +314,9 @@ class DisplayScale : public ::testing::Test {
   ts::ChildProcess agent_;
   HWND main_ = nullptr;
   std::vector<DesignControl> design_;
+  ScopedRegKey desktop_;
 
  private:
-  ScopedRegKey desktop_;
   DWORD savedDpi_ = 96;
   bool hadDpi_ = false;
 };
@@ -434,6 +435,63 @@ TEST_F(DisplayScale, At150PercentThePicturesAreTheirOwnLargerImagesAndTheLabelsS
   for (std::uint32_t p : overArrows)
     if (p == 0x2878D2) ++blue;  // the upper arrow
   EXPECT_GT(blue, 0u) << "the send counter covers the arrows";
+}
+
+TEST_F(DisplayScale, At150PercentTheReportBoxGrowsWithItsFontAndItsTextsFit) {
+  // A stored address that is none: the first connect fails at once and the
+  // error reaches crash reporting, whose box shows. The agent runs from a
+  // copy, so the bug-report file it writes beside itself goes with the copy.
+  const ts::TempDir dir;
+  const std::string exe = dir.Path() + "\\QEXJoystick.exe";
+  ASSERT_TRUE(CopyFileA(ts::AgentPath().c_str(), exe.c_str(), FALSE));
+  ts::RegSetString("Software\\QEX\\JoystickAgent", "Address", "not-an-address");
+  DWORD dpi = 144;
+  ASSERT_EQ(RegSetValueExA(desktop_.Get(), "LogPixels", 0, REG_DWORD, reinterpret_cast<BYTE*>(&dpi), 4),
+            ERROR_SUCCESS);
+  ASSERT_TRUE(agent_.Start(exe, std::string(), dir.Path())) << exe;
+  HWND box = nullptr;
+  ts::WaitUntil(
+      [&] {
+        for (HWND b : ts::ProcessWindows(agent_.Pid(), L"QEXReportBox"))
+          if (IsWindowVisible(b)) box = b;
+        return box != nullptr;
+      },
+      30000);
+  ASSERT_NE(box, nullptr) << "no report box";
+
+  // Its text font: 8 points at 144 dpi.
+  const int fontHeight = 16;
+  std::vector<RECT> buttons;
+  for (int id = 300; id < 307; ++id) {
+    HWND button = GetDlgItem(box, id);
+    if (!button || !IsWindowVisible(button)) continue;
+    const std::wstring text = ts::WindowText(button);
+    SCOPED_TRACE(ts::ToUtf8(text));
+    RECT client, placed;
+    GetClientRect(button, &client);
+    GetWindowRect(button, &placed);
+    buttons.push_back(placed);
+    EXPECT_NEAR(client.bottom, 22 * 1.5, 1);
+    const SIZE extent = TextExtent(L"Tahoma", fontHeight, text);
+    // Beside a 16-pixel icon with room around it.
+    EXPECT_LE(extent.cx + 24, client.right);
+    EXPECT_LE(extent.cy, client.bottom);
+  }
+  EXPECT_GE(buttons.size(), 2u);
+  for (std::size_t i = 0; i < buttons.size(); ++i)
+    for (std::size_t j = i + 1; j < buttons.size(); ++j) {
+      RECT overlap;
+      EXPECT_FALSE(IntersectRect(&overlap, &buttons[i], &buttons[j])) << "buttons " << i << " and " << j;
+    }
+  HWND message = GetDlgItem(box, 320);
+  ASSERT_NE(message, nullptr);
+  RECT client;
+  GetClientRect(message, &client);
+  const SIZE extent = TextExtent(L"Tahoma", fontHeight, ts::WindowText(message));
+  EXPECT_LE(extent.cx, client.right) << ts::ToUtf8(ts::WindowText(message));
+  EXPECT_LE(extent.cy, client.bottom);
+  PostMessageW(GetDlgItem(box, 304), BM_CLICK, 0, 0);  // continue
+  ASSERT_TRUE(ts::WaitUntil([&] { return !IsWindowVisible(box); }, 10000));
 }
 
 TEST_F(DisplayScale, At150PercentTheTrayGetsTheIconsOwn24PixelImage) {
