@@ -128,9 +128,14 @@ class TImage : public TControl {
 
  private:
   void LoadForDpi();
+  // The transparent picture resized to width x height with a quality
+  // filter, in premultiplied alpha; made on first use at a size.
+  HBITMAP ScaledPicture(int width, int height) const;
   std::string resource_;
   SIZE designSize_ = {0, 0};  // the picture at 96 dpi
   ScopedBitmap bitmap_;
+  mutable ScopedBitmap scaled_;
+  mutable SIZE scaledSize_ = {0, 0};
   bool stretch_ = false;
   bool transparent_ = false;
 };

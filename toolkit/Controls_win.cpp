@@ -1,8 +1,11 @@
 // The controls: each a platform control window on its form.
 #include <algorithm>
+#include <cstdint>
+#include <vector>
 
 #include "support/TextCodec.h"
 #include "toolkit/Controls.h"
+#include "toolkit/PictureScale.h"
 
 namespace {
 
@@ -210,6 +213,7 @@ void TImage::LoadForDpi() {
   // Where the program lacks the larger picture the one at 96 dpi is stretched.
   if (!picture) picture = LoadBitmapNamed(resource_);
   bitmap_.Reset(picture);
+  scaled_.Reset();
   InvalidateRect(Handle(), nullptr, TRUE);
 }
 
@@ -236,16 +240,59 @@ void TImage::DrawItem(const DRAWITEMSTRUCT& item) {
   Paint(item.hDC, item.rcItem);
 }
 
+HBITMAP TImage::ScaledPicture(int width, int height) const {
+  if (scaled_ && scaledSize_.cx == width && scaledSize_.cy == height) return scaled_.Get();
+  scaled_.Reset();
+  BITMAP info;
+  if (!GetObject(bitmap_.Get(), sizeof info, &info) || info.bmWidth <= 0 || info.bmHeight <= 0) return nullptr;
+  BITMAPINFO format = {};
+  format.bmiHeader.biSize = sizeof format.bmiHeader;
+  format.bmiHeader.biWidth = info.bmWidth;
+  format.bmiHeader.biHeight = -info.bmHeight;  // top-down
+  format.bmiHeader.biPlanes = 1;
+  format.bmiHeader.biBitCount = 32;
+  format.bmiHeader.biCompression = BI_RGB;
+  std::vector<std::uint32_t> pixels(static_cast<std::size_t>(info.bmWidth) * info.bmHeight);
+  ScopedWindowDc screen(nullptr);
+  if (!GetDIBits(screen.Get(), bitmap_.Get(), 0, static_cast<UINT>(info.bmHeight), pixels.data(), &format,
+                 DIB_RGB_COLORS))
+    return nullptr;
+  const std::uint32_t key = pixels[static_cast<std::size_t>(info.bmHeight - 1) * info.bmWidth];  // bottom-left
+  const std::vector<std::uint32_t> resized =
+      ScaleKeyedPicture(pixels, info.bmWidth, info.bmHeight, key, width, height);
+  if (resized.empty()) return nullptr;
+  format.bmiHeader.biWidth = width;
+  format.bmiHeader.biHeight = -height;
+  void* bits = nullptr;
+  scaled_.Reset(CreateDIBSection(screen.Get(), &format, DIB_RGB_COLORS, &bits, nullptr, 0));
+  if (!scaled_ || !bits) return nullptr;
+  std::copy(resized.begin(), resized.end(), static_cast<std::uint32_t*>(bits));
+  scaledSize_ = SIZE{width, height};
+  return scaled_.Get();
+}
+
 void TImage::Paint(HDC dc, const RECT& r) const {
   if (!bitmap_) return;
   BITMAP info;
   GetObject(bitmap_.Get(), sizeof info, &info);
-  ScopedMemoryDc source(CreateCompatibleDC(dc));
-  if (!source) return;
-  HGDIOBJ old = SelectObject(source.Get(), bitmap_.Get());
   // Unstretched, the picture keeps its own size at 96 dpi, scaled.
   const int width = stretch_ ? r.right - r.left : ScaleToDpi(designSize_.cx, form_->Dpi());
   const int height = stretch_ ? r.bottom - r.top : ScaleToDpi(designSize_.cy, form_->Dpi());
+  ScopedMemoryDc source(CreateCompatibleDC(dc));
+  if (!source) return;
+  // Drawn at another size than its own, a transparent picture is filtered
+  // rather than thinned out pixel by pixel, its edges blending into what
+  // lies beneath.
+  if (transparent_ && (width != info.bmWidth || height != info.bmHeight) && width > 0 && height > 0) {
+    if (HBITMAP scaled = ScaledPicture(width, height)) {
+      HGDIOBJ old = SelectObject(source.Get(), scaled);
+      const BLENDFUNCTION blend = {AC_SRC_OVER, 0, 255, AC_SRC_ALPHA};
+      AlphaBlend(dc, r.left, r.top, width, height, source.Get(), 0, 0, width, height, blend);
+      SelectObject(source.Get(), old);
+      return;
+    }
+  }
+  HGDIOBJ old = SelectObject(source.Get(), bitmap_.Get());
   if (transparent_) {
     const COLORREF key = GetPixel(source.Get(), 0, info.bmHeight - 1);  // bottom-left pixel
     TransparentBlt(dc, r.left, r.top, width, height, source.Get(), 0, 0, info.bmWidth, info.bmHeight, key);

@@ -429,6 +429,30 @@ TEST_F(DisplayScale, At150PercentThePicturesAreTheirOwnLargerImagesAndTheLabelsS
       },
       10000))
       << differing << " of " << drawn << " pixels differ";
+  // The arrows are stretched into their box: filtered, every pixel lies
+  // between an arrow's colour and the white beneath, channel by channel,
+  // the slanted edges part way. (Between the two counters, whose own text
+  // is smoothed too.)
+  RECT arrows = ScreenRectOf("img3");
+  arrows.top = ScreenRectOf("lblSend").bottom;
+  arrows.bottom = ScreenRectOf("lblRecv").top;
+  std::size_t partial = 0, foreign = 0;
+  for (std::uint32_t p : ScreenPixels(arrows)) {
+    bool between = false, part = false;
+    for (const std::uint32_t arrow : {0x2878D2u, 0x28AA5Au}) {
+      bool inside = true;
+      for (int shift : {16, 8, 0}) {
+        const int shown = static_cast<int>(p >> shift & 0xFF), colour = static_cast<int>(arrow >> shift & 0xFF);
+        inside = inside && shown >= colour - 4;
+      }
+      between = between || inside;
+      part = part || (inside && static_cast<int>(p >> 16 & 0xFF) > 0x28 + 40 && (p & 0xFFFFFF) < 0xF0F0F0);
+    }
+    if (!between) ++foreign;
+    if (part) ++partial;
+  }
+  EXPECT_EQ(foreign, 0u) << "pixels that are no blend of an arrow over white";
+  EXPECT_GT(partial, 10u) << "the arrows' edges are not smoothed";
   // Over the arrows the counters show the arrows' colours around their text.
   const std::vector<std::uint32_t> overArrows = ScreenPixels(ScreenRectOf("lblSend"));
   std::size_t blue = 0;
