@@ -17,6 +17,7 @@
 #include "support/WindowProc.h"
 #include "toolkit/Component.h"
 #include "toolkit/DescriptionValues.h"
+#include "toolkit/DpiScale.h"
 #include "toolkit/Fonts.h"
 #include "toolkit/WindowDescription.h"
 
@@ -51,7 +52,15 @@ class TControl : public TComponent {
   void SetCaption(const std::string& caption);
   bool Visible() const { return visible_; }
   void SetVisible(bool visible);
+  // In pixels at 96 dpi, as the description gives them; the control is
+  // placed at its form's dpi.
   void SetBounds(int left, int top, int width, int height);
+  const TBounds& DesignBounds() const { return design_; }
+  // The control id (GWLP_ID) by which tools outside the program address
+  // the control; 0 for none.
+  int Id() const { return id_; }
+  void SetId(int id);
+  // The font at 96 dpi; the control shows it at its form's dpi.
   void SetFont(const TFont& font);
   const TFont& Font() const { return font_; }
   void SetTabOrder(int order) { tabOrder_ = order; }
@@ -68,6 +77,9 @@ class TControl : public TComponent {
   virtual HBRUSH ControlColor(HDC dc);
   // WM_DRAWITEM for owner-drawn controls.
   virtual void DrawItem(const DRAWITEMSTRUCT& item) {}
+  // Places the control and makes its font again for the form's dpi, after
+  // the form moved to a monitor of another scale.
+  virtual void ScaleToFormDpi();
   void Click() {
     if (OnClick) OnClick(this);
   }
@@ -78,6 +90,8 @@ class TControl : public TComponent {
   std::string caption_;
   bool visible_ = true;
   int tabOrder_ = -1;
+  int id_ = 0;
+  TBounds design_;
   TFont font_;
   ScopedFont hfont_;
 };
@@ -99,18 +113,29 @@ class TLabel : public TControl {
 };
 
 // A picture: a bitmap resource, stretched or at its size; "transparent"
-// takes the bottom-left pixel's colour as the background colour.
+// takes the bottom-left pixel's colour as the background colour. The
+// resource NAME is the picture at 96 dpi; NAME_150 and NAME_200, where the
+// program has them, the same at 144 and 192 dpi. The form's dpi picks one.
 class TImage : public TControl {
  public:
   explicit TImage(TForm* form);
   bool ApplyProperty(const DescProperty& property, const THandlerTable& handlers) override;
   void DrawItem(const DRAWITEMSTRUCT& item) override;
+  void ScaleToFormDpi() override;
   // Draws the picture into the rectangle r of dc (no background).
   void Paint(HDC dc, const RECT& r) const;
   void LoadBitmapResource(const std::string& name);
 
  private:
+  void LoadForDpi();
+  // The transparent picture resized to width x height with a quality
+  // filter, in premultiplied alpha; made on first use at a size.
+  HBITMAP ScaledPicture(int width, int height) const;
+  std::string resource_;
+  SIZE designSize_ = {0, 0};  // the picture at 96 dpi
   ScopedBitmap bitmap_;
+  mutable ScopedBitmap scaled_;
+  mutable SIZE scaledSize_ = {0, 0};
   bool stretch_ = false;
   bool transparent_ = false;
 };
@@ -176,6 +201,8 @@ class TForm : public TComponent {
   ~TForm() override;
 
   HWND Handle() const { return handle_.Get(); }
+  // The dots per inch the form is laid out for: its monitor's.
+  int Dpi() const { return dpi_; }
   const std::string& Caption() const { return caption_; }
   void SetCaption(const std::string& caption);
   void Show();
@@ -217,11 +244,19 @@ class TForm : public TComponent {
   TComponent* CreateComponent(const DescItem& item);
   TControl* FindControl(HWND handle) const;
   void ArrangeTabOrder();
+  // The outer size of the description at dpi.
+  TSize OuterSizeAt(int dpi) const;
+  // The window and taskbar icons at the sizes the platform asks for at dpi_.
+  void LoadIcons();
+  // WM_DPICHANGED: the suggested rectangle, then the controls.
+  void ChangeDpi(int dpi, const RECT& suggested);
 
   ScopedWindow handle_;
   std::string caption_;
   TWindowState windowState_ = wsNormal;
-  int width_ = 320, height_ = 240;
+  int width_ = 320, height_ = 240;  // outer, at 96 dpi
+  int dpi_ = kDesignDpi;
+  ScopedIcon bigIcon_, smallIcon_;
   bool centre_ = false;
   DWORD style_ = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN;
   COLORREF color_ = RGB(240, 240, 240);

@@ -1,8 +1,11 @@
 // The controls: each a platform control window on its form.
 #include <algorithm>
+#include <cstdint>
+#include <vector>
 
 #include "support/TextCodec.h"
 #include "toolkit/Controls.h"
+#include "toolkit/PictureScale.h"
 
 namespace {
 
@@ -56,14 +59,26 @@ void TControl::SetVisible(bool visible) {
 }
 
 void TControl::SetBounds(int left, int top, int width, int height) {
-  MoveWindow(Handle(), left, top, width, height, TRUE);
+  design_ = TBounds{left, top, width, height};
+  const TBounds placed = ScaleBounds(design_, form_->Dpi());
+  MoveWindow(Handle(), placed.left, placed.top, placed.width, placed.height, TRUE);
+}
+
+void TControl::SetId(int id) {
+  id_ = id;
+  SetWindowLongPtrW(Handle(), GWLP_ID, id);
 }
 
 void TControl::SetFont(const TFont& font) {
   font_ = font;
-  ScopedFont made = CreateFontFor(font);
+  ScopedFont made = CreateFontFor(ScaleFont(font, form_->Dpi()));
   SendMessageW(Handle(), WM_SETFONT, reinterpret_cast<WPARAM>(made.Get()), TRUE);
   hfont_ = std::move(made);  // the old font goes once the control no longer uses it
+}
+
+void TControl::ScaleToFormDpi() {
+  SetBounds(design_.left, design_.top, design_.width, design_.height);
+  SetFont(font_);
 }
 
 void TControl::SetTabStop(bool tabStop) {
@@ -73,17 +88,22 @@ void TControl::SetTabStop(bool tabStop) {
 }
 
 bool TControl::ApplyProperty(const DescProperty& p, const THandlerTable& handlers) {
-  RECT r;
-  GetWindowRect(Handle(), &r);
-  MapWindowPoints(nullptr, form_->Handle(), reinterpret_cast<POINT*>(&r), 2);
+  const TBounds& b = design_;
   if (p.key == "Left") {
-    SetBounds(DescInt(p), r.top, r.right - r.left, r.bottom - r.top);
+    SetBounds(DescInt(p), b.top, b.width, b.height);
   } else if (p.key == "Top") {
-    SetBounds(r.left, DescInt(p), r.right - r.left, r.bottom - r.top);
+    SetBounds(b.left, DescInt(p), b.width, b.height);
   } else if (p.key == "Width") {
-    SetBounds(r.left, r.top, DescInt(p), r.bottom - r.top);
+    SetBounds(b.left, b.top, DescInt(p), b.height);
   } else if (p.key == "Height") {
-    SetBounds(r.left, r.top, r.right - r.left, DescInt(p));
+    SetBounds(b.left, b.top, b.width, DescInt(p));
+  } else if (p.key == "Id") {
+    const int id = DescInt(p);
+    // A WM_COMMAND carries the id in 16 bits; 0 is no id.
+    if (id < 1 || id > 0xFFFF) throw DescriptionError("line " + std::to_string(p.line) + ": Id must be 1 to 65535");
+    if (GetDlgItem(form_->Handle(), id))
+      throw DescriptionError("line " + std::to_string(p.line) + ": Id " + std::to_string(id) + " is taken");
+    SetId(id);
   } else if (p.key == "Caption") {
     SetCaption(p.First().text);
   } else if (p.key == "Visible") {
@@ -166,10 +186,40 @@ void TLabel::DrawItem(const DRAWITEMSTRUCT& item) {
 
 TImage::TImage(TForm* form) : TControl(form, "STATIC", SS_OWNERDRAW | WS_CLIPSIBLINGS) {}
 
+namespace {
+
+HBITMAP LoadBitmapNamed(const std::string& name) {
+  return static_cast<HBITMAP>(
+      LoadImageA(GetModuleHandleA(nullptr), name.c_str(), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION));
+}
+
+}  // namespace
+
 void TImage::LoadBitmapResource(const std::string& name) {
-  bitmap_.Reset(static_cast<HBITMAP>(
-      LoadImageA(GetModuleHandleA(nullptr), name.c_str(), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION)));
+  resource_ = name;
+  designSize_ = SIZE{0, 0};
+  const ScopedBitmap design(LoadBitmapNamed(name));
+  if (design) {
+    BITMAP info;
+    GetObject(design.Get(), sizeof info, &info);
+    designSize_ = SIZE{info.bmWidth, info.bmHeight};
+  }
+  LoadForDpi();
+}
+
+void TImage::LoadForDpi() {
+  const int scale = PictureScaleFor(form_->Dpi());
+  HBITMAP picture = scale != 100 ? LoadBitmapNamed(resource_ + "_" + std::to_string(scale)) : nullptr;
+  // Where the program lacks the larger picture the one at 96 dpi is stretched.
+  if (!picture) picture = LoadBitmapNamed(resource_);
+  bitmap_.Reset(picture);
+  scaled_.Reset();
   InvalidateRect(Handle(), nullptr, TRUE);
+}
+
+void TImage::ScaleToFormDpi() {
+  TControl::ScaleToFormDpi();
+  LoadForDpi();
 }
 
 bool TImage::ApplyProperty(const DescProperty& p, const THandlerTable& handlers) {
@@ -190,15 +240,59 @@ void TImage::DrawItem(const DRAWITEMSTRUCT& item) {
   Paint(item.hDC, item.rcItem);
 }
 
+HBITMAP TImage::ScaledPicture(int width, int height) const {
+  if (scaled_ && scaledSize_.cx == width && scaledSize_.cy == height) return scaled_.Get();
+  scaled_.Reset();
+  BITMAP info;
+  if (!GetObject(bitmap_.Get(), sizeof info, &info) || info.bmWidth <= 0 || info.bmHeight <= 0) return nullptr;
+  BITMAPINFO format = {};
+  format.bmiHeader.biSize = sizeof format.bmiHeader;
+  format.bmiHeader.biWidth = info.bmWidth;
+  format.bmiHeader.biHeight = -info.bmHeight;  // top-down
+  format.bmiHeader.biPlanes = 1;
+  format.bmiHeader.biBitCount = 32;
+  format.bmiHeader.biCompression = BI_RGB;
+  std::vector<std::uint32_t> pixels(static_cast<std::size_t>(info.bmWidth) * info.bmHeight);
+  ScopedWindowDc screen(nullptr);
+  if (!GetDIBits(screen.Get(), bitmap_.Get(), 0, static_cast<UINT>(info.bmHeight), pixels.data(), &format,
+                 DIB_RGB_COLORS))
+    return nullptr;
+  const std::uint32_t key = pixels[static_cast<std::size_t>(info.bmHeight - 1) * info.bmWidth];  // bottom-left
+  const std::vector<std::uint32_t> resized =
+      ScaleKeyedPicture(pixels, info.bmWidth, info.bmHeight, key, width, height);
+  if (resized.empty()) return nullptr;
+  format.bmiHeader.biWidth = width;
+  format.bmiHeader.biHeight = -height;
+  void* bits = nullptr;
+  scaled_.Reset(CreateDIBSection(screen.Get(), &format, DIB_RGB_COLORS, &bits, nullptr, 0));
+  if (!scaled_ || !bits) return nullptr;
+  std::copy(resized.begin(), resized.end(), static_cast<std::uint32_t*>(bits));
+  scaledSize_ = SIZE{width, height};
+  return scaled_.Get();
+}
+
 void TImage::Paint(HDC dc, const RECT& r) const {
   if (!bitmap_) return;
   BITMAP info;
   GetObject(bitmap_.Get(), sizeof info, &info);
+  // Unstretched, the picture keeps its own size at 96 dpi, scaled.
+  const int width = stretch_ ? r.right - r.left : ScaleToDpi(designSize_.cx, form_->Dpi());
+  const int height = stretch_ ? r.bottom - r.top : ScaleToDpi(designSize_.cy, form_->Dpi());
   ScopedMemoryDc source(CreateCompatibleDC(dc));
   if (!source) return;
+  // Drawn at another size than its own, a transparent picture is filtered
+  // rather than thinned out pixel by pixel, its edges blending into what
+  // lies beneath.
+  if (transparent_ && (width != info.bmWidth || height != info.bmHeight) && width > 0 && height > 0) {
+    if (HBITMAP scaled = ScaledPicture(width, height)) {
+      HGDIOBJ old = SelectObject(source.Get(), scaled);
+      const BLENDFUNCTION blend = {AC_SRC_OVER, 0, 255, AC_SRC_ALPHA};
+      AlphaBlend(dc, r.left, r.top, width, height, source.Get(), 0, 0, width, height, blend);
+      SelectObject(source.Get(), old);
+      return;
+    }
+  }
   HGDIOBJ old = SelectObject(source.Get(), bitmap_.Get());
-  const int width = stretch_ ? r.right - r.left : info.bmWidth;
-  const int height = stretch_ ? r.bottom - r.top : info.bmHeight;
   if (transparent_) {
     const COLORREF key = GetPixel(source.Get(), 0, info.bmHeight - 1);  // bottom-left pixel
     TransparentBlt(dc, r.left, r.top, width, height, source.Get(), 0, 0, info.bmWidth, info.bmHeight, key);

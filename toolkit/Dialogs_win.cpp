@@ -2,6 +2,7 @@
 
 #include "support/TextCodec.h"
 #include "toolkit/Controls.h"
+#include "toolkit/Dpi.h"
 #include "toolkit/Guard.h"
 
 namespace {
@@ -55,19 +56,25 @@ class TInputDialog {
     auto* self = reinterpret_cast<TInputDialog*>(GetWindowLongPtrW(dialog, DWLP_USER));
     if (message == WM_NCDESTROY) SetWindowLongPtrW(dialog, DWLP_USER, 0);
     if (!self) return FALSE;
-    return GuardedDispatch<INT_PTR>(FALSE, [&] { return self->HandleMessage(dialog, message, wParam); });
+    return GuardedDispatch<INT_PTR>(FALSE, [&] { return self->HandleMessage(dialog, message, wParam, lParam); });
   }
 
   std::wstring caption, prompt, value;
   int maxLength = 0;
-  HFONT font = nullptr;
+  TFont design;  // the controls' font at 96 dpi
 
  private:
-  INT_PTR HandleMessage(HWND dialog, UINT message, WPARAM wParam) {
+  INT_PTR HandleMessage(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
       case WM_INITDIALOG:
         Initialise(dialog);
         return FALSE;  // focus set here
+      case WM_DPICHANGED:
+        // The template's dialog units follow the new scale by themselves
+        // only on some systems; here the layout always follows ours.
+        if (lParam && IsUsableDpi(LOWORD(wParam)))
+          ChangeDpi(dialog, LOWORD(wParam), *reinterpret_cast<const RECT*>(lParam));
+        return TRUE;
       case WM_COMMAND:
         if (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL) {
           if (LOWORD(wParam) == IDOK) value = EditText(dialog);
@@ -87,10 +94,12 @@ class TInputDialog {
     HWND edit = GetDlgItem(dialog, kEditId);
     SendMessageW(edit, EM_LIMITTEXT, static_cast<WPARAM>(maxLength), 0);
     SetWindowTextW(edit, value.c_str());
-    if (font) {
-      for (int id : {static_cast<int>(kPromptId), static_cast<int>(kEditId), IDOK, IDCANCEL})
-        SendDlgItemMessageW(dialog, id, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
-    }
+    // The platform's own handling of a dpi change would resize the dialog
+    // but keep our font: it is left to WM_DPICHANGED below.
+    if (DpiFunctions().setDialogDpiChangeBehavior)
+      DpiFunctions().setDialogDpiChangeBehavior(dialog, DDC_DISABLE_ALL, DDC_DISABLE_ALL);
+    dpi_ = WindowDpi(dialog);
+    SetControlFont(dialog);
     // Centred over the owner (or the screen).
     RECT own, me;
     HWND owner = GetWindow(dialog, GW_OWNER);
@@ -103,6 +112,28 @@ class TInputDialog {
     SendMessageW(edit, EM_SETSEL, 0, -1);  // fully selected
   }
 
+  void SetControlFont(HWND dialog) {
+    ScopedFont made = CreateFontFor(ScaleFont(design, dpi_));
+    for (int id : {static_cast<int>(kPromptId), static_cast<int>(kEditId), IDOK, IDCANCEL})
+      SendDlgItemMessageW(dialog, id, WM_SETFONT, reinterpret_cast<WPARAM>(made.Get()), TRUE);
+    font_ = std::move(made);  // the old font goes once no control uses it
+  }
+
+  void ChangeDpi(HWND dialog, int dpi, const RECT& suggested) {
+    for (int id : {static_cast<int>(kPromptId), static_cast<int>(kEditId), IDOK, IDCANCEL}) {
+      HWND item = GetDlgItem(dialog, id);
+      RECT r;
+      GetWindowRect(item, &r);
+      MapWindowPoints(HWND_DESKTOP, dialog, reinterpret_cast<POINT*>(&r), 2);
+      const int left = MulDiv(r.left, dpi, dpi_), top = MulDiv(r.top, dpi, dpi_);
+      MoveWindow(item, left, top, MulDiv(r.right, dpi, dpi_) - left, MulDiv(r.bottom, dpi, dpi_) - top, TRUE);
+    }
+    dpi_ = dpi;
+    SetControlFont(dialog);
+    SetWindowPos(dialog, nullptr, suggested.left, suggested.top, suggested.right - suggested.left,
+                 suggested.bottom - suggested.top, SWP_NOZORDER | SWP_NOACTIVATE);
+  }
+
   static std::wstring EditText(HWND dialog) {
     HWND edit = GetDlgItem(dialog, kEditId);
     const int length = GetWindowTextLengthW(edit);
@@ -111,6 +142,9 @@ class TInputDialog {
     text.resize(static_cast<std::size_t>(copied > 0 ? copied : 0));
     return text;
   }
+
+  int dpi_ = kDesignDpi;
+  ScopedFont font_;
 };
 
 }  // namespace
@@ -122,11 +156,8 @@ bool InputQuery(HWND owner, const std::string& caption, const std::string& promp
   state.prompt = WidenCp936(prompt);
   state.value = WidenCp936(value);
   state.maxLength = maxLength;
-  TFont font;
-  font.name = "\xCE\xA2\xC8\xED\xD1\xC5\xBA\xDA";  // the window font
-  font.height = 12;
-  const ScopedFont dialogFont = CreateFontFor(font);
-  state.font = dialogFont.Get();
+  state.design.name = "\xCE\xA2\xC8\xED\xD1\xC5\xBA\xDA";  // the window font
+  state.design.height = 12;
 
   TemplateWriter t;
   t.Dword(DS_MODALFRAME | DS_SETFONT | WS_POPUP | WS_CAPTION | WS_SYSMENU);

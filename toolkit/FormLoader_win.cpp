@@ -6,11 +6,14 @@
 #include "support/TextCodec.h"
 #include "toolkit/Application.h"
 #include "toolkit/Controls.h"
+#include "toolkit/Dpi.h"
 #include "toolkit/Guard.h"
 
 namespace {
 
 constexpr wchar_t kFormClass[] = L"QEXForm";
+// WS_EX_APPWINDOW: the form carries the program's taskbar button.
+constexpr DWORD kFormExStyle = WS_EX_APPWINDOW | WS_EX_CONTROLPARENT;
 
 std::map<std::string, TComponentClass>& ComponentClasses() {
   static std::map<std::string, TComponentClass> classes;
@@ -62,22 +65,24 @@ void TForm::CreateFromDescription(const DescItem& description) {
   (void)registered;
 
   background_.Reset(CreateSolidBrush(color_));
-  int left = CW_USEDEFAULT, top = CW_USEDEFAULT;
+  // Created hidden at the description's size: the dpi of a window is that
+  // of the monitor it is on, known once it exists. The window procedure
+  // takes the handle into handle_ with its first message.
+  if (!CreateWindowExW(kFormExStyle, kFormClass, WidenCp936(caption_).c_str(), style_, CW_USEDEFAULT, CW_USEDEFAULT,
+                       width_, height_, nullptr, nullptr, GetModuleHandleA(nullptr), this))
+    throw DescriptionError("the form window could not be created");
+  dpi_ = WindowDpi(Handle());
+  const TSize outer = OuterSizeAt(dpi_);
   if (centre_) {
     RECT work;
     SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
-    left = work.left + ((work.right - work.left) - width_) / 2;
-    top = work.top + ((work.bottom - work.top) - height_) / 2;
+    SetWindowPos(Handle(), nullptr, work.left + ((work.right - work.left) - outer.width) / 2,
+                 work.top + ((work.bottom - work.top) - outer.height) / 2, outer.width, outer.height,
+                 SWP_NOZORDER | SWP_NOACTIVATE);
+  } else {
+    SetWindowPos(Handle(), nullptr, 0, 0, outer.width, outer.height, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
   }
-  // WS_EX_APPWINDOW: the form carries the program's taskbar button. The
-  // window procedure takes the handle into handle_ with its first message.
-  if (!CreateWindowExW(WS_EX_APPWINDOW | WS_EX_CONTROLPARENT, kFormClass, WidenCp936(caption_).c_str(), style_, left,
-                       top, width_, height_, nullptr, nullptr, GetModuleHandleA(nullptr), this))
-    throw DescriptionError("the form window could not be created");
-  if (Application && Application->Icon()) {
-    SendMessageW(Handle(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(Application->Icon()));
-    SendMessageW(Handle(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(Application->Icon()));
-  }
+  LoadIcons();
 
   for (const DescItem& item : description.children) {
     TComponent* component = CreateComponent(item);
@@ -131,6 +136,28 @@ TComponent* TForm::CreateComponent(const DescItem& item) {
     return new TComponent(this);
   }
   throw DescriptionError("unknown item kind " + item.kind);
+}
+
+TSize TForm::OuterSizeAt(int dpi) const {
+  return ScaleOuterSize(TSize{width_, height_}, FrameSize(style_, kFormExStyle, kDesignDpi),
+                        FrameSize(style_, kFormExStyle, dpi), dpi);
+}
+
+void TForm::LoadIcons() {
+  ScopedIcon big(LoadAppIconForDpi(SM_CXICON, dpi_));
+  ScopedIcon small(LoadAppIconForDpi(SM_CXSMICON, dpi_));
+  if (!big || !small) {
+    // A program without an icon of its own shows the application's.
+    if (!Application || !Application->Icon()) return;
+    SendMessageW(Handle(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(Application->Icon()));
+    SendMessageW(Handle(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(Application->Icon()));
+    return;
+  }
+  SendMessageW(Handle(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(big.Get()));
+  SendMessageW(Handle(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(small.Get()));
+  // The previous icons go once the window no longer shows them.
+  bigIcon_ = std::move(big);
+  smallIcon_ = std::move(small);
 }
 
 void TForm::ApplyFormProperty(const DescProperty& p) {

@@ -2,7 +2,15 @@
 #include "support/TextCodec.h"
 #include "toolkit/Application.h"
 #include "toolkit/Controls.h"
+#include "toolkit/Dpi.h"
 #include "toolkit/Guard.h"
+
+namespace {
+
+// Declared by the platform headers only for targets newer than ours.
+constexpr UINT kGetDpiScaledSize = 0x02E4;  // WM_GETDPISCALEDSIZE
+
+}  // namespace
 
 TForm::TForm(TComponent* owner) : TComponent(owner) {}
 
@@ -65,6 +73,16 @@ void TForm::PaintPicturesBeneath(const TControl* control, HDC dc) const {
   }
 }
 
+void TForm::ChangeDpi(int dpi, const RECT& suggested) {
+  dpi_ = dpi;
+  SetWindowPos(Handle(), nullptr, suggested.left, suggested.top, suggested.right - suggested.left,
+               suggested.bottom - suggested.top, SWP_NOZORDER | SWP_NOACTIVATE);
+  for (TControl* c : controls_) c->ScaleToFormDpi();
+  LoadIcons();
+  // The owner-drawn controls too: a new font alone does not repaint them.
+  RedrawWindow(Handle(), nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
+}
+
 TControl* TForm::FindControl(HWND handle) const {
   for (TControl* c : controls_)
     if (c->Handle() == handle) return c;
@@ -106,6 +124,25 @@ LRESULT TForm::Dispatch(UINT message, WPARAM wParam, LPARAM lParam) {
       }
       break;
     }
+    case WM_DPICHANGED: {
+      // Moved to a monitor of another scale: the platform suggests the
+      // rectangle that keeps the window where it was, at the new size.
+      const auto* suggested = reinterpret_cast<const RECT*>(lParam);
+      const int dpi = LOWORD(wParam);
+      if (suggested && IsUsableDpi(dpi)) ChangeDpi(dpi, *suggested);
+      return 0;
+    }
+    case kGetDpiScaledSize:
+      // Asked before such a move: the size the description gives at the new
+      // dpi, frame included, so the suggested rectangle fits exactly.
+      if (IsUsableDpi(LOWORD(wParam)) && lParam) {
+        const TSize outer = OuterSizeAt(LOWORD(wParam));
+        auto* size = reinterpret_cast<SIZE*>(lParam);
+        size->cx = outer.width;
+        size->cy = outer.height;
+        return TRUE;
+      }
+      break;
     case WM_ERASEBKGND: {
       RECT r;
       GetClientRect(Handle(), &r);

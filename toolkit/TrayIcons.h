@@ -35,7 +35,9 @@ class TTrayIcon : public TComponent {
   bool ShowDesigning() const { return showDesigning_; }
   void SetShowDesigning(bool show) { showDesigning_ = show; }  // no effect at run time
   HICON Icon() const { return icon_.Get(); }
-  // Copies the image into the component's own icon.
+  // Copies the image into the component's own icon, at the size the
+  // notification area asks for at the primary screen's dpi when the icon
+  // came from a resource. Set once, it never changes with the dpi.
   void SetIcon(HICON icon);
   const std::string& ToolTip() const { return toolTip_; }
   // Cut to 62 characters.

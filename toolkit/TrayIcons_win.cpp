@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "support/TextCodec.h"
+#include "toolkit/Dpi.h"
 #include "toolkit/HiddenWindow.h"
 
 namespace {
@@ -57,9 +58,22 @@ void TTrayIcon::SetActive(bool active) {
   else DeleteIcon();
 }
 
+namespace {
+
+// The notification area shows small icons at the primary screen's scale
+// (24 pixels at 150 %). An icon loaded from a resource is copied from the
+// image of that size there, not shrunk or enlarged from another one.
+HICON CopyForTray(HICON icon) {
+  const int size = SystemMetricForDpi(SM_CXSMICON, SystemDpi());
+  if (HANDLE copy = CopyImage(icon, IMAGE_ICON, size, size, LR_COPYFROMRESOURCE)) return static_cast<HICON>(copy);
+  return CopyIcon(icon);  // made in memory: no other image to choose
+}
+
+}  // namespace
+
 void TTrayIcon::SetIcon(HICON icon) {
   if (icon == icon_.Get()) return;  // the component's own icon changes nothing
-  icon_.Reset(icon ? CopyIcon(icon) : nullptr);
+  icon_.Reset(icon ? CopyForTray(icon) : nullptr);
   ModifyIcon();
 }
 

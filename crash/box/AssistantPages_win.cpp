@@ -14,6 +14,13 @@ FILETIME FileWriteTime(const std::wstring& path) {
   return data.ftLastWriteTime;
 }
 
+// The pages' numbers are pixels at 96 dpi; the assistant shows them at the
+// screen's dpi, like its fonts (points at the screen's dpi).
+int Px(int designPixels) {
+  static const int dpi = GetDeviceCaps(ScopedWindowDc(nullptr).Get(), LOGPIXELSY);
+  return dpi > 0 ? MulDiv(designPixels, dpi, 96) : designPixels;
+}
+
 bool SameTime(const FILETIME& a, const FILETIME& b) {
   return a.dwLowDateTime == b.dwLowDateTime && a.dwHighDateTime == b.dwHighDateTime;
 }
@@ -27,11 +34,11 @@ void MakeThumbnail(AssistantState& s) {
 }
 
 void PlaceButtons(AssistantState& s, int clientHeight) {
-  const int width = 80, height = 23;
-  int x = kClientWidth - kMargin - width;
+  const int width = Px(80), height = Px(23);
+  int x = Px(kClientWidth) - Px(kMargin) - width;
   for (int b = 2; b >= 0; --b) {
-    MoveWindow(s.buttons[b], x, clientHeight - kMargin - height, width, height, TRUE);
-    x -= width + 8;
+    MoveWindow(s.buttons[b], x, clientHeight - Px(kMargin) - height, width, height, TRUE);
+    x -= width + Px(8);
   }
 }
 
@@ -99,8 +106,8 @@ void ClearPage(AssistantState& s) {
 
 int BuildPage(AssistantState& s, const FormValues& preset) {
   HFONT font = static_cast<HFONT>(s.fonts.text.Get());
-  int y = kMargin + 26;
-  const int width = kClientWidth - 2 * kMargin;
+  int y = Px(kMargin + 26);
+  const int width = Px(kClientWidth) - 2 * Px(kMargin);
   for (std::size_t i = 0; i < s.form.items.size(); ++i) {
     const TNVItem& item = s.form.items[i];
     const int id = kAssistItemBaseId + static_cast<int>(i);
@@ -108,30 +115,32 @@ int BuildPage(AssistantState& s, const FormValues& preset) {
     HWND control = nullptr;
     switch (item.kind) {
       case ItemKind::Label:
-        control = AddChild(s.window, L"STATIC", WideFromUtf8(item.text), SS_LEFT, 0, id, kMargin, y, width, 16, font);
-        y += 18;
+        control =
+            AddChild(s.window, L"STATIC", WideFromUtf8(item.text), SS_LEFT, 0, id, Px(kMargin), y, width, Px(16), font);
+        y += Px(18);
         break;
       case ItemKind::Edit: {
-        const int height = item.lines > 1 ? item.lines * 14 + 8 : 21;
+        const int height = Px(item.lines > 1 ? item.lines * 14 + 8 : 21);
         DWORD style = WS_TABSTOP | ES_AUTOHSCROLL;
         if (item.lines > 1) style = WS_TABSTOP | ES_MULTILINE | ES_WANTRETURN | ES_AUTOVSCROLL | WS_VSCROLL;
         control = AddChild(s.window, L"EDIT", value == preset.end() ? L"" : WideFromUtf8(value->second), style,
-                           WS_EX_CLIENTEDGE, id, kMargin, y, width, height, font);
-        y += height + 8;
+                           WS_EX_CLIENTEDGE, id, Px(kMargin), y, width, height, font);
+        y += height + Px(8);
         break;
       }
       case ItemKind::CheckBox: {
-        control = AddChild(s.window, L"BUTTON", WideFromUtf8(item.text), BS_AUTOCHECKBOX | WS_TABSTOP, 0, id, kMargin, y,
-                           width, 20, font);
+        control = AddChild(s.window, L"BUTTON", WideFromUtf8(item.text), BS_AUTOCHECKBOX | WS_TABSTOP, 0, id,
+                           Px(kMargin), y, width, Px(20), font);
         const bool checked = value == preset.end() ? item.checked : !value->second.empty();
         SendMessageW(control, BM_SETCHECK, checked ? BST_CHECKED : BST_UNCHECKED, 0);
-        y += 24;
+        y += Px(24);
         break;
       }
       case ItemKind::Image:
         control = AddChild(s.window, L"STATIC", L"", SS_OWNERDRAW | SS_NOTIFY, WS_EX_CLIENTEDGE, id,
-                           kMargin + (width - kImageWidth) / 2, y, kImageWidth, kImageHeight, nullptr);
-        y += kImageHeight + 4;
+                           Px(kMargin) + (width - Px(kImageWidth)) / 2, y, Px(kImageWidth), Px(kImageHeight),
+                           nullptr);
+        y += Px(kImageHeight + 4);
         break;
     }
     s.items.emplace_back(control);
@@ -139,11 +148,11 @@ int BuildPage(AssistantState& s, const FormValues& preset) {
   for (int b = 0; b < 3; ++b) EnableWindow(s.buttons[b], s.form.buttonEnabled[b]);
   if (s.form.timerPeriodMs > 0) SetTimer(s.window, kPageTimer, static_cast<UINT>(s.form.timerPeriodMs), nullptr);
   MakeThumbnail(s);
-  return y + kMargin + 23 + kMargin;
+  return y + Px(kMargin + 23 + kMargin);
 }
 
 void FitWindow(AssistantState& s, int clientHeight, HWND owner) {
-  RECT frame = {0, 0, kClientWidth, clientHeight};
+  RECT frame = {0, 0, Px(kClientWidth), clientHeight};
   AdjustWindowRectEx(&frame, static_cast<DWORD>(GetWindowLongW(s.window, GWL_STYLE)), FALSE,
                      static_cast<DWORD>(GetWindowLongW(s.window, GWL_EXSTYLE)));
   const int w = frame.right - frame.left, h = frame.bottom - frame.top;

@@ -17,6 +17,13 @@ const char* const kButtonVisibleSetting[kBoxButtonCount] = {"SendBtnVis",     "S
 const char* const kCallStackColumnNames[7] = {"address", "offset", "module", "unit", "line", "line offset",
                                               "function"};
 
+// The layout's numbers are pixels at 96 dpi; the box shows them at the
+// screen's dpi, like its fonts (points at the screen's dpi).
+int Px(int designPixels) {
+  static const int dpi = GetDeviceCaps(ScopedWindowDc(nullptr).Get(), LOGPIXELSY);
+  return dpi > 0 ? MulDiv(designPixels, dpi, 96) : designPixels;
+}
+
 std::string FileTitle(const std::string& fileName) {
   const auto dot = fileName.rfind('.');
   return dot == std::string::npos || dot == 0 ? fileName : fileName.substr(0, dot);
@@ -35,7 +42,7 @@ void FillCallStack(BoxState& s, const std::string& content) {
     LVCOLUMNW column = {};
     column.mask = LVCF_TEXT | LVCF_WIDTH;
     column.pszText = &name[0];
-    column.cx = 60;
+    column.cx = Px(60);
     SendMessageW(s.list, LVM_INSERTCOLUMNW, c, reinterpret_cast<LPARAM>(&column));
   }
   for (std::size_t r = 0; r < rows.size(); ++r) {
@@ -75,17 +82,18 @@ void CreateBox(BoxState& s) {
   int visible = 0;
   for (int i = 0; i < kBoxButtonCount; ++i)
     if (!s.plain && s.settings.IsOn(kButtonVisibleSetting[i])) ++visible;
-  const int buttonsHeight = s.plain ? kPlainButtonHeight : visible * (kButtonHeight + kButtonGap) - kButtonGap;
-  s.baseClientHeight = std::max(42 + 40, buttonsHeight) + 2 * kMargin;
+  const int buttonsHeight =
+      s.plain ? Px(kPlainButtonHeight) : visible * (Px(kButtonHeight) + Px(kButtonGap)) - Px(kButtonGap);
+  s.baseClientHeight = std::max(Px(42 + 40), buttonsHeight) + 2 * Px(kMargin);
 
   DWORD style = WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN | DS_MODALFRAME;
   if (expanded) style |= WS_THICKFRAME | WS_MINIMIZEBOX | WS_MAXIMIZEBOX;
   const DWORD exStyle = WS_EX_DLGMODALFRAME | WS_EX_TOPMOST | WS_EX_CONTROLPARENT;
-  const int clientWidth = s.plain ? 360 : kClientWidth;
-  RECT frame = {0, 0, clientWidth, s.baseClientHeight + (s.plain ? kPlainButtonHeight + kMargin : 0)};
+  const int clientWidth = Px(s.plain ? 360 : kClientWidth);
+  RECT frame = {0, 0, clientWidth, s.baseClientHeight + (s.plain ? Px(kPlainButtonHeight) + Px(kMargin) : 0)};
   AdjustWindowRectEx(&frame, style, FALSE, exStyle);
   int width = frame.right - frame.left;
-  int height = frame.bottom - frame.top + (expanded ? kExpandedExtra : 0);
+  int height = frame.bottom - frame.top + (expanded ? Px(kExpandedExtra) : 0);
   height = std::min(height, GetSystemMetrics(SM_CYSCREEN) - 5 * GetSystemMetrics(SM_CYCAPTION));
   const int x = (GetSystemMetrics(SM_CXSCREEN) - width) / 2;
   const int y = (GetSystemMetrics(SM_CYSCREEN) - height) / 2;
@@ -105,19 +113,19 @@ void CreateBox(BoxState& s) {
   if (s.plain) {
     RECT client;
     GetClientRect(s.window, &client);
-    s.message = AddChild(s.window, L"STATIC", WideFromUtf8(message), SS_LEFT, 0, kBoxMessageId, kMargin + 42,
-                         kMargin + 6, client.right - 2 * kMargin - 42, 60, font);
-    const int buttonWidth = 90;
-    const int top = client.bottom - kMargin - kPlainButtonHeight;
-    int left = client.right - kMargin - buttonWidth;
+    s.message = AddChild(s.window, L"STATIC", WideFromUtf8(message), SS_LEFT, 0, kBoxMessageId, Px(kMargin + 42),
+                         Px(kMargin + 6), client.right - Px(2 * kMargin + 42), Px(60), font);
+    const int buttonWidth = Px(90);
+    const int top = client.bottom - Px(kMargin) - Px(kPlainButtonHeight);
+    int left = client.right - Px(kMargin) - buttonWidth;
     if (s.options.showConfig == 2) {
       s.plainDetails = AddChild(s.window, L"BUTTON", WideFromUtf8(s.settings.Text("DetailsBtnTxt")),
                                 BS_OWNERDRAW | WS_TABSTOP, 0, kPlainDetailsId, left, top, buttonWidth,
-                                kPlainButtonHeight, font);
-      left -= buttonWidth + kMargin;
+                                Px(kPlainButtonHeight), font);
+      left -= buttonWidth + Px(kMargin);
     }
     s.plainOk = AddChild(s.window, L"BUTTON", WideFromUtf8(s.settings.Text("OkBtnTxt")), BS_OWNERDRAW | WS_TABSTOP, 0,
-                         kPlainOkId, left, top, buttonWidth, kPlainButtonHeight, font);
+                         kPlainOkId, left, top, buttonWidth, Px(kPlainButtonHeight), font);
     return;
   }
 
@@ -125,8 +133,8 @@ void CreateBox(BoxState& s) {
   for (int i = 0; i < kBoxButtonCount; ++i) {
     if (!s.settings.IsOn(kButtonVisibleSetting[i])) continue;
     s.buttons[i] = AddChild(s.window, L"BUTTON", WideFromUtf8(s.settings.Text(kButtonTextSetting[i])),
-                            BS_OWNERDRAW | WS_TABSTOP, 0, kBoxButtonBaseId + i, 0, 0, kButtonWidth, kButtonHeight,
-                            font);
+                            BS_OWNERDRAW | WS_TABSTOP, 0, kBoxButtonBaseId + i, 0, 0, Px(kButtonWidth),
+                            Px(kButtonHeight), font);
   }
   if (s.buttons[bbContinue] && !s.options.canContinue && (s.buttons[bbRestart] || s.buttons[bbClose]))
     EnableWindow(s.buttons[bbContinue], FALSE);
@@ -149,16 +157,18 @@ void Layout(BoxState& s) {
   RECT client;
   GetClientRect(s.window, &client);
   const int width = client.right;
-  int y = kMargin;
+  int y = Px(kMargin);
   for (int i = 0; i < kBoxButtonCount; ++i) {
     if (!s.buttons[i]) continue;
-    MoveWindow(s.buttons[i], width - kMargin - kButtonWidth, y, kButtonWidth, kButtonHeight, TRUE);
-    y += kButtonHeight + kButtonGap;
+    MoveWindow(s.buttons[i], width - Px(kMargin) - Px(kButtonWidth), y, Px(kButtonWidth), Px(kButtonHeight), TRUE);
+    y += Px(kButtonHeight) + Px(kButtonGap);
   }
-  if (s.message) MoveWindow(s.message, kMargin + 42, kMargin + 6, width - 3 * kMargin - 42 - kButtonWidth, 60, TRUE);
+  if (s.message)
+    MoveWindow(s.message, Px(kMargin + 42), Px(kMargin + 6), width - Px(3 * kMargin + 42) - Px(kButtonWidth), Px(60),
+               TRUE);
   if (!s.tabs) return;
   const int top = s.baseClientHeight;
-  RECT page = {kMargin, top, width - kMargin, std::max<LONG>(top + 40, client.bottom - kMargin)};
+  RECT page = {Px(kMargin), top, width - Px(kMargin), std::max<LONG>(top + Px(40), client.bottom - Px(kMargin))};
   MoveWindow(s.tabs, page.left, page.top, page.right - page.left, page.bottom - page.top, TRUE);
   RECT inner = {0, 0, page.right - page.left, page.bottom - page.top};
   TabCtrl_AdjustRect(s.tabs, FALSE, &inner);

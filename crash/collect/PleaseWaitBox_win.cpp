@@ -6,7 +6,13 @@
 namespace {
 
 const wchar_t kClassName[] = L"QEXPleaseWait";
+// Pixels at 96 dpi: shown at the screen's, like the text's font.
 constexpr int kWidth = 300, kHeight = 100;
+
+int Px(int designPixels) {
+  const int dpi = ::GetDeviceCaps(ScopedWindowDc(nullptr).Get(), LOGPIXELSY);
+  return dpi > 0 ? ::MulDiv(designPixels, dpi, 96) : designPixels;
+}
 
 }  // namespace
 
@@ -23,10 +29,11 @@ bool PleaseWaitBox::RegisterWindowClass() {
 
 PleaseWaitBox::PleaseWaitBox(const std::string& title, const std::string& text) : text_(WideFromUtf8(text)) {
   if (!RegisterWindowClass()) return;
-  const int x = (::GetSystemMetrics(SM_CXSCREEN) - kWidth) / 2;
-  const int y = (::GetSystemMetrics(SM_CYSCREEN) - kHeight) / 2;
+  const int width = Px(kWidth), height = Px(kHeight);
+  const int x = (::GetSystemMetrics(SM_CXSCREEN) - width) / 2;
+  const int y = (::GetSystemMetrics(SM_CYSCREEN) - height) / 2;
   window_.Reset(::CreateWindowExW(WS_EX_TOPMOST | WS_EX_TOOLWINDOW | WS_EX_DLGMODALFRAME, kClassName,
-                                  WideFromUtf8(title).c_str(), WS_POPUP | WS_CAPTION, x, y, kWidth, kHeight, nullptr,
+                                  WideFromUtf8(title).c_str(), WS_POPUP | WS_CAPTION, x, y, width, height, nullptr,
                                   nullptr, ::GetModuleHandleW(nullptr), this));
   if (!window_) return;
   ::ShowWindow(window_.Get(), SW_SHOWNOACTIVATE);

@@ -372,15 +372,9 @@ HWND AgentControl(HWND main, const std::string& name) {
   }();
   for (const DescItem& item : form.children) {
     if (item.name != name) continue;
-    const DescProperty* left = item.Find("Left");
-    const DescProperty* top = item.Find("Top");
-    if (!left || !top) return nullptr;
-    for (HWND child : Children(main)) {
-      RECT r;
-      GetWindowRect(child, &r);
-      MapWindowPoints(nullptr, main, reinterpret_cast<POINT*>(&r), 2);
-      if (r.left == left->First().number && r.top == top->First().number) return child;
-    }
+    const DescProperty* id = item.Find("Id");
+    if (!id || id->First().kind != DescValue::Integer) return nullptr;
+    return GetDlgItem(main, static_cast<int>(id->First().number));
   }
   return nullptr;
 }

@@ -136,7 +136,7 @@ std::wstring ClassName(HWND window);
 std::vector<HWND> Children(HWND parent);
 // A control of the agent's main window by its name in the agent's window
 // description (app/frmMains.desc: "lblNetStatus", "btnConfig", ...), or
-// nullptr. The agent's controls carry no ids; the description places each.
+// nullptr: the control id the description gives it.
 HWND AgentControl(HWND main, const std::string& name);
 // A child window of parent of that class and, when one is given, with that
 // text ("OK", "Cancel"); nullptr when none is.

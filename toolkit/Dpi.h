@@ -1,0 +1,38 @@
+// Dots per inch of the system and of a window. The per-monitor functions
+// come with Windows 10 (version 1607); they are bound at run time, and on
+// older systems, where the manifest makes the program system-aware, the
+// system's dots per inch stand for every window. Any thread.
+#pragma once
+
+#include "support/Win32.h"
+#include "toolkit/DpiScale.h"
+
+// The run-time bound functions; a slot is null where the system lacks it.
+struct TDpiFunctions {
+  // Our target version is older than these: the platform headers declare
+  // them only for newer ones, so their types are written out here.
+  using GetDpiForWindowFn = UINT(WINAPI*)(HWND window);
+  using AdjustWindowRectExForDpiFn = BOOL(WINAPI*)(RECT* rect, DWORD style, BOOL menu, DWORD exStyle, UINT dpi);
+  using GetSystemMetricsForDpiFn = int(WINAPI*)(int index, UINT dpi);
+  using SetDialogDpiChangeBehaviorFn = decltype(&::SetDialogDpiChangeBehavior);
+
+  GetDpiForWindowFn getDpiForWindow = nullptr;
+  AdjustWindowRectExForDpiFn adjustWindowRectExForDpi = nullptr;
+  GetSystemMetricsForDpiFn getSystemMetricsForDpi = nullptr;
+  SetDialogDpiChangeBehaviorFn setDialogDpiChangeBehavior = nullptr;
+};
+const TDpiFunctions& DpiFunctions();
+
+// The dots per inch of the primary screen, as the system gives them to
+// this process.
+int SystemDpi();
+// The window's: that of its monitor for a per-monitor-aware process.
+int WindowDpi(HWND window);
+// Outer minus client size of a window of that style without a menu, at dpi.
+TSize FrameSize(DWORD style, DWORD exStyle, int dpi);
+// A system metric (icon sizes, check-box size) at dpi.
+int SystemMetricForDpi(int index, int dpi);
+// The program's icon resource at the size the platform asks for at dpi
+// (SM_CXICON or SM_CXSMICON), or null when the program has none. The
+// caller owns it.
+HICON LoadAppIconForDpi(int sizeMetric, int dpi);
