@@ -21,6 +21,7 @@
 #include "bench/BaselineRelay_win.h"
 #include "bench/BenchConditions_win.h"
 #include "bench/LoopbackPeer_win.h"
+#include "bench/Pacer_win.h"
 #include "tests/support/WineTestSupport_win.h"
 #include "bench/RelayStats.h"
 #include "tools/simhid/SimHid.h"
@@ -43,48 +44,8 @@ struct Options {
   bool viewer = false;
 };
 
-std::int64_t Now() {
-  LARGE_INTEGER now;
-  QueryPerformanceCounter(&now);
-  return now.QuadPart;
-}
-
-std::int64_t Frequency() {
-  LARGE_INTEGER frequency;
-  QueryPerformanceFrequency(&frequency);
-  return frequency.QuadPart;
-}
-
 ULONGLONG Value(const FILETIME& t) { return (static_cast<ULONGLONG>(t.dwHighDateTime) << 32) | t.dwLowDateTime; }
 
-// Sleep(1) would bunch the reports at the scheduler's tick; the native delay
-// takes 100 ns units.
-class TPacer {
- public:
-  TPacer() {
-    delay_ = reinterpret_cast<Delay>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtDelayExecution")));
-  }
-  void SleepUntil(std::int64_t target) const {
-    for (;;) {
-      const std::int64_t remaining = target - Now();
-      if (remaining <= 0) return;
-      if (!delay_) {
-        Sleep(0);
-        continue;
-      }
-      LARGE_INTEGER interval;
-      interval.QuadPart = -(remaining * 10000000 / frequency_);
-      if (interval.QuadPart == 0) return;
-      delay_(FALSE, &interval);
-    }
-  }
-
- private:
-  using Delay = LONG(WINAPI*)(BOOLEAN, PLARGE_INTEGER);
-  Delay delay_ = nullptr;
-  std::int64_t frequency_ = Frequency();
-};
 
 struct Sending {
   std::vector<std::int64_t> completion;  // per sequence number, -1: not taken
@@ -254,13 +215,6 @@ class TBench {
   std::uint8_t nextTag_ = 1;
 };
 
-std::string WindowsPath(std::string path) {
-  if (!path.empty() && path[0] == '/') path = "Z:" + path;
-  for (char& c : path)
-    if (c == '/') c = '\\';
-  return path;
-}
-
 bool ParseOptions(int argc, char** argv, Options& options) {
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
@@ -282,7 +236,7 @@ bool ParseOptions(int argc, char** argv, Options& options) {
     } else if (arg == "--viewer") {
       options.viewer = true;
     } else if (options.agent.empty() && arg.compare(0, 2, "--") != 0) {
-      options.agent = WindowsPath(arg);
+      options.agent = testing_support::ToWindowsPath(arg);
     } else {
       return false;
     }

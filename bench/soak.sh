@@ -10,17 +10,8 @@ set -euo pipefail
 source "$(dirname "$0")/bench-env.sh"
 bench_build soak
 
-# shellcheck source=../scripts/wine-env.sh
-source "$root/scripts/wine-env.sh"
-qex_make_prefix "$prefix" win64
-qex_start_display
-WINEPREFIX="$prefix" "$WINESERVER" -k 2>/dev/null || true
-WINEPREFIX="$prefix" "$WINESERVER" -w
-WINEPREFIX="$prefix" "$WINESERVER" -p </dev/null >/dev/null 2>&1
-# The prefix's services (device installation, the driver host) must be up
-# before the soak plugs its console.
-WINEPREFIX="$prefix" "$WINE64" wineboot </dev/null >/dev/null 2>&1
-trap '[[ -n "${QEX_XVFB_PID:-}" ]] && kill "$QEX_XVFB_PID" 2>/dev/null; WINEPREFIX="$prefix" "$WINESERVER" -k 2>/dev/null || true' EXIT
+# shellcheck source=bench-prefix.sh
+source "$root/bench/bench-prefix.sh"
 
 echo "machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ //'), $("$WINE64" --version)"
 echo "date: $(date -u '+%Y-%m-%d %H:%M UTC'); load before: $(cut -d' ' -f1-3 /proc/loadavg)"

@@ -27,6 +27,7 @@
 
 
 #include "bench/LoopbackPeer_win.h"
+#include "bench/Pacer_win.h"
 #include "bench/RelayStats.h"
 #include "tests/support/WineTestSupport_win.h"
 #include "tools/simhid/SimHid.h"
@@ -51,46 +52,7 @@ struct Options {
   int settleMin = 5;
 };
 
-std::int64_t Now() {
-  LARGE_INTEGER now;
-  QueryPerformanceCounter(&now);
-  return now.QuadPart;
-}
 
-std::int64_t Frequency() {
-  LARGE_INTEGER frequency;
-  QueryPerformanceFrequency(&frequency);
-  return frequency.QuadPart;
-}
-
-// Sleeps to a performance-counter time in 100 ns steps (Sleep(1) would
-// bunch the reports at the scheduler's tick).
-class TPacer {
- public:
-  TPacer() {
-    delay_ = reinterpret_cast<Delay>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtDelayExecution")));
-  }
-  void SleepUntil(std::int64_t target) const {
-    for (;;) {
-      const std::int64_t remaining = target - Now();
-      if (remaining <= 0) return;
-      if (!delay_) {
-        Sleep(0);
-        continue;
-      }
-      LARGE_INTEGER interval;
-      interval.QuadPart = -(remaining * 10000000 / frequency_);
-      if (interval.QuadPart == 0) return;
-      delay_(FALSE, &interval);
-    }
-  }
-
- private:
-  using Delay = LONG(WINAPI*)(BOOLEAN, PLARGE_INTEGER);
-  Delay delay_ = nullptr;
-  std::int64_t frequency_ = Frequency();
-};
 
 // One disturbance: from its start to its end (performance-counter ticks);
 // for an unplug or a reconnect the end is found afterwards (the first
@@ -208,13 +170,6 @@ bool SlopePer10Min(const std::vector<Sample>& samples, int metric, double fromMi
   return true;
 }
 
-std::string WindowsPath(std::string path) {
-  if (!path.empty() && path[0] == '/') path = "Z:" + path;
-  for (char& c : path)
-    if (c == '/') c = '\\';
-  return path;
-}
-
 bool ParseOptions(int argc, char** argv, Options& o) {
   const std::map<std::string, int*> numbers = {
       {"--minutes", &o.minutes},         {"--rate", &o.rate},           {"--replug-s", &o.replugS},
@@ -228,7 +183,7 @@ bool ParseOptions(int argc, char** argv, Options& o) {
       *it->second = std::atoi(argv[++i]);
       if (*it->second < 1) return false;
     } else if (o.agent.empty() && arg.compare(0, 2, "--") != 0) {
-      o.agent = WindowsPath(arg);
+      o.agent = ts::ToWindowsPath(arg);
     } else {
       return false;
     }

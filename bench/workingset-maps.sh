@@ -10,8 +10,8 @@ set -euo pipefail
 source "$(dirname "$0")/bench-env.sh"
 settle=${QEX_BENCH_SETTLE:-10}
 
-# shellcheck source=workingset-prefix.sh
-source "$root/bench/workingset-prefix.sh"
+# shellcheck source=bench-prefix.sh
+source "$root/bench/bench-prefix.sh"
 
 for program in "$@"; do
   # wine64 becomes the Windows process itself: $! is the program.

@@ -9,8 +9,8 @@ set -euo pipefail
 source "$(dirname "$0")/bench-env.sh"
 bench_build workingset_bench
 
-# shellcheck source=workingset-prefix.sh
-source "$root/bench/workingset-prefix.sh"
+# shellcheck source=bench-prefix.sh
+source "$root/bench/bench-prefix.sh"
 
 echo "machine: $(nproc) cores, $("$WINE64" --version); date: $(date -u '+%Y-%m-%d %H:%M UTC'); load: $(cut -d' ' -f1-3 /proc/loadavg)"
 WINEPREFIX="$prefix" QEX_SIMHID_SYS="Z:$build/tools/simhid/qexsimhid.sys" "$WINE64" "$build/bench/workingset_bench.exe" \

@@ -1,4 +1,4 @@
-# Sourced by the working-set scripts with $root and $prefix set: the
+# Sourced by the working-set and soak scripts with $root and $prefix set: the
 # benchmark's 64-bit prefix with its services up (before a program plugs a
 # console or is measured) on a display of its own; both end with the script.
 # shellcheck source=../scripts/wine-env.sh
