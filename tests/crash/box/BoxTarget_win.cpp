@@ -8,9 +8,14 @@
 //                                       result.txt (one line per box)
 //   crash_box_target --screenshot <file.png>   writes the screenshot, prints
 //                                       "<width> <height>"
+// QEX_BOX_SCREEN_ROOM=<n>: before the screenshot, the address space is filled
+// so that the largest free block holds n copies of the screen's pixels
+// but not n + 1 (the case of several large screens on the 32-bit build).
 #include <cstdio>
 #include <string>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "crash/box/ReportBox.h"
 #include "crash/collect/ReportLock.h"
@@ -108,6 +113,40 @@ bool SaveIntoFile(const std::wstring& path, const std::string& text, const Repor
   return true;
 }
 
+// Reserves every free range of the address space except a tail smaller than
+// one screen's pixels; with `copies` > 0 one range keeps room for that many.
+void FillAddressSpace(int copies) {
+  const std::size_t screen = static_cast<std::size_t>(GetSystemMetrics(SM_CXVIRTUALSCREEN)) *
+                             static_cast<std::size_t>(GetSystemMetrics(SM_CYVIRTUALSCREEN)) * 4;
+  SYSTEM_INFO system = {};
+  GetSystemInfo(&system);
+  const std::uintptr_t grain = system.dwAllocationGranularity;
+  const std::uintptr_t smallHole = (screen - grain) & ~(grain - 1);
+  const std::uintptr_t largeHole = copies > 0 ? ((screen * copies + grain) | (grain - 1)) + 1 : 0;
+  bool largeLeft = copies == 0;
+  // Top down, so that the one large hole is the highest free range.
+  std::vector<std::pair<std::uintptr_t, std::uintptr_t>> free;
+  std::uintptr_t at = reinterpret_cast<std::uintptr_t>(system.lpMinimumApplicationAddress);
+  MEMORY_BASIC_INFORMATION mbi;
+  while (at < reinterpret_cast<std::uintptr_t>(system.lpMaximumApplicationAddress) &&
+         VirtualQuery(reinterpret_cast<void*>(at), &mbi, sizeof mbi) == sizeof mbi && mbi.RegionSize > 0) {
+    const std::uintptr_t base = reinterpret_cast<std::uintptr_t>(mbi.BaseAddress);
+    if (mbi.State == MEM_FREE) free.emplace_back(base, base + mbi.RegionSize);
+    at = base + mbi.RegionSize;
+  }
+  for (auto range = free.rbegin(); range != free.rend(); ++range) {
+    const std::uintptr_t start = (range->first + grain - 1) & ~(grain - 1);
+    if (range->second <= start) continue;
+    std::uintptr_t hole = smallHole;
+    if (!largeLeft && range->second - start > largeHole + grain) {
+      hole = largeHole;
+      largeLeft = true;
+    }
+    if (range->second - start <= hole) continue;
+    VirtualAlloc(reinterpret_cast<void*>(start), range->second - start - hole, MEM_RESERVE, PAGE_NOACCESS);
+  }
+}
+
 int WriteScreenshot(const wchar_t* path) {
   std::shared_ptr<Screenshot> shot = CaptureScreen();
   if (!shot || !WriteScreenshotFile(*shot, path)) return 1;
@@ -137,6 +176,8 @@ int wmain(int argc, wchar_t** argv) {
     // The show configuration of the exception's filter (2 and 3: the plain box).
     wchar_t config[8] = {};
     if (GetEnvironmentVariableW(L"QEX_BOX_SHOW_CONFIG", config, 8)) options.showConfig = _wtoi(config);
+    wchar_t room[8] = {};
+    if (number == 1 && GetEnvironmentVariableW(L"QEX_BOX_SCREEN_ROOM", room, 8)) FillAddressSpace(_wtoi(room));
     options.screenshot = CaptureScreen();
     options.tempFolder = folder + L"\\tmp";
     options.bugReportFile = folder + L"\\bugreport.txt";
@@ -166,8 +207,8 @@ int wmain(int argc, wchar_t** argv) {
                          : result.choice == BoxChoice::Restart ? "restart" : "close";
     FILE* out = _wfopen(resultPath.c_str(), L"ab");
     if (out) {
-      std::fprintf(out, "box=%d choice=%s sent=%d saved=%d sendStarted=%d actions=%s\n", number, choice, sent ? 1 : 0,
-                   saved ? 1 : 0, result.send ? 1 : 0, actions.c_str());
+      std::fprintf(out, "box=%d choice=%s sent=%d saved=%d sendStarted=%d actions=%s screenshot=%d\n", number, choice,
+                   sent ? 1 : 0, saved ? 1 : 0, result.send ? 1 : 0, actions.c_str(), options.screenshot ? 1 : 0);
       std::fclose(out);
     }
   }

@@ -197,6 +197,8 @@ class ReportBoxTest : public ::testing::Test {
     // The full box for an exception that can continue, unless a test says otherwise.
     SetEnvironmentVariableA("QEX_BOX_SHOW_CONFIG", nullptr);
     SetEnvironmentVariableA("QEX_BOX_CANNOT_CONTINUE", nullptr);
+    SetEnvironmentVariableA("QEX_BOX_SCREEN_ROOM", nullptr);
+    SetEnvironmentVariableA("QEX_EDIT_HUGE", nullptr);
     // An older report already in the file.
     std::ofstream(bugReportFile_, std::ios::binary) << "date/time : 2024-01-01, 00:00:00, 1ms\r\nolder report\r\n\r\n";
   }
@@ -634,28 +636,34 @@ TEST_F(ReportBoxTest, WhenNoRouteWorksTheUserIsToldAndTheReportIsSaved) {
   EXPECT_TRUE(FileExists(bugReportFile_));
 }
 
+// The user's image editor for the test's life: the ".bmp" edit verb of the
+// classes root names the editor double.
+class ImageEditorVerb {
+ public:
+  ImageEditorVerb() {
+    had_ = ReadDefault(HKEY_CLASSES_ROOT, L".bmp", &value_, &type_);
+    WriteDefault(HKEY_CLASSES_ROOT, L".bmp", L"QexTest.EditedBitmap", REG_SZ);
+    WriteDefault(HKEY_CLASSES_ROOT, L"QexTest.EditedBitmap\\shell\\edit\\command",
+                 L"\"" + FromUtf8(PathFromEnv("QEX_IMAGE_EDITOR_EXE")) + L"\" \"%1\"", REG_SZ);
+  }
+  ~ImageEditorVerb() {
+    if (had_) WriteDefault(HKEY_CLASSES_ROOT, L".bmp", value_, type_);
+    else RegDeleteKeyW(HKEY_CLASSES_ROOT, L".bmp");
+    for (const wchar_t* key : {L"QexTest.EditedBitmap\\shell\\edit\\command", L"QexTest.EditedBitmap\\shell\\edit",
+                               L"QexTest.EditedBitmap\\shell", L"QexTest.EditedBitmap"})
+      RegDeleteKeyW(HKEY_CLASSES_ROOT, key);
+  }
+
+ private:
+  bool had_ = false;
+  std::wstring value_;
+  DWORD type_ = REG_SZ;
+};
+
 TEST_F(ReportBoxTest, TheScreenshotEditedInTheImageEditorIsTheOneAttached) {
-  // The user's image editor: the ".bmp" edit verb of the classes root.
-  std::wstring oldBmp;
-  DWORD oldBmpType = REG_SZ;
-  const bool hadBmp = ReadDefault(HKEY_CLASSES_ROOT, L".bmp", &oldBmp, &oldBmpType);
-  WriteDefault(HKEY_CLASSES_ROOT, L".bmp", L"QexTest.EditedBitmap", REG_SZ);
-  WriteDefault(HKEY_CLASSES_ROOT, L"QexTest.EditedBitmap\\shell\\edit\\command",
-               L"\"" + FromUtf8(PathFromEnv("QEX_IMAGE_EDITOR_EXE")) + L"\" \"%1\"", REG_SZ);
+  const ImageEditorVerb editor;
   const std::string editLog = dir_.Path() + "\\edit.log";
   SetEnvironmentVariableA("QEX_EDIT_LOG", editLog.c_str());
-  struct Restore {
-    bool had;
-    std::wstring value;
-    DWORD type;
-    ~Restore() {
-      if (had) WriteDefault(HKEY_CLASSES_ROOT, L".bmp", value, type);
-      else RegDeleteKeyW(HKEY_CLASSES_ROOT, L".bmp");
-      for (const wchar_t* key : {L"QexTest.EditedBitmap\\shell\\edit\\command", L"QexTest.EditedBitmap\\shell\\edit",
-                                 L"QexTest.EditedBitmap\\shell", L"QexTest.EditedBitmap"})
-        RegDeleteKeyW(HKEY_CLASSES_ROOT, key);
-    }
-  } restore{hadBmp, oldBmp, oldBmpType};
 
   ASSERT_TRUE(StartTarget());
   HWND box = Box();
@@ -688,6 +696,74 @@ TEST_F(ReportBoxTest, TheScreenshotEditedInTheImageEditorIsTheOneAttached) {
   EXPECT_EQ(BigEndian32(header, 4), 48u);
   EXPECT_EQ(PngChunk(png, "PLTE"), std::string("\x12\x34\x56", 3));
 }
+
+TEST_F(ReportBoxTest, AnEditedScreenshotTooLargeToHoldIsRefusedAndTheReportGoesOn) {
+  // 40000 x 30000 pixels of 4 bytes overflow 32 bits; the file declares it
+  // at 1 bit per pixel.
+  const ImageEditorVerb editor;
+  const std::string editLog = dir_.Path() + "\\edit.log";
+  SetEnvironmentVariableA("QEX_EDIT_LOG", editLog.c_str());
+  SetEnvironmentVariableA("QEX_EDIT_HUGE", "1");
+  ASSERT_TRUE(StartTarget());
+  HWND box = Box();
+  ASSERT_TRUE(box);
+  PressKey(box, VK_RETURN);
+  HWND assistant = Assistant();
+  ReachScreenshotPage(assistant, L"", L"tess@example.org", false);
+  HWND image = Item(assistant, 1);
+  ASSERT_TRUE(image);
+  PostMessageW(assistant, WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(image), STN_CLICKED), reinterpret_cast<LPARAM>(image));
+  ASSERT_TRUE(WaitUntil([&] { return ReadWholeFile(editLog).find("edit=") != std::string::npos; }, 15000));
+  // Several of the page's 250 ms checks see the changed file.
+  Sleep(2000);
+  ASSERT_TRUE(IsWindow(assistant));
+  Click(assistant, kAssistContinueId);
+  ASSERT_TRUE(WaitUntil([&] { return !IsWindow(assistant); }, 5000));
+  ASSERT_TRUE(WaitUntil([&] { return FileExists(mapiLog_); }, 10000));
+  PressKey(box, VK_ESCAPE);
+  EXPECT_NE(Result().find("sent=1"), std::string::npos);
+
+  // The screenshot as taken went out.
+  const std::string header = PngChunk(ReadWholeFile(dir_.Path() + "\\attached-screenshot.png"), "IHDR");
+  ASSERT_EQ(header.size(), 13u);
+  EXPECT_EQ(BigEndian32(header, 0), static_cast<std::uint32_t>(GetSystemMetrics(SM_CXVIRTUALSCREEN)));
+  EXPECT_EQ(BigEndian32(header, 4), static_cast<std::uint32_t>(GetSystemMetrics(SM_CYVIRTUALSCREEN)));
+}
+
+#if defined(__i386__)
+// The address space of the 32-bit build runs short for the screen's pixels
+// (several large screens): the box and the report come all the same.
+TEST_F(ReportBoxTest, WithoutAddressSpaceForTheScreenshotTheReportGoesWithoutIt) {
+  SetEnvironmentVariableA("QEX_BOX_SCREEN_ROOM", "0");
+  ASSERT_TRUE(StartTarget());
+  HWND box = Box();
+  ASSERT_TRUE(box);
+  PressKey(box, VK_RETURN);
+  CompleteAssistant(Assistant(), L"", L"tess@example.org", false);
+  ASSERT_TRUE(WaitUntil([&] { return FileExists(mapiLog_); }, 10000));
+  PressKey(box, VK_ESCAPE);
+  const std::string result = Result();
+  EXPECT_NE(result.find("sent=1"), std::string::npos) << result;
+  EXPECT_NE(result.find("screenshot=0"), std::string::npos) << result;
+  const std::string log = ReadWholeFile(mapiLog_);
+  EXPECT_NE(log.find("files=1\n"), std::string::npos) << log;
+  EXPECT_NE(log.find("file.name=bugreport.txt\n"), std::string::npos) << log;
+  EXPECT_NE(ReadWholeFile(dir_.Path() + "\\attached-bugreport.txt").find("EAccessViolation"), std::string::npos);
+}
+
+// Room for one copy of the pixels is enough for the screenshot.
+TEST_F(ReportBoxTest, RoomForOneCopyOfTheScreenIsEnoughForTheScreenshot) {
+  SetEnvironmentVariableA("QEX_BOX_SCREEN_ROOM", "1");
+  ASSERT_TRUE(StartTarget());
+  HWND box = Box();
+  ASSERT_TRUE(box);
+  PressKey(box, VK_ESCAPE);
+  const std::string result = Result();
+  EXPECT_NE(result.find("saved=1"), std::string::npos) << result;
+  EXPECT_NE(result.find("screenshot=1"), std::string::npos) << result;
+  EXPECT_NE(ReadWholeFile(bugReportFile_).find("EAccessViolation"), std::string::npos);
+}
+#endif
 
 }  // namespace
 
