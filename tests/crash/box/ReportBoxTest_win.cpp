@@ -805,3 +805,74 @@ TEST_F(ReportBoxTest, AReportSentByTheRealHandlerIsNotSavedAtTheEndAndItsMailBod
   const std::string log = ReadWholeFile(mapiLog_);
   EXPECT_NE(log.find("body=app=1.0.0.0 mod=1.0.0.0 os=" + os + "\n"), std::string::npos) << log;
 }
+
+// A background send whose compose window stays open while the program goes
+// on and fails again: the second exception's report stays in the file when
+// the first mail goes out, and the attachments are still there to be read.
+TEST_F(ReportBoxTest, ASecondExceptionDuringABackgroundSendKeepsItsReportAndTheAttachments) {
+  const std::string holdName = "qex-mapi-hold-" + std::to_string(GetCurrentProcessId());
+  const ScopedKernelHandle hold(CreateEventA(nullptr, TRUE, FALSE, holdName.c_str()));
+  ASSERT_TRUE(hold);
+  SetEnvironmentVariableA("QEX_MAPI_HOLD", holdName.c_str());
+  struct Release {
+    HANDLE event;
+    ~Release() {
+      SetEvent(event);
+      SetEnvironmentVariableA("QEX_MAPI_HOLD", nullptr);
+    }
+  } release{hold.Get()};
+  const std::string exe = dir_.Path() + "\\crash_box_mail_target.exe";
+  ASSERT_TRUE(CopyFileA(PathFromEnv("QEX_MAIL_TARGET_EXE").c_str(), exe.c_str(), FALSE));
+  ASSERT_TRUE(target_.Start(exe, "throw \"" + dir_.Path() + "\\target.log\"", dir_.Path()));
+  auto exceptionNumbers = [&] {
+    std::string numbers;
+    std::istringstream lines(ReadWholeFile(bugReportFile_));
+    for (std::string line; std::getline(lines, line);)
+      if (line.compare(0, 16, "exception number") == 0) numbers += line.substr(line.find(": ") + 2, 1);
+    return numbers;
+  };
+
+  HWND box = Box();
+  ASSERT_TRUE(box);
+  PressKey(box, VK_RETURN);
+  CompleteAssistant(Assistant(), L"Tess Tester", L"tess@example.org", false);
+  ASSERT_TRUE(WaitUntil([&] { return ReadWholeFile(mapiLog_).find("held\n") != std::string::npos; }, 10000));
+  // The compose window is open; the user goes on: the report, not sent yet,
+  // is saved at the end of handling.
+  PressKey(box, VK_ESCAPE);
+  ASSERT_TRUE(WaitUntil([&] { return exceptionNumbers() == "1"; }, 10000)) << ReadWholeFile(bugReportFile_);
+
+  // The second exception: the temporary folder is emptied, its report saved
+  // (the same throw site: counted, the first one's copy cut out).
+  for (HWND w : ProcessWindows(target_.Pid(), L"QEXHiddenWindow")) PostMessageW(w, WM_APP + 1, 0, 0);
+  HWND second = Box();
+  ASSERT_TRUE(second && second != box);
+  PressKey(second, VK_ESCAPE);
+  ASSERT_TRUE(WaitUntil([&] { return exceptionNumbers() == "2"; }, 10000)) << ReadWholeFile(bugReportFile_);
+
+  // The mail goes out now.
+  SetEvent(hold.Get());
+  ASSERT_TRUE(WaitUntil([&] { return ReadWholeFile(mapiLog_).find("file.name=screenshot.png\n") != std::string::npos; },
+                        10000));
+  ASSERT_TRUE(WaitUntil([&] { return ReadWholeFile(bugReportFile_).find("older report") == std::string::npos; }, 10000))
+      << ReadWholeFile(bugReportFile_);
+  const std::string log = ReadWholeFile(mapiLog_);
+  EXPECT_EQ(log.find("file.missing"), std::string::npos) << log;
+  const std::string attached = ReadWholeFile(dir_.Path() + "\\attached-bugreport.txt");
+  EXPECT_NE(attached.find("older report"), std::string::npos) << attached;
+  const std::size_t current = attached.find("\r\n\r\ndate/time");
+  ASSERT_NE(current, std::string::npos) << attached;
+  EXPECT_EQ(ReportField(attached.substr(current), "exception number"), "1") << attached;
+  const std::string png = ReadWholeFile(dir_.Path() + "\\attached-screenshot.png");
+  EXPECT_EQ(png.substr(0, 8), std::string("\x89PNG\r\n\x1a\n", 8));
+
+  // What went out left the file; the second report stays, whole.
+  const std::string file = ReadWholeFile(bugReportFile_);
+  EXPECT_EQ(exceptionNumbers(), "2") << file;
+  EXPECT_EQ(file.compare(0, 9, "date/time"), 0) << file;
+  EXPECT_EQ(ReportField(file, "count"), "2") << file;
+  EXPECT_EQ(file.substr(file.size() - 4), "\r\n\r\n");
+
+  for (HWND w : ProcessWindows(target_.Pid(), L"QEXHiddenWindow")) PostMessageW(w, WM_CLOSE, 0, 0);
+  EXPECT_EQ(target_.Wait(20000), 0);
+}
