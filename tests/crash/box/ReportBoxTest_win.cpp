@@ -876,3 +876,62 @@ TEST_F(ReportBoxTest, ASecondExceptionDuringABackgroundSendKeepsItsReportAndTheA
   for (HWND w : ProcessWindows(target_.Pid(), L"QEXHiddenWindow")) PostMessageW(w, WM_CLOSE, 0, 0);
   EXPECT_EQ(target_.Wait(20000), 0);
 }
+
+// Exceptions made with std::make_exception_ptr carry no throw: their reports
+// name the handler that made each, and two handlers' reports are two.
+TEST_F(ReportBoxTest, ExceptionsMadeWithoutAThrowInTwoHandlersDoNotShareADuplicateKey) {
+  const std::string exe = dir_.Path() + "\\crash_box_raise_target.exe";
+  ASSERT_TRUE(CopyFileA(PathFromEnv("QEX_RAISE_TARGET_EXE").c_str(), exe.c_str(), FALSE));
+  ASSERT_TRUE(target_.Start(exe, "", dir_.Path()));
+  // The reports the file holds after the older one, in order.
+  auto reports = [&] {
+    std::vector<std::string> found;
+    const std::string file = ReadWholeFile(bugReportFile_);
+    for (std::size_t at = file.find("\r\n\r\ndate/time"); at != std::string::npos;) {
+      const std::size_t next = file.find("\r\n\r\ndate/time", at + 4);
+      found.push_back(file.substr(at + 4, next == std::string::npos ? std::string::npos : next - at - 4));
+      at = next;
+    }
+    return found;
+  };
+  ASSERT_TRUE(WaitUntil([&] { return !ProcessWindows(target_.Pid(), L"QEXHiddenWindow").empty(); }, 20000));
+  // The file while no save holds it: each report's exception number.
+  std::string numbers;
+  auto lastSaved = [&] {
+    const std::string file = ReadWholeFile(bugReportFile_);
+    numbers.clear();
+    std::istringstream lines(file);
+    for (std::string line; std::getline(lines, line);)
+      if (line.compare(0, 16, "exception number") == 0) numbers += line.substr(line.find(": ") + 2, 1);
+    return numbers.empty() ? '0' : numbers.back();
+  };
+  for (char raise : {'1', '2'}) {
+    for (HWND w : ProcessWindows(target_.Pid(), L"QEXHiddenWindow")) PostMessageW(w, WM_APP + (raise - '0'), 0, 0);
+    HWND box = Box();
+    ASSERT_TRUE(box) << raise;
+    PressKey(box, VK_ESCAPE);
+    ASSERT_TRUE(WaitUntil([&] { return lastSaved() == raise; }, 20000)) << raise;
+  }
+  EXPECT_EQ(numbers, "12");
+  const std::vector<std::string> saved = reports();
+  ASSERT_EQ(saved.size(), 2u) << ReadWholeFile(bugReportFile_);
+  EXPECT_EQ(ReportField(saved[1], "count"), "");
+  const std::string first = ReportField(saved[0], "callstack crc"), second = ReportField(saved[1], "callstack crc");
+  ASSERT_EQ(first.size(), 31u) << saved[0];
+  ASSERT_EQ(second.size(), 31u) << saved[1];
+  EXPECT_NE(first.substr(0, 20), second.substr(0, 20));
+  // The raising thread's stack starts where the exception was made: the
+  // library's make_exception_ptr, if not inlined, then the handler.
+  auto topFrames = [](const std::string& report) {
+    const std::size_t title = report.find("\r\n\r\nmain thread (");
+    if (title == std::string::npos) return std::string();
+    const std::size_t start = report.find("\r\n", title + 4) + 2;
+    const std::size_t second = report.find("\r\n", start);
+    return report.substr(start, second == std::string::npos ? second : report.find("\r\n", second + 2) - start);
+  };
+  EXPECT_NE(topFrames(saved[0]).find("RaiseInFirstHandler()"), std::string::npos) << saved[0];
+  EXPECT_NE(topFrames(saved[1]).find("RaiseInSecondHandler()"), std::string::npos) << saved[1];
+
+  for (HWND w : ProcessWindows(target_.Pid(), L"QEXHiddenWindow")) PostMessageW(w, WM_CLOSE, 0, 0);
+  EXPECT_EQ(target_.Wait(20000), 0);
+}
