@@ -2,8 +2,13 @@
 // exceptions made with std::make_exception_ptr, never thrown by a throw
 // expression, as code that keeps an error and raises it later does.
 //   crash_box_raise_target     WM_APP + 1: the first handler raises,
-//                              WM_APP + 2: the second, WM_CLOSE ends it.
+//                              WM_APP + 2: the second,
+//                              WM_APP + 3: a thrown exception raised again
+//                              after 32 others it outlived,
+//                              WM_CLOSE ends it.
 #include <exception>
+#include <string>
+#include <vector>
 
 #include "crash/handler/CrashReporter.h"
 #include "support/Exceptions.h"
@@ -21,6 +26,26 @@ __attribute__((noinline)) void RaiseInSecondHandler() {
   std::rethrow_exception(std::make_exception_ptr(EConvertError("'second' is not a valid integer value")));
 }
 
+// So many exceptions alive at once that the throw record of the one raised
+// is overwritten: the report walks the thread where it waits.
+__attribute__((noinline)) void RaiseAfterManyOthers() {
+  std::exception_ptr kept;
+  try {
+    throw EConvertError("'third' is not a valid integer value");
+  } catch (...) {
+    kept = std::current_exception();
+  }
+  std::vector<std::exception_ptr> alive;
+  for (int i = 0; i < 32; ++i) {
+    try {
+      throw EOSError("alive " + std::to_string(i));
+    } catch (...) {
+      alive.push_back(std::current_exception());
+    }
+  }
+  std::rethrow_exception(kept);
+}
+
 }  // namespace
 
 int main() {
@@ -35,6 +60,9 @@ int main() {
         return 0;
       case WM_APP + 2:
         RaiseInSecondHandler();
+        return 0;
+      case WM_APP + 3:
+        RaiseAfterManyOthers();
         return 0;
       case WM_CLOSE:
         PostQuitMessage(0);

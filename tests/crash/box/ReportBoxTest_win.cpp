@@ -935,3 +935,34 @@ TEST_F(ReportBoxTest, ExceptionsMadeWithoutAThrowInTwoHandlersDoNotShareADuplica
   for (HWND w : ProcessWindows(target_.Pid(), L"QEXHiddenWindow")) PostMessageW(w, WM_CLOSE, 0, 0);
   EXPECT_EQ(target_.Wait(20000), 0);
 }
+
+// The throw record of the exception is gone (32 younger exceptions alive at
+// once): the report walks the thread where it waits, and starts below crash
+// reporting's own frames.
+TEST_F(ReportBoxTest, WithoutAThrowRecordTheReportStartsBelowCrashReportingsOwnFrames) {
+  const std::string exe = dir_.Path() + "\\crash_box_raise_target.exe";
+  ASSERT_TRUE(CopyFileA(PathFromEnv("QEX_RAISE_TARGET_EXE").c_str(), exe.c_str(), FALSE));
+  ASSERT_TRUE(target_.Start(exe, "", dir_.Path()));
+  ASSERT_TRUE(WaitUntil([&] { return !ProcessWindows(target_.Pid(), L"QEXHiddenWindow").empty(); }, 20000));
+  for (HWND w : ProcessWindows(target_.Pid(), L"QEXHiddenWindow")) PostMessageW(w, WM_APP + 3, 0, 0);
+  HWND box = Box();
+  ASSERT_TRUE(box);
+  PressKey(box, VK_ESCAPE);
+  std::string file;
+  ASSERT_TRUE(WaitUntil([&] { return (file = ReadWholeFile(bugReportFile_)).find("'third'") != std::string::npos; }, 20000));
+  const std::size_t title = file.find("\r\n\r\nmain thread (");
+  ASSERT_NE(title, std::string::npos) << file;
+  const std::size_t start = file.find("\r\n", title + 4) + 2;
+  const std::string stack = file.substr(start, file.find("\r\n\r\n", start) - start);
+  // Not the platform's wait nor the hand-off: the program's code that
+  // caught the exception.
+  std::istringstream top(stack.substr(0, stack.find("\r\n")));
+  std::string address, module;
+  top >> address >> module;
+  if (!module.empty() && module[0] == '+') top >> module;
+  EXPECT_EQ(module, "crash_box_raise_target.exe") << stack;
+  EXPECT_EQ(stack.find(" crash/handler/HandOff_win.cpp"), std::string::npos) << stack;
+  EXPECT_EQ(stack.find("ReportException"), std::string::npos) << stack;
+  for (HWND w : ProcessWindows(target_.Pid(), L"QEXHiddenWindow")) PostMessageW(w, WM_CLOSE, 0, 0);
+  EXPECT_EQ(target_.Wait(20000), 0);
+}
