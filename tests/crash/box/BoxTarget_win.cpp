@@ -10,7 +10,9 @@
 //                                       "<width> <height>"
 // QEX_BOX_SCREEN_ROOM=<n>: before the screenshot, the address space is filled
 // so that the largest free block holds n copies of the screen's pixels
-// but not n + 1 (the case of several large screens on the 32-bit build).
+// but not n + 1 (the case of several large screens on the 32-bit build;
+// the 64-bit address space cannot be filled).
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <thread>
@@ -113,37 +115,41 @@ bool SaveIntoFile(const std::wstring& path, const std::string& text, const Repor
   return true;
 }
 
-// Reserves every free range of the address space except a tail smaller than
-// one screen's pixels; with `copies` > 0 one range keeps room for that many.
+// Takes the whole address space that allocations can still get, in blocks
+// of at least one screen's pixels, then gives each block back but for a
+// hole a little smaller than the pixels, bounded by reserved pages on both
+// sides: memory enough is left for everything but the screenshot. With
+// `copies` > 0 the largest block's hole holds that many screens.
 void FillAddressSpace(int copies) {
-  const std::size_t screen = static_cast<std::size_t>(GetSystemMetrics(SM_CXVIRTUALSCREEN)) *
-                             static_cast<std::size_t>(GetSystemMetrics(SM_CYVIRTUALSCREEN)) * 4;
   SYSTEM_INFO system = {};
   GetSystemInfo(&system);
-  const std::uintptr_t grain = system.dwAllocationGranularity;
-  const std::uintptr_t smallHole = (screen - grain) & ~(grain - 1);
-  const std::uintptr_t largeHole = copies > 0 ? ((screen * copies + grain) | (grain - 1)) + 1 : 0;
-  bool largeLeft = copies == 0;
-  // Top down, so that the one large hole is the highest free range.
-  std::vector<std::pair<std::uintptr_t, std::uintptr_t>> free;
-  std::uintptr_t at = reinterpret_cast<std::uintptr_t>(system.lpMinimumApplicationAddress);
-  MEMORY_BASIC_INFORMATION mbi;
-  while (at < reinterpret_cast<std::uintptr_t>(system.lpMaximumApplicationAddress) &&
-         VirtualQuery(reinterpret_cast<void*>(at), &mbi, sizeof mbi) == sizeof mbi && mbi.RegionSize > 0) {
-    const std::uintptr_t base = reinterpret_cast<std::uintptr_t>(mbi.BaseAddress);
-    if (mbi.State == MEM_FREE) free.emplace_back(base, base + mbi.RegionSize);
-    at = base + mbi.RegionSize;
+  const std::size_t grain = system.dwAllocationGranularity;
+  auto roundUp = [grain](std::size_t n) { return (n + grain - 1) / grain * grain; };
+  const std::size_t screen = static_cast<std::size_t>(GetSystemMetrics(SM_CXVIRTUALSCREEN)) *
+                             static_cast<std::size_t>(GetSystemMetrics(SM_CYVIRTUALSCREEN)) * 4;
+  const std::size_t smallest = roundUp(screen);
+  const std::size_t hole = smallest - 3 * grain;
+  std::vector<std::pair<char*, std::size_t>> blocks;
+  blocks.reserve(16384);
+  for (std::size_t size = std::size_t(1) << 30;; size /= 2) {
+    const std::size_t take = std::max(size, smallest);
+    while (blocks.size() < blocks.capacity()) {
+      void* block = VirtualAlloc(nullptr, take, MEM_RESERVE, PAGE_NOACCESS);
+      if (!block) break;
+      blocks.emplace_back(static_cast<char*>(block), take);
+    }
+    if (take == smallest) break;
   }
-  for (auto range = free.rbegin(); range != free.rend(); ++range) {
-    const std::uintptr_t start = (range->first + grain - 1) & ~(grain - 1);
-    if (range->second <= start) continue;
-    std::uintptr_t hole = smallHole;
-    if (!largeLeft && range->second - start > largeHole + grain) {
-      hole = largeHole;
+  bool largeLeft = copies == 0;
+  for (const auto& block : blocks) {
+    std::size_t room = hole;
+    if (!largeLeft && block.second >= roundUp(screen * copies) + 4 * grain) {
+      room = roundUp(screen * copies) + 2 * grain;
       largeLeft = true;
     }
-    if (range->second - start <= hole) continue;
-    VirtualAlloc(reinterpret_cast<void*>(start), range->second - start - hole, MEM_RESERVE, PAGE_NOACCESS);
+    VirtualFree(block.first, 0, MEM_RELEASE);
+    VirtualAlloc(block.first, grain, MEM_RESERVE, PAGE_NOACCESS);
+    VirtualAlloc(block.first + grain + room, block.second - grain - room, MEM_RESERVE, PAGE_NOACCESS);
   }
 }
 
