@@ -30,7 +30,7 @@ std::atomic<long> g_next{0};
 static_assert(std::atomic<long>::is_always_lock_free, "throw records are written on the crash path");
 
 // Claims a slot for writing: an ended one from the ticket's place on, else
-// the ticket's own (evicting the oldest live record). Null when another
+// the ticket's own, evicting the live record there. Null when another
 // thread writes that one (kRecords throws at once).
 ThrowRecord* ClaimSlot(long ticket) {
   for (LONG i = 0; i < kRecords; ++i) {
@@ -91,21 +91,25 @@ const void* ThrownObjectOf(const std::exception_ptr& error) {
 std::size_t FindThrowFrames(const void* object, const std::type_info* type, std::uint64_t* frames,
                             std::size_t capacity) {
   if (!object) return 0;
-  std::size_t found = 0;
-  long foundTicket = 0;
+  // The newest record of the object, then its frames, unless a writer came
+  // in between.
+  const ThrowRecord* newest = nullptr;
+  long newestTicket = 0;
   for (const ThrowRecord& record : g_records) {
     const long before = record.sequence.load();
     if ((before & 1) || record.object != object || record.type != type) continue;
     const long ticket = record.ticket;
-    if (found && ticket - foundTicket < 0) continue;
-    const std::size_t n = std::min(record.stack.count, capacity);
-    for (std::size_t i = 0; i < n; ++i) frames[i] = record.stack.frames[i];
-    std::atomic_thread_fence(std::memory_order_seq_cst);
-    if (record.sequence.load() != before || record.object != object) continue;
-    found = n;
-    foundTicket = ticket;
+    if (record.sequence.load() != before || (newest && ticket - newestTicket < 0)) continue;
+    newest = &record;
+    newestTicket = ticket;
   }
-  return found;
+  if (!newest) return 0;
+  const long before = newest->sequence.load();
+  if ((before & 1) || newest->object != object || newest->type != type) return 0;
+  const std::size_t n = std::min(newest->stack.count, capacity);
+  for (std::size_t i = 0; i < n; ++i) frames[i] = newest->stack.frames[i];
+  std::atomic_thread_fence(std::memory_order_seq_cst);
+  return newest->sequence.load() == before ? n : 0;
 }
 
 namespace {
