@@ -36,6 +36,57 @@ bool WriteWholeFile(const std::wstring& path, const std::string& bytes) {
          (WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) && written == bytes.size());
 }
 
+// Each send writes its attachments into a folder of its own inside the
+// temporary folder: the next exception empties the temporary folder's files
+// while a mail client's compose window may still read the attachments of an
+// earlier send.
+std::wstring NewSendFolder(const std::wstring& tempFolder) {
+  static std::atomic<unsigned> sends{0};
+  CreateDirectoryW(tempFolder.c_str(), nullptr);
+  const std::wstring folder = tempFolder + L"\\mail-" + std::to_wstring(++sends);
+  if (CreateDirectoryW(folder.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS) return folder;
+  return tempFolder;
+}
+
+// After a send that attached the bug-report file: what went out leaves the
+// file. Reports saved into it after it was read (this one at the end of
+// handling, later exceptions) stay. The file is held without sharing, as a
+// save holds it, for the whole check.
+void RemoveSentReports(const std::wstring& path, const std::string& sent) {
+  SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+  ScopedFile file;
+  // A save holds the file for a moment.
+  for (int attempt = 0; attempt < 40 && !file; ++attempt) {
+    file.Reset(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    if (!file && GetLastError() != ERROR_SHARING_VIOLATION) return;
+    if (!file) Sleep(50);
+  }
+  if (!file) return;
+  LARGE_INTEGER size = {};
+  if (!GetFileSizeEx(file.Get(), &size) || size.QuadPart > 0x7fffffff) return;
+  std::string now(static_cast<std::size_t>(size.QuadPart), '\0');
+  DWORD read = 0;
+  if (!now.empty() && (!ReadFile(file.Get(), &now[0], static_cast<DWORD>(now.size()), &read, nullptr) || read != now.size()))
+    return;
+  if (now == sent) {
+    FILE_DISPOSITION_INFO dispose = {};
+    dispose.DeleteFile = TRUE;
+    SetFileInformationByHandle(file.Get(), FileDispositionInfo, &dispose, sizeof dispose);
+    return;
+  }
+  // Saved since: keep what follows the part that went out. Anything else
+  // (a duplicate cut out of it, the oldest reports dropped at the size
+  // limit) keeps the whole file: a report mailed twice is better than one
+  // lost.
+  if (sent.empty() || now.compare(0, sent.size(), sent) != 0) return;
+  const std::string rest = now.substr(sent.size());
+  LARGE_INTEGER start = {};
+  DWORD written = 0;
+  if (SetFilePointerEx(file.Get(), start, nullptr, FILE_BEGIN) &&
+      WriteFile(file.Get(), rest.data(), static_cast<DWORD>(rest.size()), &written, nullptr) && written == rest.size())
+    SetEndOfFile(file.Get());
+}
+
 std::wstring SystemFolder() {
   wchar_t folder[MAX_PATH] = {};
   UINT n = GetSystemDirectoryW(folder, MAX_PATH);
@@ -85,6 +136,8 @@ class MailJob : public SendJob {
   bool unsafeForDialogs = false;
   std::shared_ptr<Screenshot> screenshot;  // null: not attached
   HWND owner = nullptr;
+  // The bug-report file as it was read for the attachment.
+  std::string attachedFile;
 
   std::atomic<bool> sent{false};
   std::atomic<bool> done{false};
@@ -106,26 +159,27 @@ class MailJob : public SendJob {
     std::wstring path;
     std::string name;
   };
-  bool PrepareBugReport(Attachment* attachment);
+  bool PrepareBugReport(const std::wstring& folder, Attachment* attachment);
   SendResult ViaMapi(const std::vector<Attachment>& attachments);
   SendResult ViaMailto();
 };
 
 // The bug-report file's copy with the current report appended (unless it was
 // saved into the file already), attached as "bugreport.txt".
-bool MailJob::PrepareBugReport(Attachment* attachment) {
+bool MailJob::PrepareBugReport(const std::wstring& folder, Attachment* attachment) {
   std::string bytes;
   const bool hadFile = !bugReportFile.empty() && ReadWholeFile(bugReportFile, &bytes);
   if (!hadFile) bytes.clear();
+  attachedFile = bytes;
   if (!hadFile || !reportSaved) {
     MemoryReportFile copy(bytes);
     SaveReportToFile(copy, reportText, SaveOptionsFromSettings(settings));
     bytes = copy.Text();
   }
   const std::wstring name = bugReportFile.empty() ? WideFromUtf8(settings.Text("BugRepFile")) : FileNameOf(bugReportFile);
-  std::wstring path = tempFolder + L"\\" + name;
+  std::wstring path = folder + L"\\" + name;
   if (!WriteWholeFile(path, bytes)) {
-    path = tempFolder + L"\\" + std::to_wstring(GetTickCount()) + name;
+    path = folder + L"\\" + std::to_wstring(GetTickCount()) + name;
     if (!WriteWholeFile(path, bytes)) return false;
   }
   attachment->path = path;
@@ -228,13 +282,13 @@ void MailJob::Run() {
   std::wstring screenshotPath;
   {
     ProgressBox progress(settings.Text("SendBoxTitle"), settings.Text("PrepAttMsg"));
-    CreateDirectoryW(tempFolder.c_str(), nullptr);
+    const std::wstring folder = NewSendFolder(tempFolder);
     if (settings.IsOn("AttachBugRep")) {
       Attachment report;
       if (settings.IsOn("AttachBugRepFile")) {
-        fileAttached = PrepareBugReport(&report);
+        fileAttached = PrepareBugReport(folder, &report);
       } else {
-        report.path = tempFolder + L"\\" + WideFromUtf8(settings.Text("BugRepSendAs"));
+        report.path = folder + L"\\" + WideFromUtf8(settings.Text("BugRepSendAs"));
         report.name = settings.Text("BugRepSendAs");
         if (!WriteWholeFile(report.path, reportText)) report.path.clear();
       }
@@ -242,7 +296,7 @@ void MailJob::Run() {
     }
     progress.Pump();
     if (screenshot) {
-      screenshotPath = tempFolder + L"\\screenShot.png";
+      screenshotPath = folder + L"\\screenShot.png";
       if (WriteScreenshotFile(*screenshot, screenshotPath))
         attachments.push_back({screenshotPath, settings.Text("ScrShotSendAs")});
       else
@@ -270,10 +324,7 @@ void MailJob::Run() {
     sent = true;
     // The file's content went out as the attachment. A mailto send carries
     // no attachment, so there the file stays.
-    if (fileAttached && settings.IsOn("DelBugRepFile") && filesWentOut) {
-      SetFileAttributesW(bugReportFile.c_str(), FILE_ATTRIBUTE_NORMAL);
-      DeleteFileW(bugReportFile.c_str());
-    }
+    if (fileAttached && settings.IsOn("DelBugRepFile") && filesWentOut) RemoveSentReports(bugReportFile, attachedFile);
   }
   done = true;
 }

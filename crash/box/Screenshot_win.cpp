@@ -1,12 +1,65 @@
 // The screenshot: the whole screen copied into a DIB before the box shows,
 // written as a palette PNG for the mail and as a bitmap file for the user's
 // image editor.
+#include <algorithm>
 #include <cstring>
+#include <limits>
+#include <new>
 
 #include "crash/box/BoxInternal.h"
 #include "crash/mail/Png.h"
 
 namespace {
+
+// Rows of the screen copied per step.
+constexpr std::size_t kBandBytes = 1 << 20;
+// An edited screenshot larger than this is refused (64 M pixels: far more
+// than any screen it was taken from).
+constexpr std::uint64_t kMaxEditedBytes = std::uint64_t(256) << 20;
+
+// Bytes of 32-bit pixels of a width x height image, computed in 64 bits:
+// false when there is none or it does not fit the address space.
+bool PixelBytes(std::int64_t width, std::int64_t height, std::size_t* bytes) {
+  if (width <= 0 || height <= 0 || width > 0x7fffffff || height > 0x7fffffff) return false;
+  const std::uint64_t total = static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height) * 4;
+  if (total / 4 / static_cast<std::uint64_t>(width) != static_cast<std::uint64_t>(height) ||
+      total > std::numeric_limits<std::size_t>::max())
+    return false;
+  *bytes = static_cast<std::size_t>(total);
+  return true;
+}
+
+bool EditedSizeAccepted(std::int64_t width, std::int64_t height, std::size_t* bytes) {
+  return PixelBytes(width, height, bytes) && *bytes <= kMaxEditedBytes;
+}
+
+// The size an image file declares, read before the platform loads it, so
+// that a refused file costs a header read at each check and not a load.
+bool DeclaredSizeAccepted(const std::wstring& path) {
+  ScopedFile file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                              0, nullptr));
+  if (!file) return false;
+  unsigned char head[sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFOHEADER)] = {};
+  DWORD read = 0;
+  if (!ReadFile(file.Get(), head, sizeof head, &read, nullptr) || read < sizeof(BITMAPFILEHEADER) + 12) return false;
+  DWORD headerSize = 0;
+  std::memcpy(&headerSize, head + sizeof(BITMAPFILEHEADER), sizeof headerSize);
+  std::int64_t width = 0, height = 0;
+  if (headerSize == sizeof(BITMAPCOREHEADER)) {
+    BITMAPCOREHEADER core;
+    std::memcpy(&core, head + sizeof(BITMAPFILEHEADER), sizeof core);
+    width = core.bcWidth;
+    height = core.bcHeight;
+  } else {
+    if (read < sizeof head) return false;
+    BITMAPINFOHEADER info;
+    std::memcpy(&info, head + sizeof(BITMAPFILEHEADER), sizeof info);
+    width = info.biWidth;
+    height = info.biHeight < 0 ? -static_cast<std::int64_t>(info.biHeight) : info.biHeight;
+  }
+  std::size_t bytes = 0;
+  return EditedSizeAccepted(width, height, &bytes);
+}
 
 BITMAPINFOHEADER TopDown32(int width, int height) {
   BITMAPINFOHEADER h = {};
@@ -26,39 +79,7 @@ bool WriteWholeFile(const std::wstring& path, const void* data, std::size_t size
   return WriteFile(file.Get(), data, static_cast<DWORD>(size), &written, nullptr) && written == size;
 }
 
-}  // namespace
-
-std::shared_ptr<Screenshot> CaptureScreen() {
-  const int left = GetSystemMetrics(SM_XVIRTUALSCREEN);
-  const int top = GetSystemMetrics(SM_YVIRTUALSCREEN);
-  const int width = GetSystemMetrics(SM_CXVIRTUALSCREEN);
-  const int height = GetSystemMetrics(SM_CYVIRTUALSCREEN);
-  if (width <= 0 || height <= 0) return nullptr;
-
-  const ScopedWindowDc screen(nullptr);
-  if (!screen) return nullptr;
-  const ScopedMemoryDc memory(CreateCompatibleDC(screen.Get()));
-  BITMAPINFO info = {};
-  info.bmiHeader = TopDown32(width, height);
-  void* bits = nullptr;
-  ScopedGdiObject dib(CreateDIBSection(screen.Get(), &info, DIB_RGB_COLORS, &bits, nullptr, 0));
-  std::shared_ptr<Screenshot> shot;
-  if (memory && dib && bits) {
-    HGDIOBJ old = SelectObject(memory.Get(), dib.Get());
-    if (BitBlt(memory.Get(), 0, 0, width, height, screen.Get(), left, top, SRCCOPY | CAPTUREBLT)) {
-      GdiFlush();
-      shot = std::make_shared<Screenshot>();
-      shot->width = width;
-      shot->height = height;
-      const auto* from = static_cast<const std::uint8_t*>(bits);
-      shot->pixels.assign(from, from + static_cast<std::size_t>(width) * height * 4);
-    }
-    SelectObject(memory.Get(), old);
-  }
-  return shot;
-}
-
-bool WriteScreenshotFile(const Screenshot& shot, const std::wstring& path) {
+bool WritePngFile(const Screenshot& shot, const std::wstring& path) {
   PixelView view;
   view.pixels = shot.pixels.data();
   view.width = static_cast<std::size_t>(shot.width);
@@ -69,7 +90,7 @@ bool WriteScreenshotFile(const Screenshot& shot, const std::wstring& path) {
   return !png.empty() && WriteWholeFile(path, png.data(), png.size());
 }
 
-bool SaveScreenshotBmp(const Screenshot& shot, const std::wstring& path) {
+bool WriteBmpFile(const Screenshot& shot, const std::wstring& path) {
   // 24-bit bottom-up rows: what every image editor opens.
   const std::size_t stride = (static_cast<std::size_t>(shot.width) * 3 + 3) & ~std::size_t(3);
   const std::size_t imageSize = stride * shot.height;
@@ -100,17 +121,91 @@ bool SaveScreenshotBmp(const Screenshot& shot, const std::wstring& path) {
   return WriteWholeFile(path, bytes.data(), bytes.size());
 }
 
+}  // namespace
+
+std::shared_ptr<Screenshot> CaptureScreen() {
+  const int left = GetSystemMetrics(SM_XVIRTUALSCREEN);
+  const int top = GetSystemMetrics(SM_YVIRTUALSCREEN);
+  const int width = GetSystemMetrics(SM_CXVIRTUALSCREEN);
+  const int height = GetSystemMetrics(SM_CYVIRTUALSCREEN);
+  std::size_t bytes = 0;
+  if (!PixelBytes(width, height, &bytes)) return nullptr;
+
+  // The pixels are the one full copy: the screen comes through a DIB of a
+  // band of rows at a time. A screen too large for the address space left
+  // (several 4K screens on the 32-bit build) gives a report without a
+  // screenshot, never no report.
+  std::shared_ptr<Screenshot> shot;
+  try {
+    shot = std::make_shared<Screenshot>();
+    shot->pixels.resize(bytes);
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
+  shot->width = width;
+  shot->height = height;
+
+  const ScopedWindowDc screen(nullptr);
+  if (!screen) return nullptr;
+  const ScopedMemoryDc memory(CreateCompatibleDC(screen.Get()));
+  const std::size_t rowBytes = static_cast<std::size_t>(width) * 4;
+  const int bandRows = static_cast<int>(std::max<std::size_t>(1, std::min<std::size_t>(height, kBandBytes / rowBytes)));
+  BITMAPINFO info = {};
+  info.bmiHeader = TopDown32(width, bandRows);
+  void* bits = nullptr;
+  ScopedGdiObject dib(CreateDIBSection(screen.Get(), &info, DIB_RGB_COLORS, &bits, nullptr, 0));
+  if (!memory || !dib || !bits) return nullptr;
+  HGDIOBJ old = SelectObject(memory.Get(), dib.Get());
+  bool copied = true;
+  for (int y = 0; copied && y < height; y += bandRows) {
+    const int rows = std::min(bandRows, height - y);
+    copied = BitBlt(memory.Get(), 0, 0, width, rows, screen.Get(), left, top + y, SRCCOPY | CAPTUREBLT) != FALSE;
+    if (!copied) break;
+    GdiFlush();
+    std::memcpy(&shot->pixels[static_cast<std::size_t>(y) * rowBytes], bits, static_cast<std::size_t>(rows) * rowBytes);
+  }
+  SelectObject(memory.Get(), old);
+  return copied ? shot : nullptr;
+}
+
+bool WriteScreenshotFile(const Screenshot& shot, const std::wstring& path) {
+  try {
+    return WritePngFile(shot, path);
+  } catch (const std::bad_alloc&) {
+    return false;  // the mail goes without it
+  }
+}
+
+bool SaveScreenshotBmp(const Screenshot& shot, const std::wstring& path) {
+  try {
+    return WriteBmpFile(shot, path);
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+}
+
 std::shared_ptr<Screenshot> LoadScreenshotBmp(const std::wstring& path) {
-  // The editor may have saved any depth: let GDI read it and convert.
+  // The editor may have saved any size and depth. A size whose pixels do
+  // not fit (40000 x 30000 overflows 32 bits on the 32-bit build) or that
+  // no screen has is refused before and after the platform reads it.
+  if (!DeclaredSizeAccepted(path)) return nullptr;
   ScopedGdiObject loaded(static_cast<HBITMAP>(
       LoadImageW(nullptr, path.c_str(), IMAGE_BITMAP, 0, 0, LR_LOADFROMFILE | LR_CREATEDIBSECTION)));
   if (!loaded) return nullptr;
   BITMAP bm = {};
-  if (!GetObjectW(loaded.Get(), sizeof bm, &bm) || bm.bmWidth <= 0 || bm.bmHeight <= 0) return nullptr;
-  auto shot = std::make_shared<Screenshot>();
+  std::size_t bytes = 0;
+  if (!GetObjectW(loaded.Get(), sizeof bm, &bm) || !EditedSizeAccepted(bm.bmWidth, bm.bmHeight, &bytes)) return nullptr;
+  std::shared_ptr<Screenshot> shot;
+  try {
+    shot = std::make_shared<Screenshot>();
+    shot->pixels.resize(bytes);
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
   shot->width = bm.bmWidth;
   shot->height = bm.bmHeight;
-  shot->pixels.resize(static_cast<std::size_t>(bm.bmWidth) * bm.bmHeight * 4);
+  // GetDIBits converts to the 32-bit top-down rows of `info`, filling
+  // exactly `bytes`.
   BITMAPINFO info = {};
   info.bmiHeader = TopDown32(bm.bmWidth, bm.bmHeight);
   const ScopedWindowDc screen(nullptr);

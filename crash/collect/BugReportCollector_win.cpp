@@ -164,8 +164,8 @@ void CompleteReport(BugReportJob::State& state, const std::function<void()>& bet
       // thread is suspended.
       RawStack raw;
       bool walked = false;
+      bool fromContext = false;
       if (slot.kind == ThreadSlot::Kind::Raising) {
-        bool fromContext = false;
         walked = WalkRaisingThread(state, raw, &fromContext);
       } else if (slot.threadId == ::GetCurrentThreadId()) {
         WalkCurrentThread(raw);
@@ -179,6 +179,11 @@ void CompleteReport(BugReportJob::State& state, const std::function<void()>& bet
       }
       if (!walked) return;
       slot.frames = SymbolizeStack(raw);
+      // Walked where it waits for the report (no throw record, no fault
+      // context): the report starts below crash reporting's own frames.
+      if (slot.kind == ThreadSlot::Kind::Raising && state.info.raisingFrames.empty() && !fromContext)
+        slot.frames.erase(slot.frames.begin(),
+                          slot.frames.begin() + static_cast<std::ptrdiff_t>(ReporterFramesOnTop(slot.frames, "crash/")));
       slot.walked = !slot.frames.empty();
       SetSection(state, slot.title, RenderCallStack(slot.frames, columns));
     });

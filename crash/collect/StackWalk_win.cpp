@@ -66,6 +66,117 @@ void Push(RawStack& stack, std::uintptr_t address) {
 
 std::uint64_t InstructionPointerOf(const CONTEXT& context) { return context.Rip; }
 
+namespace {
+
+// The unwind codes of x64 function tables (the platform's documented
+// UNWIND_INFO layout; the headers do not declare it).
+enum UnwindOp : unsigned {
+  kPushNonvol = 0,
+  kAllocLarge = 1,
+  kAllocSmall = 2,
+  kSetFpreg = 3,
+  kSaveNonvol = 4,
+  kSaveNonvolFar = 5,
+  kSaveXmm128 = 8,
+  kSaveXmm128Far = 9,
+  kPushMachframe = 10,
+};
+
+unsigned UnwindSlots(unsigned op, unsigned info) {
+  switch (op) {
+    case kAllocLarge: return info ? 3 : 2;
+    case kSaveNonvol: case kSaveXmm128: case 6: return 2;
+    case kSaveNonvolFar: case kSaveXmm128Far: case 7: return 3;
+    default: return 1;
+  }
+}
+
+DWORD64 RegisterValue(const CONTEXT& context, unsigned reg) {
+  const DWORD64 regs[16] = {context.Rax, context.Rcx, context.Rdx, context.Rbx, context.Rsp, context.Rbp,
+                            context.Rsi, context.Rdi, context.R8,  context.R9,  context.R10, context.R11,
+                            context.R12, context.R13, context.R14, context.R15};
+  return regs[reg & 15];
+}
+
+// True when every stack slot that RtlVirtualUnwind reads for this frame
+// lies between the stack pointer and the stack's top. The platform's
+// unwinder reads through the frame register without a check: a frame
+// pointer overwritten by an overflow would fault inside it, on the thread
+// that builds the report.
+bool UnwindReadsStayOnStack(DWORD64 imageBase, DWORD64 pc, const RUNTIME_FUNCTION* function, const CONTEXT& context,
+                            std::uintptr_t high) {
+  const DWORD64 bottom = context.Rsp;
+  auto onStack = [&](DWORD64 address, DWORD64 size) {
+    return address >= bottom && address <= high && size <= high - address && (address & 7) == 0;
+  };
+  DWORD64 rsp = context.Rsp;
+  bool machineFrame = false;
+  for (int depth = 0; depth < 32; ++depth) {
+    const auto* info = reinterpret_cast<const unsigned char*>(imageBase + function->UnwindData);
+    const unsigned version = info[0] & 7, flags = info[0] >> 3;
+    if (version != 1 && version != 2) return false;
+    const unsigned prologSize = info[1], count = info[2], frameReg = info[3] & 15, frameOffset = info[3] >> 4;
+    const auto* codes = reinterpret_cast<const USHORT*>(info + 4);
+    const DWORD64 begin = imageBase + function->BeginAddress;
+    // Only the prolog steps already taken count while inside the prolog;
+    // a chained function's steps all count.
+    const DWORD64 prologOffset = depth == 0 && pc >= begin && pc < begin + prologSize ? pc - begin : ~DWORD64(0);
+    const DWORD64 frame = frameReg ? RegisterValue(context, frameReg) - frameOffset * 16 : rsp;
+    for (unsigned i = 0; i < count;) {
+      const unsigned offset = codes[i] & 0xFF, op = (codes[i] >> 8) & 15, opInfo = codes[i] >> 12;
+      const unsigned slots = UnwindSlots(op, opInfo);
+      if (i + slots > count) return false;
+      if (offset <= prologOffset) {
+        switch (op) {
+          case kPushNonvol:
+            if (!onStack(rsp, 8)) return false;
+            rsp += 8;
+            break;
+          case kAllocLarge:
+            rsp += opInfo ? (static_cast<DWORD64>(codes[i + 1]) | static_cast<DWORD64>(codes[i + 2]) << 16)
+                          : static_cast<DWORD64>(codes[i + 1]) * 8;
+            break;
+          case kAllocSmall:
+            rsp += opInfo * 8 + 8;
+            break;
+          case kSetFpreg:
+            rsp = RegisterValue(context, frameReg) - frameOffset * 16;
+            if (!onStack(rsp, 8)) return false;
+            break;
+          case kSaveNonvol:
+            if (!onStack(frame + static_cast<DWORD64>(codes[i + 1]) * 8, 8)) return false;
+            break;
+          case kSaveNonvolFar:
+            if (!onStack(frame + (static_cast<DWORD64>(codes[i + 1]) | static_cast<DWORD64>(codes[i + 2]) << 16), 8))
+              return false;
+            break;
+          case kSaveXmm128:
+            if (!onStack(frame + static_cast<DWORD64>(codes[i + 1]) * 16, 16)) return false;
+            break;
+          case kSaveXmm128Far:
+            if (!onStack(frame + (static_cast<DWORD64>(codes[i + 1]) | static_cast<DWORD64>(codes[i + 2]) << 16), 16))
+              return false;
+            break;
+          case kPushMachframe:
+            if (!onStack(rsp, opInfo ? 48 : 40)) return false;
+            machineFrame = true;
+            break;
+          default:
+            break;
+        }
+        if (rsp < bottom || rsp > high) return false;
+      }
+      i += slots;
+    }
+    if (!(flags & UNW_FLAG_CHAININFO)) break;
+    function = reinterpret_cast<const RUNTIME_FUNCTION*>(codes + ((count + 1) & ~1u));
+    if (depth == 31) return false;
+  }
+  return machineFrame || onStack(rsp, 8);
+}
+
+}  // namespace
+
 // The unwind tables of every module (MinGW's x86_64 code has them too) say
 // how each frame was built; code without a table is a leaf whose return
 // address sits at the stack pointer.
@@ -89,6 +200,8 @@ void WalkStack(const CONTEXT& start, RawStack& stack, bool atReturnAddress) {
     DWORD64 imageBase = 0;
     PRUNTIME_FUNCTION function = ::RtlLookupFunctionEntry(pc, &imageBase, nullptr);
     if (function) {
+      // A damaged frame ends the walk with the frames read so far.
+      if (!UnwindReadsStayOnStack(imageBase, pc, function, context, high)) break;
       void* handlerData = nullptr;
       DWORD64 establisher = 0;
       ::RtlVirtualUnwind(UNW_FLAG_NHANDLER, imageBase, pc, function, &context, &handlerData, &establisher, nullptr);

@@ -4,7 +4,9 @@
 // frames of the throw that made the exception, whichever thread reports it.
 //
 // Every executable linked with this library routes its throws through the
-// recorder (linked with --wrap=__cxa_throw), and frees of exception objects
+// recorder (linked with --wrap=__cxa_throw), the exceptions that
+// std::make_exception_ptr makes without a throw
+// (--wrap=__cxa_init_primary_exception), and frees of exception objects
 // too, which end their records. Records live in a fixed ring
 // shared by all threads: nothing is allocated per thread, so a throw on a
 // fresh thread short of memory is still recorded.

@@ -12,25 +12,46 @@ namespace {
 struct ThrowRecord {
   // Odd while a writer fills the record; readers retry or skip it.
   std::atomic<long> sequence{0};
+  // The order of recording: of two records of one object the later wins.
+  long ticket = 0;
   const void* object = nullptr;
   const std::type_info* type = nullptr;
   RawStack stack;
 };
 
-// Enough for the throws in flight at once; an evicted record only costs the
-// report its thrower's frames (the stack is walked where it is reported).
+// Enough for the exceptions alive at once: a record is ended when its
+// object is freed, and a new one takes an ended slot first. An evicted
+// record costs the report its thrower's frames (the stack is then walked
+// where it is reported).
 constexpr LONG kRecords = 16;
 ThrowRecord g_records[kRecords];
 std::atomic<long> g_next{0};
 // Every throw passes here: no lock and no allocation.
 static_assert(std::atomic<long>::is_always_lock_free, "throw records are written on the crash path");
 
-void Record(const void* object, const std::type_info* type, const CONTEXT& thrower) {
-  const LONG slot = static_cast<LONG>(static_cast<ULONG>(g_next.fetch_add(1)) % kRecords);
-  ThrowRecord& record = g_records[slot];
+// Claims a slot for writing: an ended one from the ticket's place on, else
+// the ticket's own, evicting the live record there. Null when another
+// thread writes that one (kRecords throws at once).
+ThrowRecord* ClaimSlot(long ticket) {
+  for (LONG i = 0; i < kRecords; ++i) {
+    ThrowRecord& record = g_records[static_cast<ULONG>(ticket + i) % kRecords];
+    long even = record.sequence.load() & ~1L;
+    if (record.object != nullptr || !record.sequence.compare_exchange_strong(even, even + 1)) continue;
+    if (record.object == nullptr) return &record;
+    record.sequence.store(even + 2);  // taken meanwhile
+  }
+  ThrowRecord& record = g_records[static_cast<ULONG>(ticket) % kRecords];
   long even = record.sequence.load() & ~1L;
-  // Another thread is writing this slot (kRecords throws at once): skip.
-  if (!record.sequence.compare_exchange_strong(even, even + 1)) return;
+  return record.sequence.compare_exchange_strong(even, even + 1) ? &record : nullptr;
+}
+
+void Record(const void* object, const std::type_info* type, const CONTEXT& thrower) {
+  const long ticket = g_next.fetch_add(1);
+  ThrowRecord* claimed = ClaimSlot(ticket);
+  if (!claimed) return;
+  ThrowRecord& record = *claimed;
+  const long even = record.sequence.load() - 1;
+  record.ticket = ticket;
   record.object = object;
   record.type = type;
   WalkStack(thrower, record.stack, true);  // allocation-free
@@ -70,17 +91,25 @@ const void* ThrownObjectOf(const std::exception_ptr& error) {
 std::size_t FindThrowFrames(const void* object, const std::type_info* type, std::uint64_t* frames,
                             std::size_t capacity) {
   if (!object) return 0;
-  const LONG newest = g_next.load();
-  for (LONG age = 1; age <= kRecords; ++age) {
-    const ThrowRecord& record = g_records[static_cast<ULONG>(newest - age) % kRecords];
+  // The newest record of the object, then its frames, unless a writer came
+  // in between.
+  const ThrowRecord* newest = nullptr;
+  long newestTicket = 0;
+  for (const ThrowRecord& record : g_records) {
     const long before = record.sequence.load();
     if ((before & 1) || record.object != object || record.type != type) continue;
-    const std::size_t n = std::min(record.stack.count, capacity);
-    for (std::size_t i = 0; i < n; ++i) frames[i] = record.stack.frames[i];
-    std::atomic_thread_fence(std::memory_order_seq_cst);
-    if (record.sequence.load() == before && record.object == object) return n;
+    const long ticket = record.ticket;
+    if (record.sequence.load() != before || (newest && ticket - newestTicket < 0)) continue;
+    newest = &record;
+    newestTicket = ticket;
   }
-  return 0;
+  if (!newest) return 0;
+  const long before = newest->sequence.load();
+  if ((before & 1) || newest->object != object || newest->type != type) return 0;
+  const std::size_t n = std::min(newest->stack.count, capacity);
+  for (std::size_t i = 0; i < n; ++i) frames[i] = newest->stack.frames[i];
+  std::atomic_thread_fence(std::memory_order_seq_cst);
+  return newest->sequence.load() == before ? n : 0;
 }
 
 namespace {
@@ -124,6 +153,18 @@ extern "C" __attribute__((noinline)) void __wrap___cxa_throw(void* object, std::
   CONTEXT context;
   if (CallerContext(context)) Record(object, type, context);
   __real___cxa_throw(object, type, destroy);
+}
+
+// std::make_exception_ptr builds its exception without a throw: the record
+// is taken where it is made, so the report names the code that made it,
+// wherever it is raised or handed over later.
+extern "C" void* __real___cxa_init_primary_exception(void* object, std::type_info* type, void* destroy);
+
+extern "C" __attribute__((noinline)) void* __wrap___cxa_init_primary_exception(void* object, std::type_info* type,
+                                                                               void* destroy) {
+  CONTEXT context;
+  if (CallerContext(context)) Record(object, type, context);
+  return __real___cxa_init_primary_exception(object, type, destroy);
 }
 
 extern "C" void __real___cxa_free_exception(void* object);

@@ -101,6 +101,18 @@ std::uint32_t FrameItemValue(const StackFrame& frame) {
   return value;
 }
 
+std::size_t ReporterFramesOnTop(const StackFrames& frames, const std::string& ownUnitPrefix) {
+  if (ownUnitPrefix.empty()) return 0;
+  std::size_t own = 0;
+  for (std::size_t i = 0; i < frames.size(); ++i) {
+    const std::string& unit = frames[i].unit;
+    if (unit.empty()) continue;
+    if (unit.compare(0, ownUnitPrefix.size(), ownUnitPrefix) != 0) break;
+    own = i + 1;
+  }
+  return own < frames.size() ? own : 0;
+}
+
 CallstackCrcs ComputeCallstackCrcs(const StackFrames& raising, const std::vector<StackFrames>& others) {
   CallstackCrcs crcs;
   if (!raising.empty()) crcs.first = FrameItemValue(raising[0]);

@@ -43,6 +43,15 @@ std::uint32_t Crc32Update(std::uint32_t crc, const void* data, std::size_t size)
 // itself only when not even the module is known.
 std::uint32_t FrameItemValue(const StackFrame& frame);
 
+// How many frames on top of a stack belong to the crash reporter itself: a
+// thread walked while it waits in the reporter has the reporter's frames
+// and the platform's waits (frames without a unit) on top, down to the last
+// frame whose unit lies below `ownUnitPrefix` ("crash/") before the first
+// frame of other code with a unit. Those frames name no bug and would give
+// every exception reported through the same path the same key. 0 when the
+// reporter is not on top, or when nothing else would remain.
+std::size_t ReporterFramesOnTop(const StackFrames& frames, const std::string& ownUnitPrefix);
+
 struct CallstackCrcs {
   std::uint32_t first = 0, second = 0, third = 0;
 };

@@ -8,9 +8,16 @@
 //                                       result.txt (one line per box)
 //   crash_box_target --screenshot <file.png>   writes the screenshot, prints
 //                                       "<width> <height>"
+// QEX_BOX_SCREEN_ROOM=<n>: before the screenshot, the address space is filled
+// so that the largest free block holds n copies of the screen's pixels
+// but not n + 1 (the case of several large screens on the 32-bit build;
+// the 64-bit address space cannot be filled).
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "crash/box/ReportBox.h"
 #include "crash/collect/ReportLock.h"
@@ -108,6 +115,44 @@ bool SaveIntoFile(const std::wstring& path, const std::string& text, const Repor
   return true;
 }
 
+// Takes the whole address space that allocations can still get, in blocks
+// of at least one screen's pixels, then gives each block back but for a
+// hole a little smaller than the pixels, bounded by reserved pages on both
+// sides: memory enough is left for everything but the screenshot. With
+// `copies` > 0 the largest block's hole holds that many screens.
+void FillAddressSpace(int copies) {
+  SYSTEM_INFO system = {};
+  GetSystemInfo(&system);
+  const std::size_t grain = system.dwAllocationGranularity;
+  auto roundUp = [grain](std::size_t n) { return (n + grain - 1) / grain * grain; };
+  const std::size_t screen = static_cast<std::size_t>(GetSystemMetrics(SM_CXVIRTUALSCREEN)) *
+                             static_cast<std::size_t>(GetSystemMetrics(SM_CYVIRTUALSCREEN)) * 4;
+  const std::size_t smallest = roundUp(screen);
+  const std::size_t hole = smallest - 3 * grain;
+  std::vector<std::pair<char*, std::size_t>> blocks;
+  blocks.reserve(16384);
+  for (std::size_t size = std::size_t(1) << 30;; size /= 2) {
+    const std::size_t take = std::max(size, smallest);
+    while (blocks.size() < blocks.capacity()) {
+      void* block = VirtualAlloc(nullptr, take, MEM_RESERVE, PAGE_NOACCESS);
+      if (!block) break;
+      blocks.emplace_back(static_cast<char*>(block), take);
+    }
+    if (take == smallest) break;
+  }
+  bool largeLeft = copies == 0;
+  for (const auto& block : blocks) {
+    std::size_t room = hole;
+    if (!largeLeft && block.second >= roundUp(screen * copies) + 4 * grain) {
+      room = roundUp(screen * copies) + 2 * grain;
+      largeLeft = true;
+    }
+    VirtualFree(block.first, 0, MEM_RELEASE);
+    VirtualAlloc(block.first, grain, MEM_RESERVE, PAGE_NOACCESS);
+    VirtualAlloc(block.first + grain + room, block.second - grain - room, MEM_RESERVE, PAGE_NOACCESS);
+  }
+}
+
 int WriteScreenshot(const wchar_t* path) {
   std::shared_ptr<Screenshot> shot = CaptureScreen();
   if (!shot || !WriteScreenshotFile(*shot, path)) return 1;
@@ -137,6 +182,8 @@ int wmain(int argc, wchar_t** argv) {
     // The show configuration of the exception's filter (2 and 3: the plain box).
     wchar_t config[8] = {};
     if (GetEnvironmentVariableW(L"QEX_BOX_SHOW_CONFIG", config, 8)) options.showConfig = _wtoi(config);
+    wchar_t room[8] = {};
+    if (number == 1 && GetEnvironmentVariableW(L"QEX_BOX_SCREEN_ROOM", room, 8)) FillAddressSpace(_wtoi(room));
     options.screenshot = CaptureScreen();
     options.tempFolder = folder + L"\\tmp";
     options.bugReportFile = folder + L"\\bugreport.txt";
@@ -166,8 +213,8 @@ int wmain(int argc, wchar_t** argv) {
                          : result.choice == BoxChoice::Restart ? "restart" : "close";
     FILE* out = _wfopen(resultPath.c_str(), L"ab");
     if (out) {
-      std::fprintf(out, "box=%d choice=%s sent=%d saved=%d sendStarted=%d actions=%s\n", number, choice, sent ? 1 : 0,
-                   saved ? 1 : 0, result.send ? 1 : 0, actions.c_str());
+      std::fprintf(out, "box=%d choice=%s sent=%d saved=%d sendStarted=%d actions=%s screenshot=%d\n", number, choice,
+                   sent ? 1 : 0, saved ? 1 : 0, result.send ? 1 : 0, actions.c_str(), options.screenshot ? 1 : 0);
       std::fclose(out);
     }
   }

@@ -197,6 +197,8 @@ class ReportBoxTest : public ::testing::Test {
     // The full box for an exception that can continue, unless a test says otherwise.
     SetEnvironmentVariableA("QEX_BOX_SHOW_CONFIG", nullptr);
     SetEnvironmentVariableA("QEX_BOX_CANNOT_CONTINUE", nullptr);
+    SetEnvironmentVariableA("QEX_BOX_SCREEN_ROOM", nullptr);
+    SetEnvironmentVariableA("QEX_EDIT_HUGE", nullptr);
     // An older report already in the file.
     std::ofstream(bugReportFile_, std::ios::binary) << "date/time : 2024-01-01, 00:00:00, 1ms\r\nolder report\r\n\r\n";
   }
@@ -634,28 +636,34 @@ TEST_F(ReportBoxTest, WhenNoRouteWorksTheUserIsToldAndTheReportIsSaved) {
   EXPECT_TRUE(FileExists(bugReportFile_));
 }
 
+// The user's image editor for the test's life: the ".bmp" edit verb of the
+// classes root names the editor double.
+class ImageEditorVerb {
+ public:
+  ImageEditorVerb() {
+    had_ = ReadDefault(HKEY_CLASSES_ROOT, L".bmp", &value_, &type_);
+    WriteDefault(HKEY_CLASSES_ROOT, L".bmp", L"QexTest.EditedBitmap", REG_SZ);
+    WriteDefault(HKEY_CLASSES_ROOT, L"QexTest.EditedBitmap\\shell\\edit\\command",
+                 L"\"" + FromUtf8(PathFromEnv("QEX_IMAGE_EDITOR_EXE")) + L"\" \"%1\"", REG_SZ);
+  }
+  ~ImageEditorVerb() {
+    if (had_) WriteDefault(HKEY_CLASSES_ROOT, L".bmp", value_, type_);
+    else RegDeleteKeyW(HKEY_CLASSES_ROOT, L".bmp");
+    for (const wchar_t* key : {L"QexTest.EditedBitmap\\shell\\edit\\command", L"QexTest.EditedBitmap\\shell\\edit",
+                               L"QexTest.EditedBitmap\\shell", L"QexTest.EditedBitmap"})
+      RegDeleteKeyW(HKEY_CLASSES_ROOT, key);
+  }
+
+ private:
+  bool had_ = false;
+  std::wstring value_;
+  DWORD type_ = REG_SZ;
+};
+
 TEST_F(ReportBoxTest, TheScreenshotEditedInTheImageEditorIsTheOneAttached) {
-  // The user's image editor: the ".bmp" edit verb of the classes root.
-  std::wstring oldBmp;
-  DWORD oldBmpType = REG_SZ;
-  const bool hadBmp = ReadDefault(HKEY_CLASSES_ROOT, L".bmp", &oldBmp, &oldBmpType);
-  WriteDefault(HKEY_CLASSES_ROOT, L".bmp", L"QexTest.EditedBitmap", REG_SZ);
-  WriteDefault(HKEY_CLASSES_ROOT, L"QexTest.EditedBitmap\\shell\\edit\\command",
-               L"\"" + FromUtf8(PathFromEnv("QEX_IMAGE_EDITOR_EXE")) + L"\" \"%1\"", REG_SZ);
+  const ImageEditorVerb editor;
   const std::string editLog = dir_.Path() + "\\edit.log";
   SetEnvironmentVariableA("QEX_EDIT_LOG", editLog.c_str());
-  struct Restore {
-    bool had;
-    std::wstring value;
-    DWORD type;
-    ~Restore() {
-      if (had) WriteDefault(HKEY_CLASSES_ROOT, L".bmp", value, type);
-      else RegDeleteKeyW(HKEY_CLASSES_ROOT, L".bmp");
-      for (const wchar_t* key : {L"QexTest.EditedBitmap\\shell\\edit\\command", L"QexTest.EditedBitmap\\shell\\edit",
-                                 L"QexTest.EditedBitmap\\shell", L"QexTest.EditedBitmap"})
-        RegDeleteKeyW(HKEY_CLASSES_ROOT, key);
-    }
-  } restore{hadBmp, oldBmp, oldBmpType};
 
   ASSERT_TRUE(StartTarget());
   HWND box = Box();
@@ -688,6 +696,69 @@ TEST_F(ReportBoxTest, TheScreenshotEditedInTheImageEditorIsTheOneAttached) {
   EXPECT_EQ(BigEndian32(header, 4), 48u);
   EXPECT_EQ(PngChunk(png, "PLTE"), std::string("\x12\x34\x56", 3));
 }
+
+TEST_F(ReportBoxTest, AnEditedScreenshotTooLargeToHoldIsRefusedAndTheReportGoesOn) {
+  // 40000 x 30000 pixels of 4 bytes overflow 32 bits; the file declares it
+  // at 1 bit per pixel.
+  const ImageEditorVerb editor;
+  const std::string editLog = dir_.Path() + "\\edit.log";
+  SetEnvironmentVariableA("QEX_EDIT_LOG", editLog.c_str());
+  SetEnvironmentVariableA("QEX_EDIT_HUGE", "1");
+  ASSERT_TRUE(StartTarget());
+  HWND box = Box();
+  ASSERT_TRUE(box);
+  PressKey(box, VK_RETURN);
+  HWND assistant = Assistant();
+  ReachScreenshotPage(assistant, L"", L"tess@example.org", false);
+  HWND image = Item(assistant, 1);
+  ASSERT_TRUE(image);
+  PostMessageW(assistant, WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(image), STN_CLICKED), reinterpret_cast<LPARAM>(image));
+  ASSERT_TRUE(WaitUntil([&] { return ReadWholeFile(editLog).find("edit=") != std::string::npos; }, 15000));
+  // Several of the page's 250 ms checks see the changed file.
+  Sleep(2000);
+  ASSERT_TRUE(IsWindow(assistant));
+  Click(assistant, kAssistContinueId);
+  ASSERT_TRUE(WaitUntil([&] { return !IsWindow(assistant); }, 5000));
+  ASSERT_TRUE(WaitUntil([&] { return FileExists(mapiLog_); }, 10000));
+  PressKey(box, VK_ESCAPE);
+  EXPECT_NE(Result().find("sent=1"), std::string::npos);
+
+  // The screenshot as taken went out.
+  const std::string header = PngChunk(ReadWholeFile(dir_.Path() + "\\attached-screenshot.png"), "IHDR");
+  ASSERT_EQ(header.size(), 13u);
+  EXPECT_EQ(BigEndian32(header, 0), static_cast<std::uint32_t>(GetSystemMetrics(SM_CXVIRTUALSCREEN)));
+  EXPECT_EQ(BigEndian32(header, 4), static_cast<std::uint32_t>(GetSystemMetrics(SM_CYVIRTUALSCREEN)));
+}
+
+#if defined(__i386__)
+// The address space of the 32-bit build runs short for the screen's pixels
+// (several large screens): the box and the report come all the same.
+TEST_F(ReportBoxTest, WithoutAddressSpaceForTheScreenshotTheReportGoesWithoutIt) {
+  SetEnvironmentVariableA("QEX_BOX_SCREEN_ROOM", "0");
+  ASSERT_TRUE(StartTarget());
+  HWND box = Box();
+  ASSERT_TRUE(box);
+  EXPECT_NE(WindowText(GetDlgItem(box, kBoxReportTextId)).find(L"exception class"), std::wstring::npos);
+  PressKey(box, VK_ESCAPE);
+  const std::string result = Result();
+  EXPECT_NE(result.find("saved=1"), std::string::npos) << result;
+  EXPECT_NE(result.find("screenshot=0"), std::string::npos) << result;
+  EXPECT_NE(ReadWholeFile(bugReportFile_).find("EAccessViolation"), std::string::npos);
+}
+
+// Room for one copy of the pixels is enough for the screenshot.
+TEST_F(ReportBoxTest, RoomForOneCopyOfTheScreenIsEnoughForTheScreenshot) {
+  SetEnvironmentVariableA("QEX_BOX_SCREEN_ROOM", "1");
+  ASSERT_TRUE(StartTarget());
+  HWND box = Box();
+  ASSERT_TRUE(box);
+  PressKey(box, VK_ESCAPE);
+  const std::string result = Result();
+  EXPECT_NE(result.find("saved=1"), std::string::npos) << result;
+  EXPECT_NE(result.find("screenshot=1"), std::string::npos) << result;
+  EXPECT_NE(ReadWholeFile(bugReportFile_).find("EAccessViolation"), std::string::npos);
+}
+#endif
 
 }  // namespace
 
@@ -728,4 +799,165 @@ TEST_F(ReportBoxTest, AReportSentByTheRealHandlerIsNotSavedAtTheEndAndItsMailBod
   ASSERT_FALSE(os.empty()) << attached;
   const std::string log = ReadWholeFile(mapiLog_);
   EXPECT_NE(log.find("body=app=1.0.0.0 mod=1.0.0.0 os=" + os + "\n"), std::string::npos) << log;
+}
+
+// A background send whose compose window stays open while the program goes
+// on and fails again: the second exception's report stays in the file when
+// the first mail goes out, and the attachments are still there to be read.
+TEST_F(ReportBoxTest, ASecondExceptionDuringABackgroundSendKeepsItsReportAndTheAttachments) {
+  const std::string holdName = "qex-mapi-hold-" + std::to_string(GetCurrentProcessId());
+  const ScopedKernelHandle hold(CreateEventA(nullptr, TRUE, FALSE, holdName.c_str()));
+  ASSERT_TRUE(hold);
+  SetEnvironmentVariableA("QEX_MAPI_HOLD", holdName.c_str());
+  struct Release {
+    HANDLE event;
+    ~Release() {
+      SetEvent(event);
+      SetEnvironmentVariableA("QEX_MAPI_HOLD", nullptr);
+    }
+  } release{hold.Get()};
+  const std::string exe = dir_.Path() + "\\crash_box_mail_target.exe";
+  ASSERT_TRUE(CopyFileA(PathFromEnv("QEX_MAIL_TARGET_EXE").c_str(), exe.c_str(), FALSE));
+  ASSERT_TRUE(target_.Start(exe, "throw \"" + dir_.Path() + "\\target.log\"", dir_.Path()));
+  auto exceptionNumbers = [&] {
+    std::string numbers;
+    std::istringstream lines(ReadWholeFile(bugReportFile_));
+    for (std::string line; std::getline(lines, line);)
+      if (line.compare(0, 16, "exception number") == 0) numbers += line.substr(line.find(": ") + 2, 1);
+    return numbers;
+  };
+
+  HWND box = Box();
+  ASSERT_TRUE(box);
+  PressKey(box, VK_RETURN);
+  CompleteAssistant(Assistant(), L"Tess Tester", L"tess@example.org", false);
+  ASSERT_TRUE(WaitUntil([&] { return ReadWholeFile(mapiLog_).find("held\n") != std::string::npos; }, 10000));
+  // The compose window is open; the user goes on: the report, not sent yet,
+  // is saved at the end of handling.
+  PressKey(box, VK_ESCAPE);
+  ASSERT_TRUE(WaitUntil([&] { return exceptionNumbers() == "1"; }, 10000)) << ReadWholeFile(bugReportFile_);
+
+  // The second exception: the temporary folder is emptied, its report saved
+  // (the same throw site: counted, the first one's copy cut out).
+  for (HWND w : ProcessWindows(target_.Pid(), L"QEXHiddenWindow")) PostMessageW(w, WM_APP + 1, 0, 0);
+  HWND second = Box();
+  ASSERT_TRUE(second && second != box);
+  PressKey(second, VK_ESCAPE);
+  ASSERT_TRUE(WaitUntil([&] { return exceptionNumbers() == "2"; }, 10000)) << ReadWholeFile(bugReportFile_);
+
+  // The mail goes out now.
+  SetEvent(hold.Get());
+  ASSERT_TRUE(WaitUntil([&] { return ReadWholeFile(mapiLog_).find("file.name=screenshot.png\n") != std::string::npos; },
+                        10000));
+  ASSERT_TRUE(WaitUntil([&] { return ReadWholeFile(bugReportFile_).find("older report") == std::string::npos; }, 10000))
+      << ReadWholeFile(bugReportFile_);
+  const std::string log = ReadWholeFile(mapiLog_);
+  EXPECT_EQ(log.find("file.missing"), std::string::npos) << log;
+  const std::string attached = ReadWholeFile(dir_.Path() + "\\attached-bugreport.txt");
+  EXPECT_NE(attached.find("older report"), std::string::npos) << attached;
+  const std::size_t current = attached.find("\r\n\r\ndate/time");
+  ASSERT_NE(current, std::string::npos) << attached;
+  EXPECT_EQ(ReportField(attached.substr(current), "exception number"), "1") << attached;
+  const std::string png = ReadWholeFile(dir_.Path() + "\\attached-screenshot.png");
+  EXPECT_EQ(png.substr(0, 8), std::string("\x89PNG\r\n\x1a\n", 8));
+
+  // What went out left the file; the second report stays, whole.
+  const std::string file = ReadWholeFile(bugReportFile_);
+  EXPECT_EQ(exceptionNumbers(), "2") << file;
+  EXPECT_EQ(file.compare(0, 9, "date/time"), 0) << file;
+  EXPECT_EQ(ReportField(file, "count"), "2") << file;
+  EXPECT_EQ(file.substr(file.size() - 4), "\r\n\r\n");
+
+  for (HWND w : ProcessWindows(target_.Pid(), L"QEXHiddenWindow")) PostMessageW(w, WM_CLOSE, 0, 0);
+  EXPECT_EQ(target_.Wait(20000), 0);
+}
+
+// Exceptions made with std::make_exception_ptr carry no throw: their reports
+// name the handler that made each, and two handlers' reports are two.
+TEST_F(ReportBoxTest, ExceptionsMadeWithoutAThrowInTwoHandlersDoNotShareADuplicateKey) {
+  const std::string exe = dir_.Path() + "\\crash_box_raise_target.exe";
+  ASSERT_TRUE(CopyFileA(PathFromEnv("QEX_RAISE_TARGET_EXE").c_str(), exe.c_str(), FALSE));
+  ASSERT_TRUE(target_.Start(exe, "", dir_.Path()));
+  // The reports the file holds after the older one, in order.
+  auto reports = [&] {
+    std::vector<std::string> found;
+    const std::string file = ReadWholeFile(bugReportFile_);
+    for (std::size_t at = file.find("\r\n\r\ndate/time"); at != std::string::npos;) {
+      const std::size_t next = file.find("\r\n\r\ndate/time", at + 4);
+      found.push_back(file.substr(at + 4, next == std::string::npos ? std::string::npos : next - at - 4));
+      at = next;
+    }
+    return found;
+  };
+  ASSERT_TRUE(WaitUntil([&] { return !ProcessWindows(target_.Pid(), L"QEXHiddenWindow").empty(); }, 20000));
+  // The file while no save holds it: each report's exception number.
+  std::string numbers;
+  auto lastSaved = [&] {
+    const std::string file = ReadWholeFile(bugReportFile_);
+    numbers.clear();
+    std::istringstream lines(file);
+    for (std::string line; std::getline(lines, line);)
+      if (line.compare(0, 16, "exception number") == 0) numbers += line.substr(line.find(": ") + 2, 1);
+    return numbers.empty() ? '0' : numbers.back();
+  };
+  for (char raise : {'1', '2'}) {
+    for (HWND w : ProcessWindows(target_.Pid(), L"QEXHiddenWindow")) PostMessageW(w, WM_APP + (raise - '0'), 0, 0);
+    HWND box = Box();
+    ASSERT_TRUE(box) << raise;
+    PressKey(box, VK_ESCAPE);
+    ASSERT_TRUE(WaitUntil([&] { return lastSaved() == raise; }, 20000)) << raise;
+  }
+  EXPECT_EQ(numbers, "12");
+  const std::vector<std::string> saved = reports();
+  ASSERT_EQ(saved.size(), 2u) << ReadWholeFile(bugReportFile_);
+  EXPECT_EQ(ReportField(saved[1], "count"), "");
+  const std::string first = ReportField(saved[0], "callstack crc"), second = ReportField(saved[1], "callstack crc");
+  ASSERT_EQ(first.size(), 31u) << saved[0];
+  ASSERT_EQ(second.size(), 31u) << saved[1];
+  EXPECT_NE(first.substr(0, 20), second.substr(0, 20));
+  // The raising thread's stack starts where the exception was made: the
+  // library's make_exception_ptr, if not inlined, then the handler.
+  auto topFrames = [](const std::string& report) {
+    const std::size_t title = report.find("\r\n\r\nmain thread (");
+    if (title == std::string::npos) return std::string();
+    const std::size_t start = report.find("\r\n", title + 4) + 2;
+    const std::size_t second = report.find("\r\n", start);
+    return report.substr(start, second == std::string::npos ? second : report.find("\r\n", second + 2) - start);
+  };
+  EXPECT_NE(topFrames(saved[0]).find("RaiseInFirstHandler()"), std::string::npos) << saved[0];
+  EXPECT_NE(topFrames(saved[1]).find("RaiseInSecondHandler()"), std::string::npos) << saved[1];
+
+  for (HWND w : ProcessWindows(target_.Pid(), L"QEXHiddenWindow")) PostMessageW(w, WM_CLOSE, 0, 0);
+  EXPECT_EQ(target_.Wait(20000), 0);
+}
+
+// The throw record of the exception is gone (32 younger exceptions alive at
+// once): the report walks the thread where it waits, and starts below crash
+// reporting's own frames.
+TEST_F(ReportBoxTest, WithoutAThrowRecordTheReportStartsBelowCrashReportingsOwnFrames) {
+  const std::string exe = dir_.Path() + "\\crash_box_raise_target.exe";
+  ASSERT_TRUE(CopyFileA(PathFromEnv("QEX_RAISE_TARGET_EXE").c_str(), exe.c_str(), FALSE));
+  ASSERT_TRUE(target_.Start(exe, "", dir_.Path()));
+  ASSERT_TRUE(WaitUntil([&] { return !ProcessWindows(target_.Pid(), L"QEXHiddenWindow").empty(); }, 20000));
+  for (HWND w : ProcessWindows(target_.Pid(), L"QEXHiddenWindow")) PostMessageW(w, WM_APP + 3, 0, 0);
+  HWND box = Box();
+  ASSERT_TRUE(box);
+  PressKey(box, VK_ESCAPE);
+  std::string file;
+  ASSERT_TRUE(WaitUntil([&] { return (file = ReadWholeFile(bugReportFile_)).find("'third'") != std::string::npos; }, 20000));
+  const std::size_t title = file.find("\r\n\r\nmain thread (");
+  ASSERT_NE(title, std::string::npos) << file;
+  const std::size_t start = file.find("\r\n", title + 4) + 2;
+  const std::string stack = file.substr(start, file.find("\r\n\r\n", start) - start);
+  // Not the platform's wait nor the hand-off: the program's code that
+  // caught the exception.
+  std::istringstream top(stack.substr(0, stack.find("\r\n")));
+  std::string address, module;
+  top >> address >> module;
+  if (!module.empty() && module[0] == '+') top >> module;
+  EXPECT_EQ(module, "crash_box_raise_target.exe") << stack;
+  EXPECT_EQ(stack.find(" crash/handler/HandOff_win.cpp"), std::string::npos) << stack;
+  EXPECT_EQ(stack.find("ReportException"), std::string::npos) << stack;
+  for (HWND w : ProcessWindows(target_.Pid(), L"QEXHiddenWindow")) PostMessageW(w, WM_CLOSE, 0, 0);
+  EXPECT_EQ(target_.Wait(20000), 0);
 }

@@ -104,4 +104,34 @@ TEST(CallStackSection, Titles) {
   EXPECT_EQ(ThreadSectionTitle("", 0xabc), "thread $abc");
 }
 
+// A thread walked while it waits in the crash reporter.
+TEST(ReporterFrames, TheReportersFramesAndThePlatformsWaitsOnTopAreCounted) {
+  const StackFrames waiting = {
+      Frame(0x77001000),  // the platform's wait, no unit
+      Frame(0x401100, "WaitPumping", 0x20, "crash/handler/HandOff_win.cpp", 40),
+      Frame(0x77002000),
+      Frame(0x401200, "ReportException", 0x30, "crash/handler/HandOff_win.cpp", 130),
+      Frame(0x401300, "HandleEscapedException", 0x10, "toolkit/Application_win.cpp", 50),
+      Frame(0x401400, "DispatchGuarded", 0x10, "toolkit/WindowProc_win.cpp", 20),
+  };
+  EXPECT_EQ(ReporterFramesOnTop(waiting, "crash/"), 4u);
+}
+
+TEST(ReporterFrames, NothingIsCountedUnlessTheReporterIsOnTop) {
+  // The program's own code first: a throw record, a fault's context.
+  const StackFrames thrown = {
+      Frame(0x401000, "TfrmMain.ClientRead", 0x10, "app/frmMainsLink_win.cpp", 80),
+      Frame(0x401200, "ReportException", 0x30, "crash/handler/HandOff_win.cpp", 130),
+  };
+  EXPECT_EQ(ReporterFramesOnTop(thrown, "crash/"), 0u);
+  // Only platform frames: no unit tells where the reporter ends.
+  EXPECT_EQ(ReporterFramesOnTop({Frame(0x77001000), Frame(0x77002000)}, "crash/"), 0u);
+  // A unit that merely starts alike is not the reporter's.
+  EXPECT_EQ(ReporterFramesOnTop({Frame(0x401000, "Run", 0, "crashtest/Run.cpp", 3), Frame(0x401100)}, "crash/"), 0u);
+  // Nothing but the reporter: the stack is kept whole.
+  const StackFrames own = {Frame(0x77001000), Frame(0x401200, "ReportException", 0x30, "crash/handler/HandOff_win.cpp", 130)};
+  EXPECT_EQ(ReporterFramesOnTop(own, "crash/"), 0u);
+  EXPECT_EQ(ReporterFramesOnTop({}, "crash/"), 0u);
+}
+
 }  // namespace
