@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "LoopbackPeer_win.h"
+#include "RemoteThread_win.h"
 #include "WineTestSupport_win.h"
 #include "crash/ReportLines.h"
 
@@ -42,62 +43,6 @@ std::wstring T(const char* utf8) { return ts::FromUtf8(utf8); }
 std::string LongText(HWND window) { return ts::ToUtf8(ts::WindowText(window)); }
 
 std::string Field(const std::string& text, const std::string& name) { return ts::ReportField(text, name); }
-
-// The base address at which process pid has loaded the module of that file
-// name, or 0.
-ULONG_PTR RemoteModuleBase(DWORD pid, const std::wstring& name) {
-  const ScopedFile snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPMODULE, pid));
-  if (!snapshot) return 0;
-  MODULEENTRY32W entry = {};
-  entry.dwSize = sizeof entry;
-  for (BOOL more = Module32FirstW(snapshot.Get(), &entry); more; more = Module32NextW(snapshot.Get(), &entry))
-    if (_wcsicmp(entry.szModule, name.c_str()) == 0) return reinterpret_cast<ULONG_PTR>(entry.modBaseAddr);
-  return 0;
-}
-
-// Runs start(argument) on a new thread of the process and waits for it; the
-// thread's exit code, or -1.
-long RunRemoteThread(HANDLE process, ULONG_PTR start, void* argument) {
-  const ScopedKernelHandle thread(CreateRemoteThread(
-      process, nullptr, 0, reinterpret_cast<LPTHREAD_START_ROUTINE>(start), argument, 0, nullptr));
-  if (!thread) return -1;
-  if (WaitForSingleObject(thread.Get(), static_cast<DWORD>(ts::Scaled(30000))) != WAIT_OBJECT_0) return -1;
-  DWORD code = 0;
-  GetExitCodeThread(thread.Get(), &code);
-  return static_cast<long>(code);
-}
-
-// The address of an export of `file` in process pid, which has loaded it:
-// its base there plus the export's offset in this process's copy.
-ULONG_PTR RemoteExport(DWORD pid, const std::string& file, const char* name) {
-  const ScopedModule local(LoadLibraryA(file.c_str()));
-  if (!local) return 0;
-  const auto here = reinterpret_cast<ULONG_PTR>(GetProcAddress(local.Get(), name));
-  char path[MAX_PATH] = {};
-  GetModuleFileNameA(local.Get(), path, MAX_PATH);
-  const char* slash = std::strrchr(path, '\\');
-  const ULONG_PTR there = RemoteModuleBase(pid, ts::FromUtf8(slash ? slash + 1 : path));
-  if (!here || !there) return 0;
-  return there + (here - reinterpret_cast<ULONG_PTR>(local.Get()));
-}
-
-// Loads the DLL into process pid with a remote LoadLibraryW; true once the
-// process has it.
-bool LoadIntoProcess(HANDLE process, DWORD pid, const std::string& dll) {
-  const ULONG_PTR loadLibrary = RemoteExport(pid, "kernel32.dll", "LoadLibraryW");
-  if (!loadLibrary) return false;
-  const std::wstring path = ts::FromUtf8(dll);
-  const SIZE_T bytes = (path.size() + 1) * sizeof(wchar_t);
-  void* remote = VirtualAllocEx(process, nullptr, bytes, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
-  if (!remote) return false;
-  const bool written = WriteProcessMemory(process, remote, path.c_str(), bytes, nullptr) != FALSE;
-  // The thread's exit code holds only the low half of a 64-bit module handle:
-  // the module list says whether it loaded.
-  if (written) RunRemoteThread(process, loadLibrary, remote);
-  VirtualFreeEx(process, remote, 0, MEM_RELEASE);
-  const char* slash = std::strrchr(dll.c_str(), '\\');
-  return written && RemoteModuleBase(pid, ts::FromUtf8(slash ? slash + 1 : dll.c_str())) != 0;
-}
 
 std::uint32_t Read32(const std::string& b, std::size_t at) {
   std::uint32_t v = 0;
@@ -210,11 +155,8 @@ class CrashAgentE2E : public ::testing::Test {
   // Closes the agent's link socket from a thread of the agent's own process.
   void CloseLinkSocketBehindItsBack() {
     ASSERT_FALSE(closer.empty()) << "QEX_LINK_SOCKET_CLOSER_DLL";
-    ASSERT_TRUE(LoadIntoProcess(agent.Handle(), agent.Pid(), closer)) << "the DLL did not load into the agent";
-    const ULONG_PTR entry = RemoteExport(agent.Pid(), closer, "CloseLinkSocket");
-    ASSERT_NE(entry, 0u);
-    EXPECT_EQ(RunRemoteThread(agent.Handle(), entry, reinterpret_cast<void*>(static_cast<ULONG_PTR>(kLivePort))), 1)
-        << "not exactly the one link socket closed";
+    EXPECT_EQ(ts::CloseAgentLinkSocket(agent.Handle(), agent.Pid(), kLivePort), 1)
+        << "the DLL did not load into the agent, or closed not exactly the one link socket";
   }
 
   std::vector<HWND> Boxes() const { return ts::ProcessWindows(agent.Pid(), kBoxClass); }

@@ -9,6 +9,8 @@
 #include <cstring>
 #include <map>
 
+#include "LoopbackPeer_win.h"
+#include "RemoteThread_win.h"
 #include "WineTestSupport_win.h"
 #include "toolkit/WindowDescription.h"
 
@@ -462,17 +464,20 @@ TEST_F(DisplayScale, At150PercentThePicturesAreTheirOwnLargerImagesAndTheLabelsS
 }
 
 TEST_F(DisplayScale, At150PercentTheReportBoxGrowsWithItsFontAndItsTextsFit) {
-  // A stored address that is none: the first connect fails at once and the
-  // error reaches crash reporting, whose box shows. The agent runs from a
+  // The agent's link socket closed behind its back: its next keep-alive
+  // raises into crash reporting, whose box shows. The agent runs from a
   // copy, so the bug-report file it writes beside itself goes with the copy.
   const ts::TempDir dir;
   const std::string exe = dir.Path() + "\\QEXJoystick.exe";
   ASSERT_TRUE(CopyFileA(ts::AgentPath().c_str(), exe.c_str(), FALSE));
-  ts::RegSetString("Software\\QEX\\JoystickAgent", "Address", "not-an-address");
+  ts::LoopbackPeer peer;
+  ASSERT_TRUE(peer.Ok()) << "port 18884 is taken";
   DWORD dpi = 144;
   ASSERT_EQ(RegSetValueExA(desktop_.Get(), "LogPixels", 0, REG_DWORD, reinterpret_cast<BYTE*>(&dpi), 4),
             ERROR_SUCCESS);
   ASSERT_TRUE(agent_.Start(exe, std::string(), dir.Path())) << exe;
+  ASSERT_TRUE(ts::WaitUntil([&] { return peer.Connected(); }, kStartTimeout)) << "the agent did not connect";
+  ASSERT_EQ(ts::CloseAgentLinkSocket(agent_.Handle(), agent_.Pid()), 1) << "the link socket was not closed from inside";
   HWND box = nullptr;
   ts::WaitUntil(
       [&] {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "LoopbackPeer_win.h"
+#include "RemoteThread_win.h"
 #include "WineTestSupport_win.h"
 
 namespace ts = testing_support;
@@ -112,10 +113,10 @@ TEST_F(SingleInstance, ASecondMinimisedStartLeavesTheRunningAgentInTheTray) {
 }
 
 TEST_F(SingleInstance, ARestartByCrashReportingTakesTheAgentsPlace) {
-  // An address that the platform refuses at once: the first connection
-  // attempt raises out of the start-up into crash reporting's box.
-  ts::RegSetString(kSettingsKey, "Address", "not-an-address");
-  ASSERT_TRUE(first.Start(ts::AgentPath()));
+  ASSERT_NO_FATAL_FAILURE(StartFirst(std::string()));
+  // The agent's link socket closed behind its back: its next keep-alive
+  // raises into crash reporting's box.
+  ASSERT_EQ(ts::CloseAgentLinkSocket(first.Handle(), first.Pid()), 1) << "the link socket was not closed from inside";
   HWND box = nullptr;
   ASSERT_TRUE(ts::WaitUntil(
       [&] {
@@ -127,12 +128,13 @@ TEST_F(SingleInstance, ARestartByCrashReportingTakesTheAgentsPlace) {
       << "no report box with its restart button";
   PostMessageW(box, WM_COMMAND, kRestartId, 0);
   EXPECT_EQ(first.Wait(20000), 2) << "a restart ends the old instance with 2";
-  // The new instance waited for the old one, took its place and ran into the
-  // same start-up failure: its own report box.
+  // The new instance waited for the old one and took its place: its own
+  // window and its own connection.
   DWORD restarted = 0;
-  EXPECT_TRUE(ts::WaitUntil([&] { return FindWindowOfOtherProcess(kBoxClass, first.Pid(), &restarted) != nullptr; },
+  EXPECT_TRUE(ts::WaitUntil([&] { return FindWindowOfOtherProcess(L"QEXForm", first.Pid(), &restarted) != nullptr; },
                             kStartTimeout))
       << "the restarted instance did not run";
+  EXPECT_TRUE(ts::WaitUntil([&] { return peer.Accepted() == 2; }, 15000)) << "the restarted instance did not connect";
   if (restarted) {
     const ScopedKernelHandle process(OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, restarted));
     if (process) {
