@@ -158,7 +158,7 @@ class ConsoleBridge : public ::testing::Test {
   void SetUp() override {
     ASSERT_TRUE(traces.Ok());
     std::string error;
-    ASSERT_TRUE(console.Install(ts::PathFromEnv("QEX_SIMHID_SYS"), &error)) << error;
+    ASSERT_TRUE(console.Install(ts::PathFromEnv("QEX_SIMHID_DRIVERS"), &error)) << error;
     ts::RegDeleteTree("Software\\QEX\\JoystickAgent");
   }
   void TearDown() override {

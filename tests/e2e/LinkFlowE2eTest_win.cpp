@@ -101,7 +101,7 @@ class LinkFlow : public ::testing::Test {
   void SetUp() override {
     ASSERT_TRUE(traces.Ok()) << "debug output reader";
     std::string error;
-    ASSERT_TRUE(console.Install(ts::PathFromEnv("QEX_SIMHID_SYS"), &error)) << error;
+    ASSERT_TRUE(console.Install(ts::PathFromEnv("QEX_SIMHID_DRIVERS"), &error)) << error;
     ASSERT_TRUE(peer.Ok()) << "127.0.0.1:18884 is taken";
     ts::RegDeleteTree("Software\\QEX\\JoystickAgent");
     ASSERT_TRUE(agent.Start(ts::AgentPath())) << ts::AgentPath();

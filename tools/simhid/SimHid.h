@@ -46,9 +46,11 @@ class TSimHid {
   TSimHid(const TSimHid&) = delete;
   TSimHid& operator=(const TSimHid&) = delete;
 
-  // Copies the driver (a Windows path) into the prefix's drivers folder and
-  // writes its INF; false with `error` set when that fails.
-  bool Install(const std::string& driverFile, std::string* error);
+  // Copies the driver (a Windows path: the .sys, or the build's drivers
+  // folder, whose x86 or x64 driver is taken as the system's architecture
+  // asks) into the prefix's drivers folder and writes its INF; false with
+  // `error` set when that fails.
+  bool Install(const std::string& driverPath, std::string* error);
 
   // Plugs a new device (a new slot, a new instance) and waits until the HID
   // class lists it; its serial number (the slot), 0 on failure (see

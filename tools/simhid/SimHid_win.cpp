@@ -251,13 +251,36 @@ TSimHid::~TSimHid() {
     if (entry.second->plugged) Unplug(entry.first, false);
 }
 
-bool TSimHid::Install(const std::string& driverFile, std::string* error) {
-  char system[MAX_PATH];
-  GetSystemDirectoryA(system, MAX_PATH);
-  const std::string driver = std::string(system) + "\\drivers\\qexsimhid.sys";
+bool TSimHid::Install(const std::string& driverPath, std::string* error) {
+  std::string driverFile = driverPath;
+  const DWORD attributes = GetFileAttributesA(driverPath.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    // The system's own architecture, not this program's: a 32-bit harness
+    // on 64-bit Windows installs the 64-bit driver.
+    SYSTEM_INFO system = {};
+    GetNativeSystemInfo(&system);
+    const bool x64 = system.wProcessorArchitecture == PROCESSOR_ARCHITECTURE_AMD64;
+    driverFile = driverPath + (x64 ? "\\x64" : "\\x86") + "\\qexsimhid.sys";
+  }
+  char windows[MAX_PATH];
+  GetWindowsDirectoryA(windows, MAX_PATH);
+  // The real system folder: a 32-bit program's view of it is redirected to
+  // the 32-bit one, where the platform loads no driver from.
+  const std::string driver = std::string(windows) + "\\system32\\drivers\\qexsimhid.sys";
+  const std::string bytes = FileBytes(driverFile);
+  if (bytes.empty()) {
+    if (error) *error = "no driver at " + driverFile;
+    return false;
+  }
+  void* redirection = nullptr;
+  const bool redirected = Wow64DisableWow64FsRedirection(&redirection) != FALSE;
   // A loaded driver cannot be replaced; the same one need not be.
-  if (FileBytes(driverFile) != FileBytes(driver) && !CopyFileA(driverFile.c_str(), driver.c_str(), FALSE)) {
-    if (error) *error = "copying " + driverFile + ": " + LastErrorText("CopyFile");
+  const bool same = bytes == FileBytes(driver);
+  const bool copied = same || CopyFileA(driverFile.c_str(), driver.c_str(), FALSE);
+  const DWORD copyError = GetLastError();
+  if (redirected) Wow64RevertWow64FsRedirection(redirection);
+  if (!copied) {
+    if (error) *error = "copying " + driverFile + ": CopyFile failed: " + std::to_string(copyError);
     return false;
   }
   std::string models;
