@@ -98,6 +98,55 @@ bool RemoveInstance(int slot, std::string* error) {
   return ok;
 }
 
+// Runs a program of the system's own architecture (from the real system
+// folder, a 32-bit caller included) and waits; its exit code, -1 when it did
+// not start or end.
+long RunNative(const std::string& commandLine) {
+  char windows[MAX_PATH];
+  GetWindowsDirectoryA(windows, MAX_PATH);
+  BOOL wow64 = FALSE;
+  IsWow64Process(GetCurrentProcess(), &wow64);
+  std::string line = std::string(windows) + (wow64 ? "\\sysnative\\" : "\\system32\\") + commandLine;
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process = {};
+  if (!CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr, &startup,
+                      &process))
+    return -1;
+  const ScopedKernelHandle owner(process.hProcess);
+  CloseHandle(process.hThread);
+  DWORD code = 0;
+  if (WaitForSingleObject(process.hProcess, 30000) != WAIT_OBJECT_0 || !GetExitCodeProcess(process.hProcess, &code))
+    return -1;
+  return static_cast<long>(code);
+}
+
+// A service that a 32-bit program creates on 64-bit Windows is marked as
+// one of its own kind (the "WOW64" value): the platform would load the
+// driver into a 32-bit driver host, which cannot run the 64-bit driver. A
+// 32-bit harness has the system's own service tool create it instead,
+// before the driver's INF would; the INF's install then keeps it as it is.
+bool EnsureNativeService(std::string* error) {
+  BOOL wow64 = FALSE;
+  if (!IsWow64Process(GetCurrentProcess(), &wow64) || !wow64) return true;
+  HKEY raw = nullptr;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "System\\CurrentControlSet\\Services\\qexsimhid", 0,
+                    KEY_READ | KEY_WOW64_64KEY, &raw) == ERROR_SUCCESS) {
+    const ScopedRegKey key(raw);
+    DWORD marked = 0, size = sizeof marked;
+    if (RegQueryValueExA(key.Get(), "WOW64", nullptr, nullptr, reinterpret_cast<BYTE*>(&marked), &size) !=
+            ERROR_SUCCESS ||
+        marked == 0)
+      return true;
+    RunNative("sc.exe delete qexsimhid");
+  }
+  const long code = RunNative(
+      "sc.exe create qexsimhid type= kernel start= demand error= normal "
+      "binPath= C:\\windows\\system32\\drivers\\qexsimhid.sys");
+  if (code != 0 && error) *error = "the system's sc.exe could not create the driver's service: " + std::to_string(code);
+  return code == 0;
+}
+
 }  // namespace
 
 // One slot: the device's profile and the two pipe connections its driver
@@ -283,6 +332,7 @@ bool TSimHid::Install(const std::string& driverPath, std::string* error) {
     if (error) *error = "copying " + driverFile + ": CopyFile failed: " + std::to_string(copyError);
     return false;
   }
+  if (!EnsureNativeService(error)) return false;
   std::string models;
   for (int slot = 1; slot <= SIMHID_MAX_SLOTS; ++slot)
     models += "%Name%=Install,qexsimhid\\slot_" + std::to_string(slot) + "\r\n";
