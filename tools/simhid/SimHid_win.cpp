@@ -19,6 +19,7 @@ constexpr GUID kHidInterface = {0x4D1E55B2, 0xF16F, 0x11CF, {0x88, 0xCB, 0x00, 0
 constexpr DWORD kDevNodesChanged = 0x0007;
 constexpr int kWaitMs = 20000;
 constexpr int kFirstConnectMs = 10000;
+constexpr int kRemoveAttempts = 3;
 // Connections a slot's pipe serves at once: the driver's two, and room for
 // the next device's while the last one's are being closed.
 constexpr int kInstances = 4;
@@ -80,6 +81,15 @@ std::string FileBytes(const std::string& path) {
   DWORD read = 0;
   while (ReadFile(file.Get(), buffer, sizeof buffer, &read, nullptr) && read > 0) bytes.append(buffer, read);
   return bytes;
+}
+
+bool InstanceExists(int slot) {
+  const std::wstring instance = InstanceId(slot);
+  const ScopedDeviceInfoList set(SetupDiCreateDeviceInfoList(&kHidClassGuid, nullptr));
+  if (!set) return false;
+  SP_DEVINFO_DATA info = {};
+  info.cbSize = sizeof info;
+  return SetupDiOpenDeviceInfoW(set.Get(), instance.c_str(), nullptr, 0, &info) != FALSE;
 }
 
 // Removes the root device of a slot, if it exists; false when it exists and
@@ -165,6 +175,9 @@ struct TSimHid::Slot {
   CriticalSection writeLock;                  // one frame at a time to the driver
   ScopedKernelHandle writeEvent{CreateEventA(nullptr, TRUE, FALSE, nullptr)};
   std::vector<Report> outputs;
+  std::vector<Report> dropped;   // input reports the driver dropped from its queue
+  SimHidCounts counts = {};      // the driver's last answer to a query
+  unsigned answers = 0;          // answers so far
 
   // The threads end before the pipes and events they use are closed.
   ~Slot() {
@@ -273,6 +286,13 @@ struct TSimHid::Slot {
         } else if (kind == SIMHID_OUTPUT) {
           std::lock_guard<CriticalSection> guard(lock);
           outputs.emplace_back(body.begin() + 1, body.begin() + size);
+        } else if (kind == SIMHID_DROPPED) {
+          std::lock_guard<CriticalSection> guard(lock);
+          dropped.emplace_back(body.begin() + 1, body.begin() + size);
+        } else if (kind == SIMHID_COUNTS && size == 1 + sizeof(SimHidCounts)) {
+          std::lock_guard<CriticalSection> guard(lock);
+          std::memcpy(&counts, body.data() + 1, sizeof counts);
+          ++answers;
         } else if (kind == SIMHID_GONE) {
           SetEvent(gone.Get());
           Send(SIMHID_EXIT, nullptr, 0);
@@ -360,6 +380,10 @@ TSimHid::Slot* TSimHid::Find(DWORD serial) const {
 bool TSimHid::Start(Slot& slot) {
   ResetEvent(slot.configured.Get());
   ResetEvent(slot.gone.Get());
+  {
+    std::lock_guard<CriticalSection> guard(slot.lock);
+    slot.dropped.clear();
+  }
   if (!slot.threads[0]) {
     for (int i = 0; i < kInstances; ++i) {
       slot.pipes[i].Reset(CreateNamedPipeA(PipeName(static_cast<int>(slot.number)).c_str(),
@@ -393,8 +417,14 @@ bool TSimHid::Start(Slot& slot) {
 
 bool TSimHid::AddDevice(Slot& slot) {
   lastError_.clear();
-  // A test that died leaves its devices behind.
-  if (!RemoveInstance(static_cast<int>(slot.number), &lastError_)) return false;
+  // A test that died, or a removal that failed, leaves its device behind: it
+  // goes first (and the slot's connections with it), or the new one would
+  // never start.
+  if (!DevicePath(slot.number).empty() || InstanceExists(static_cast<int>(slot.number))) {
+    if (!RemoveDevice(slot) && InstanceExists(static_cast<int>(slot.number))) return false;
+    lastError_.clear();
+    ResetEvent(slot.gone.Get());
+  }
   const std::wstring instance = InstanceId(static_cast<int>(slot.number));
   bool ok = false;
   {
@@ -462,18 +492,37 @@ bool TSimHid::Replug(DWORD serial, bool broadcast) {
 bool TSimHid::Unplug(DWORD serial, bool broadcast) {
   Slot* slot = Find(serial);
   if (!slot || !slot->plugged) return false;
-  bool ok = RemoveInstance(static_cast<int>(serial), &lastError_);
   slot->plugged = false;
-  if (ok && WaitForSingleObject(slot->gone.Get(), kWaitMs) != WAIT_OBJECT_0) {
-    lastError_ = "the driver of slot " + std::to_string(serial) + " never said it was removed";
-    ok = false;
-  }
-  if (ok && !WaitForInterface(*slot, false, kWaitMs)) {
-    lastError_ = "the HID interface of slot " + std::to_string(serial) + " stayed";
-    ok = false;
-  }
+  const bool ok = RemoveDevice(*slot);
   if (broadcast) Broadcast();
   return ok;
+}
+
+bool TSimHid::RemoveDevice(Slot& slot) {
+  const int number = static_cast<int>(slot.number);
+  // On a busy machine a removal can fail, or the class driver's child can
+  // outlive it: the removal is tried again until the interface is gone.
+  for (int attempt = 1;; ++attempt) {
+    lastError_.clear();
+    if (RemoveInstance(number, &lastError_)) {
+      if (WaitForInterface(slot, false, kWaitMs)) break;
+      lastError_ = "the HID interface of slot " + std::to_string(number) + " stayed";
+    }
+    if (attempt == kRemoveAttempts) {
+      // Its connections go, so that a later plug of the slot finds them free.
+      SetEvent(slot.gone.Get());
+      return false;
+    }
+    Sleep(500);
+  }
+  // A driver that never took its profile has no connection to let go of.
+  const bool connected = WaitForSingleObject(slot.configured.Get(), 0) == WAIT_OBJECT_0;
+  if (connected && WaitForSingleObject(slot.gone.Get(), kWaitMs) != WAIT_OBJECT_0) {
+    lastError_ = "the driver of slot " + std::to_string(number) + " never said it was removed";
+    SetEvent(slot.gone.Get());
+    return false;
+  }
+  return true;
 }
 
 void TSimHid::Broadcast() {
@@ -535,6 +584,48 @@ bool TSimHid::CancelWritesAfter(DWORD serial, DWORD ms) {
   Slot* slot = Find(serial);
   const std::uint32_t payload = ms;
   return slot && slot->Send(SIMHID_CANCEL_WRITES, &payload, sizeof payload);
+}
+
+bool TSimHid::QueryInputs(DWORD serial, InputCounts* counts) {
+  Slot* slot = Find(serial);
+  if (!slot) return false;
+  unsigned before;
+  {
+    std::lock_guard<CriticalSection> guard(slot->lock);
+    before = slot->answers;
+  }
+  if (!slot->Send(SIMHID_QUERY, nullptr, 0)) return false;
+  const ULONGLONG end = GetTickCount64() + 10000;
+  for (;;) {
+    {
+      std::lock_guard<CriticalSection> guard(slot->lock);
+      if (slot->answers != before) {
+        counts->completed = slot->counts.completed;
+        counts->dropped = slot->counts.dropped;
+        counts->queued = slot->counts.queued;
+        return true;
+      }
+    }
+    if (GetTickCount64() >= end) return false;
+    Sleep(5);
+  }
+}
+
+bool TSimHid::WaitForInputsSettled(DWORD serial, InputCounts* counts, int timeoutMs) {
+  const ULONGLONG end = GetTickCount64() + static_cast<ULONGLONG>(timeoutMs);
+  for (;;) {
+    if (!QueryInputs(serial, counts)) return false;
+    if (counts->queued == 0) return true;
+    if (GetTickCount64() >= end) return false;
+    Sleep(50);
+  }
+}
+
+std::vector<Report> TSimHid::DroppedInputs(DWORD serial) const {
+  Slot* slot = Find(serial);
+  if (!slot) return {};
+  std::lock_guard<CriticalSection> guard(slot->lock);
+  return slot->dropped;
 }
 
 std::vector<Report> TSimHid::OutputReports(DWORD serial) const {
