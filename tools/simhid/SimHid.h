@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -118,6 +119,7 @@ class TSimHid {
   std::string infPath_;
   std::string lastError_;
   std::map<DWORD, std::unique_ptr<Slot>> slots_;
+  std::set<DWORD> wedged_;  // slots a plug failed on: not tried again
 };
 
 }  // namespace simhid

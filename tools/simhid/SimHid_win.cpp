@@ -20,6 +20,7 @@ constexpr DWORD kDevNodesChanged = 0x0007;
 constexpr int kWaitMs = 20000;
 constexpr int kFirstConnectMs = 10000;
 constexpr int kRemoveAttempts = 3;
+constexpr int kPlugAttempts = 3;  // slots a plug tries before it gives up
 // Connections a slot's pipe serves at once: the driver's two, and room for
 // the next device's while the last one's are being closed.
 constexpr int kInstances = 4;
@@ -464,21 +465,31 @@ bool TSimHid::AddDevice(Slot& slot) {
 }
 
 DWORD TSimHid::Plug(const DeviceProfile& profile, bool broadcast) {
-  DWORD number = 0;
-  for (DWORD n = 1; n <= SIMHID_MAX_SLOTS && !number; ++n)
-    if (!slots_.count(n)) number = n;
-  if (!number) {
-    lastError_ = "every slot is taken";
-    return 0;
+  // A slot whose last device could not be removed (a removal that failed
+  // under load, here or in an earlier program on this prefix's session) may
+  // never show a new interface: the next free slot is tried then, so one
+  // failed removal does not fail every later plug.
+  std::string firstError;
+  int tries = 0;
+  for (DWORD number = 1; number <= SIMHID_MAX_SLOTS && tries < kPlugAttempts; ++number) {
+    if (slots_.count(number) || wedged_.count(number)) continue;
+    ++tries;
+    auto slot = std::make_unique<Slot>();
+    slot->number = number;
+    slot->profile = profile;
+    Slot& ref = *slot;
+    slots_[number] = std::move(slot);
+    if (Start(ref)) {
+      if (broadcast) Broadcast();
+      return number;
+    }
+    if (firstError.empty()) firstError = lastError_;
+    RemoveDevice(ref);
+    slots_.erase(number);
+    wedged_.insert(number);
   }
-  auto slot = std::make_unique<Slot>();
-  slot->number = number;
-  slot->profile = profile;
-  Slot& ref = *slot;
-  slots_[number] = std::move(slot);
-  if (!Start(ref)) return 0;
-  if (broadcast) Broadcast();
-  return number;
+  lastError_ = firstError.empty() ? "every slot is taken" : firstError;
+  return 0;
 }
 
 bool TSimHid::Replug(DWORD serial, bool broadcast) {
