@@ -17,10 +17,9 @@ ROOT=$(pwd)
 LANE=$ROOT/build/lane32
 
 SMALL='^(crash_handler_test|shell_e2e_test|crash_agent_e2e_test)$'
-# The console end-to-end and HID controller tests run on the simulated
-# console's driver, which is built for 64-bit prefixes only: the 32-bit build
-# has no such tests.
-FULL='^(shell_e2e_test|link_e2e_test|crash_agent_e2e_test|crash_handler_test|crash_collect_test|support_core_test|hid_core_test)$'
+# The full set includes the tests on the simulated console (the 32-bit
+# driver in the guest's 32-bit prefix).
+FULL='^(shell_e2e_test|link_e2e_test|crash_agent_e2e_test|crash_handler_test|crash_collect_test|support_core_test|hid_core_test|hid_controller_test|console_e2e_test|link_flow_e2e_test)$'
 
 # How much slower the guest runs the programs than this machine: the tests
 # widen their waits and timing tolerances by it (QEX_TIME_SCALE overrides).

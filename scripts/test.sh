@@ -101,4 +101,13 @@ if [[ -n $ran_win32 ]]; then only=(-LE e2e); fi
 QEX_WINE="$WINE64" QEX_WINEPREFIX="$ROOT/build/win64/wineprefix" \
   ctest --test-dir build/win64 "${only[@]}" --output-on-failure || status=1
 
+# The 32-bit build on 64-bit Windows: its tests on the simulated console, in
+# the 64-bit prefix with the 64-bit driver (the harness installs the
+# system's own).
+if [[ -n $ran_win32 ]]; then
+  echo "== win32 on 64-bit: the console tests in the 64-bit prefix"
+  QEX_WINE="$WINE32" QEX_WINEPREFIX="$ROOT/build/win64/wineprefix" \
+    ctest --test-dir build/win32 -L simhid --output-on-failure || status=1
+fi
+
 exit $status

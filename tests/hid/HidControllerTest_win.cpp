@@ -29,7 +29,7 @@ class HidSim : public ::testing::Test {
  protected:
   void SetUp() override {
     std::string error;
-    ASSERT_TRUE(console.Install(testing_support::PathFromEnv("QEX_SIMHID_SYS"), &error)) << error;
+    ASSERT_TRUE(console.Install(testing_support::PathFromEnv("QEX_SIMHID_DRIVERS"), &error)) << error;
     rec.ours = [this](THidDevice* d) { return Ours(d); };
   }
   void TearDown() override {

@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -46,9 +47,11 @@ class TSimHid {
   TSimHid(const TSimHid&) = delete;
   TSimHid& operator=(const TSimHid&) = delete;
 
-  // Copies the driver (a Windows path) into the prefix's drivers folder and
-  // writes its INF; false with `error` set when that fails.
-  bool Install(const std::string& driverFile, std::string* error);
+  // Copies the driver (a Windows path: the .sys, or the build's drivers
+  // folder, whose x86 or x64 driver is taken as the system's architecture
+  // asks) into the prefix's drivers folder and writes its INF; false with
+  // `error` set when that fails.
+  bool Install(const std::string& driverPath, std::string* error);
 
   // Plugs a new device (a new slot, a new instance) and waits until the HID
   // class lists it; its serial number (the slot), 0 on failure (see
@@ -81,6 +84,22 @@ class TSimHid {
   // first and as long as the device's output report.
   std::vector<Report> OutputReports(DWORD serial) const;
   bool WaitForOutputReports(DWORD serial, std::size_t count, int timeoutMs) const;
+  // Input reports since the device was last plugged: completed to the class
+  // driver's reads (what the platform then hands to every open handle),
+  // dropped from the device's own queue (it holds 1024 while the class
+  // driver reads none: the stack's own loss, not a reader's), still queued.
+  struct InputCounts {
+    std::uint32_t completed = 0, dropped = 0, queued = 0;
+  };
+  // Asks the device, after every input report fed before; false when it
+  // does not answer.
+  bool QueryInputs(DWORD serial, InputCounts* counts);
+  // Waits until the device's queue is empty, every report fed so far
+  // completed or dropped; false on time-out (scaled by the caller).
+  bool WaitForInputsSettled(DWORD serial, InputCounts* counts, int timeoutMs);
+  // The input reports the device dropped from its own queue since it was
+  // last plugged, oldest first, report ID first.
+  std::vector<Report> DroppedInputs(DWORD serial) const;
   // The HID interface path of the device while it is plugged.
   std::string DevicePath(DWORD serial) const;
 
@@ -93,10 +112,14 @@ class TSimHid {
   // Registers the slot's root device and installs our driver on it.
   bool AddDevice(Slot& slot);
   bool WaitForInterface(Slot& slot, bool present, int timeoutMs);
+  // Removes the slot's device, again if it fails, and waits until its
+  // interface is gone and its driver has let go of the slot's connections.
+  bool RemoveDevice(Slot& slot);
 
   std::string infPath_;
   std::string lastError_;
   std::map<DWORD, std::unique_ptr<Slot>> slots_;
+  std::set<DWORD> wedged_;  // slots a plug failed on: not tried again
 };
 
 }  // namespace simhid

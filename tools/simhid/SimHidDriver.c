@@ -94,6 +94,7 @@ typedef struct {
   ULONG queueHead;
   ULONG queueCount;
   ULONG dropped;
+  ULONG completed;        /* input reports completed to the class driver's reads */
   PIRP reads[PENDING_MAX];
   PIRP writes[PENDING_MAX];
   UCHAR frame[SIMHID_MAX_FRAME];
@@ -318,15 +319,29 @@ static void DeliverInput(Device* device, const UCHAR* report, ULONG length) {
     CopyBytes(padded, report, length);
     count = ReportPayload(device, padded, size, (UCHAR*)irp->UserBuffer,
                           stack->Parameters.DeviceIoControl.OutputBufferLength);
+    ++device->completed;
     Unlock(&device->lock);
     CompleteRequest(irp, STATUS_SUCCESS, count);
     return;
   }
   if (device->queueCount == INPUT_QUEUE) {
-    /* A device's own buffer is small and drops the oldest report. */
+    /* A device's own buffer is small and drops the oldest report; the
+     * harness is told which, so that a test tells the stack's losses from
+     * the program's. */
+    UCHAR oldest[SIMHID_MAX_REPORT];
+    CopyBytes(oldest, device->queue + device->queueHead * size, size);
     device->queueHead = (device->queueHead + 1) % INPUT_QUEUE;
     --device->queueCount;
     ++device->dropped;
+    slot = device->queue + ((device->queueHead + device->queueCount) % INPUT_QUEUE) * size;
+    ZeroBytes(slot, size);
+    CopyBytes(slot, report, length);
+    ++device->queueCount;
+    Unlock(&device->lock);
+    Lock(&device->outputLock);
+    if (device->output) WriteFrame(device->output, SIMHID_DROPPED, oldest, size, device->frame);
+    Unlock(&device->outputLock);
+    return;
   }
   slot = device->queue + ((device->queueHead + device->queueCount) % INPUT_QUEUE) * size;
   ZeroBytes(slot, size);
@@ -411,6 +426,16 @@ static VOID NTAPI ReadCommands(PVOID context) {
       LONG ms;
       CopyBytes(&ms, frame + 1, sizeof ms);
       InterlockedExchange(&device->cancelWritesAfterMs, ms < 0 ? 0 : ms);
+    } else if (kind == SIMHID_QUERY) {
+      SimHidCounts counts;
+      Lock(&device->lock);
+      counts.completed = device->completed;
+      counts.dropped = device->dropped;
+      counts.queued = device->queueCount;
+      Unlock(&device->lock);
+      Lock(&device->outputLock);
+      if (device->output) WriteFrame(device->output, SIMHID_COUNTS, &counts, sizeof counts, device->frame);
+      Unlock(&device->outputLock);
     } else if (kind == SIMHID_STALL_WRITES && length == 1) {
       Lock(&device->lock);
       device->stallWrites = frame[1] != 0;
@@ -513,6 +538,7 @@ static NTSTATUS NTAPI InternalControl(PDEVICE_OBJECT object, PIRP irp) {
         irp->IoStatus.Information = ReportPayload(device, report, size, (UCHAR*)irp->UserBuffer, capacity);
         device->queueHead = (device->queueHead + 1) % INPUT_QUEUE;
         --device->queueCount;
+        ++device->completed;
         Unlock(&device->lock);
         break;
       }

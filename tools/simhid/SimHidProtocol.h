@@ -18,6 +18,8 @@
 #define SIMHID_HELLO_OUTPUT 'W'   /* on the output connection */
 #define SIMHID_OUTPUT 'O'         /* an output report, report ID first, as long as the device's */
 #define SIMHID_GONE 'B'           /* the device is being removed; the harness answers SIMHID_EXIT */
+#define SIMHID_DROPPED 'D'        /* an input report the device dropped from its own full queue, ID first */
+#define SIMHID_COUNTS 'N'         /* the answer to SIMHID_QUERY: payload SimHidCounts */
 
 /* harness -> driver */
 #define SIMHID_CONFIG 'C'         /* payload: SimHidConfig */
@@ -26,6 +28,7 @@
 #define SIMHID_CANCEL_WRITES 'A'  /* payload: 32-bit ms; every write is held that long, then completes
                                    * as cancelled; 0 takes writes again */
 #define SIMHID_EXIT 'X'           /* the command reader ends */
+#define SIMHID_QUERY 'Q'          /* the device answers SIMHID_COUNTS, after every input sent before */
 
 #pragma pack(push, 1)
 typedef struct SimHidConfig {
@@ -42,6 +45,13 @@ typedef struct SimHidConfig {
   unsigned short serial[64];
   unsigned short manufacturer[64];
 } SimHidConfig;
+/* Input reports since the device was added: completed to the class driver's
+ * reads, dropped from the device's own queue, still in that queue. */
+typedef struct SimHidCounts {
+  unsigned int completed;
+  unsigned int dropped;
+  unsigned int queued;
+} SimHidCounts;
 #pragma pack(pop)
 
 #endif

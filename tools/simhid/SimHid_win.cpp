@@ -19,6 +19,8 @@ constexpr GUID kHidInterface = {0x4D1E55B2, 0xF16F, 0x11CF, {0x88, 0xCB, 0x00, 0
 constexpr DWORD kDevNodesChanged = 0x0007;
 constexpr int kWaitMs = 20000;
 constexpr int kFirstConnectMs = 10000;
+constexpr int kRemoveAttempts = 3;
+constexpr int kPlugAttempts = 3;  // slots a plug tries before it gives up
 // Connections a slot's pipe serves at once: the driver's two, and room for
 // the next device's while the last one's are being closed.
 constexpr int kInstances = 4;
@@ -82,6 +84,15 @@ std::string FileBytes(const std::string& path) {
   return bytes;
 }
 
+bool InstanceExists(int slot) {
+  const std::wstring instance = InstanceId(slot);
+  const ScopedDeviceInfoList set(SetupDiCreateDeviceInfoList(&kHidClassGuid, nullptr));
+  if (!set) return false;
+  SP_DEVINFO_DATA info = {};
+  info.cbSize = sizeof info;
+  return SetupDiOpenDeviceInfoW(set.Get(), instance.c_str(), nullptr, 0, &info) != FALSE;
+}
+
 // Removes the root device of a slot, if it exists; false when it exists and
 // could not be removed.
 bool RemoveInstance(int slot, std::string* error) {
@@ -96,6 +107,55 @@ bool RemoveInstance(int slot, std::string* error) {
     if (!ok && error) *error = LastErrorText("DIF_REMOVE");
   }
   return ok;
+}
+
+// Runs a program of the system's own architecture (from the real system
+// folder, a 32-bit caller included) and waits; its exit code, -1 when it did
+// not start or end.
+long RunNative(const std::string& commandLine) {
+  char windows[MAX_PATH];
+  GetWindowsDirectoryA(windows, MAX_PATH);
+  BOOL wow64 = FALSE;
+  IsWow64Process(GetCurrentProcess(), &wow64);
+  std::string line = std::string(windows) + (wow64 ? "\\sysnative\\" : "\\system32\\") + commandLine;
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process = {};
+  if (!CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr, &startup,
+                      &process))
+    return -1;
+  const ScopedKernelHandle owner(process.hProcess);
+  CloseHandle(process.hThread);
+  DWORD code = 0;
+  if (WaitForSingleObject(process.hProcess, 30000) != WAIT_OBJECT_0 || !GetExitCodeProcess(process.hProcess, &code))
+    return -1;
+  return static_cast<long>(code);
+}
+
+// A service that a 32-bit program creates on 64-bit Windows is marked as
+// one of its own kind (the "WOW64" value): the platform would load the
+// driver into a 32-bit driver host, which cannot run the 64-bit driver. A
+// 32-bit harness has the system's own service tool create it instead,
+// before the driver's INF would; the INF's install then keeps it as it is.
+bool EnsureNativeService(std::string* error) {
+  BOOL wow64 = FALSE;
+  if (!IsWow64Process(GetCurrentProcess(), &wow64) || !wow64) return true;
+  HKEY raw = nullptr;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "System\\CurrentControlSet\\Services\\qexsimhid", 0,
+                    KEY_READ | KEY_WOW64_64KEY, &raw) == ERROR_SUCCESS) {
+    const ScopedRegKey key(raw);
+    DWORD marked = 0, size = sizeof marked;
+    if (RegQueryValueExA(key.Get(), "WOW64", nullptr, nullptr, reinterpret_cast<BYTE*>(&marked), &size) !=
+            ERROR_SUCCESS ||
+        marked == 0)
+      return true;
+    RunNative("sc.exe delete qexsimhid");
+  }
+  const long code = RunNative(
+      "sc.exe create qexsimhid type= kernel start= demand error= normal "
+      "binPath= C:\\windows\\system32\\drivers\\qexsimhid.sys");
+  if (code != 0 && error) *error = "the system's sc.exe could not create the driver's service: " + std::to_string(code);
+  return code == 0;
 }
 
 }  // namespace
@@ -116,6 +176,9 @@ struct TSimHid::Slot {
   CriticalSection writeLock;                  // one frame at a time to the driver
   ScopedKernelHandle writeEvent{CreateEventA(nullptr, TRUE, FALSE, nullptr)};
   std::vector<Report> outputs;
+  std::vector<Report> dropped;   // input reports the driver dropped from its queue
+  SimHidCounts counts = {};      // the driver's last answer to a query
+  unsigned answers = 0;          // answers so far
 
   // The threads end before the pipes and events they use are closed.
   ~Slot() {
@@ -224,6 +287,13 @@ struct TSimHid::Slot {
         } else if (kind == SIMHID_OUTPUT) {
           std::lock_guard<CriticalSection> guard(lock);
           outputs.emplace_back(body.begin() + 1, body.begin() + size);
+        } else if (kind == SIMHID_DROPPED) {
+          std::lock_guard<CriticalSection> guard(lock);
+          dropped.emplace_back(body.begin() + 1, body.begin() + size);
+        } else if (kind == SIMHID_COUNTS && size == 1 + sizeof(SimHidCounts)) {
+          std::lock_guard<CriticalSection> guard(lock);
+          std::memcpy(&counts, body.data() + 1, sizeof counts);
+          ++answers;
         } else if (kind == SIMHID_GONE) {
           SetEvent(gone.Get());
           Send(SIMHID_EXIT, nullptr, 0);
@@ -251,15 +321,39 @@ TSimHid::~TSimHid() {
     if (entry.second->plugged) Unplug(entry.first, false);
 }
 
-bool TSimHid::Install(const std::string& driverFile, std::string* error) {
-  char system[MAX_PATH];
-  GetSystemDirectoryA(system, MAX_PATH);
-  const std::string driver = std::string(system) + "\\drivers\\qexsimhid.sys";
-  // A loaded driver cannot be replaced; the same one need not be.
-  if (FileBytes(driverFile) != FileBytes(driver) && !CopyFileA(driverFile.c_str(), driver.c_str(), FALSE)) {
-    if (error) *error = "copying " + driverFile + ": " + LastErrorText("CopyFile");
+bool TSimHid::Install(const std::string& driverPath, std::string* error) {
+  std::string driverFile = driverPath;
+  const DWORD attributes = GetFileAttributesA(driverPath.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    // The system's own architecture, not this program's: a 32-bit harness
+    // on 64-bit Windows installs the 64-bit driver.
+    SYSTEM_INFO system = {};
+    GetNativeSystemInfo(&system);
+    const bool x64 = system.wProcessorArchitecture == PROCESSOR_ARCHITECTURE_AMD64;
+    driverFile = driverPath + (x64 ? "\\x64" : "\\x86") + "\\qexsimhid.sys";
+  }
+  char windows[MAX_PATH];
+  GetWindowsDirectoryA(windows, MAX_PATH);
+  // The real system folder: a 32-bit program's view of it is redirected to
+  // the 32-bit one, where the platform loads no driver from.
+  const std::string driver = std::string(windows) + "\\system32\\drivers\\qexsimhid.sys";
+  const std::string bytes = FileBytes(driverFile);
+  if (bytes.empty()) {
+    if (error) *error = "no driver at " + driverFile;
     return false;
   }
+  void* redirection = nullptr;
+  const bool redirected = Wow64DisableWow64FsRedirection(&redirection) != FALSE;
+  // A loaded driver cannot be replaced; the same one need not be.
+  const bool same = bytes == FileBytes(driver);
+  const bool copied = same || CopyFileA(driverFile.c_str(), driver.c_str(), FALSE);
+  const DWORD copyError = GetLastError();
+  if (redirected) Wow64RevertWow64FsRedirection(redirection);
+  if (!copied) {
+    if (error) *error = "copying " + driverFile + ": CopyFile failed: " + std::to_string(copyError);
+    return false;
+  }
+  if (!EnsureNativeService(error)) return false;
   std::string models;
   for (int slot = 1; slot <= SIMHID_MAX_SLOTS; ++slot)
     models += "%Name%=Install,qexsimhid\\slot_" + std::to_string(slot) + "\r\n";
@@ -287,6 +381,10 @@ TSimHid::Slot* TSimHid::Find(DWORD serial) const {
 bool TSimHid::Start(Slot& slot) {
   ResetEvent(slot.configured.Get());
   ResetEvent(slot.gone.Get());
+  {
+    std::lock_guard<CriticalSection> guard(slot.lock);
+    slot.dropped.clear();
+  }
   if (!slot.threads[0]) {
     for (int i = 0; i < kInstances; ++i) {
       slot.pipes[i].Reset(CreateNamedPipeA(PipeName(static_cast<int>(slot.number)).c_str(),
@@ -320,8 +418,14 @@ bool TSimHid::Start(Slot& slot) {
 
 bool TSimHid::AddDevice(Slot& slot) {
   lastError_.clear();
-  // A test that died leaves its devices behind.
-  if (!RemoveInstance(static_cast<int>(slot.number), &lastError_)) return false;
+  // A test that died, or a removal that failed, leaves its device behind: it
+  // goes first (and the slot's connections with it), or the new one would
+  // never start.
+  if (!DevicePath(slot.number).empty() || InstanceExists(static_cast<int>(slot.number))) {
+    if (!RemoveDevice(slot) && InstanceExists(static_cast<int>(slot.number))) return false;
+    lastError_.clear();
+    ResetEvent(slot.gone.Get());
+  }
   const std::wstring instance = InstanceId(static_cast<int>(slot.number));
   bool ok = false;
   {
@@ -361,21 +465,31 @@ bool TSimHid::AddDevice(Slot& slot) {
 }
 
 DWORD TSimHid::Plug(const DeviceProfile& profile, bool broadcast) {
-  DWORD number = 0;
-  for (DWORD n = 1; n <= SIMHID_MAX_SLOTS && !number; ++n)
-    if (!slots_.count(n)) number = n;
-  if (!number) {
-    lastError_ = "every slot is taken";
-    return 0;
+  // A slot whose last device could not be removed (a removal that failed
+  // under load, here or in an earlier program on this prefix's session) may
+  // never show a new interface: the next free slot is tried then, so one
+  // failed removal does not fail every later plug.
+  std::string firstError;
+  int tries = 0;
+  for (DWORD number = 1; number <= SIMHID_MAX_SLOTS && tries < kPlugAttempts; ++number) {
+    if (slots_.count(number) || wedged_.count(number)) continue;
+    ++tries;
+    auto slot = std::make_unique<Slot>();
+    slot->number = number;
+    slot->profile = profile;
+    Slot& ref = *slot;
+    slots_[number] = std::move(slot);
+    if (Start(ref)) {
+      if (broadcast) Broadcast();
+      return number;
+    }
+    if (firstError.empty()) firstError = lastError_;
+    RemoveDevice(ref);
+    slots_.erase(number);
+    wedged_.insert(number);
   }
-  auto slot = std::make_unique<Slot>();
-  slot->number = number;
-  slot->profile = profile;
-  Slot& ref = *slot;
-  slots_[number] = std::move(slot);
-  if (!Start(ref)) return 0;
-  if (broadcast) Broadcast();
-  return number;
+  lastError_ = firstError.empty() ? "every slot is taken" : firstError;
+  return 0;
 }
 
 bool TSimHid::Replug(DWORD serial, bool broadcast) {
@@ -389,18 +503,37 @@ bool TSimHid::Replug(DWORD serial, bool broadcast) {
 bool TSimHid::Unplug(DWORD serial, bool broadcast) {
   Slot* slot = Find(serial);
   if (!slot || !slot->plugged) return false;
-  bool ok = RemoveInstance(static_cast<int>(serial), &lastError_);
   slot->plugged = false;
-  if (ok && WaitForSingleObject(slot->gone.Get(), kWaitMs) != WAIT_OBJECT_0) {
-    lastError_ = "the driver of slot " + std::to_string(serial) + " never said it was removed";
-    ok = false;
-  }
-  if (ok && !WaitForInterface(*slot, false, kWaitMs)) {
-    lastError_ = "the HID interface of slot " + std::to_string(serial) + " stayed";
-    ok = false;
-  }
+  const bool ok = RemoveDevice(*slot);
   if (broadcast) Broadcast();
   return ok;
+}
+
+bool TSimHid::RemoveDevice(Slot& slot) {
+  const int number = static_cast<int>(slot.number);
+  // On a busy machine a removal can fail, or the class driver's child can
+  // outlive it: the removal is tried again until the interface is gone.
+  for (int attempt = 1;; ++attempt) {
+    lastError_.clear();
+    if (RemoveInstance(number, &lastError_)) {
+      if (WaitForInterface(slot, false, kWaitMs)) break;
+      lastError_ = "the HID interface of slot " + std::to_string(number) + " stayed";
+    }
+    if (attempt == kRemoveAttempts) {
+      // Its connections go, so that a later plug of the slot finds them free.
+      SetEvent(slot.gone.Get());
+      return false;
+    }
+    Sleep(500);
+  }
+  // A driver that never took its profile has no connection to let go of.
+  const bool connected = WaitForSingleObject(slot.configured.Get(), 0) == WAIT_OBJECT_0;
+  if (connected && WaitForSingleObject(slot.gone.Get(), kWaitMs) != WAIT_OBJECT_0) {
+    lastError_ = "the driver of slot " + std::to_string(number) + " never said it was removed";
+    SetEvent(slot.gone.Get());
+    return false;
+  }
+  return true;
 }
 
 void TSimHid::Broadcast() {
@@ -462,6 +595,48 @@ bool TSimHid::CancelWritesAfter(DWORD serial, DWORD ms) {
   Slot* slot = Find(serial);
   const std::uint32_t payload = ms;
   return slot && slot->Send(SIMHID_CANCEL_WRITES, &payload, sizeof payload);
+}
+
+bool TSimHid::QueryInputs(DWORD serial, InputCounts* counts) {
+  Slot* slot = Find(serial);
+  if (!slot) return false;
+  unsigned before;
+  {
+    std::lock_guard<CriticalSection> guard(slot->lock);
+    before = slot->answers;
+  }
+  if (!slot->Send(SIMHID_QUERY, nullptr, 0)) return false;
+  const ULONGLONG end = GetTickCount64() + 10000;
+  for (;;) {
+    {
+      std::lock_guard<CriticalSection> guard(slot->lock);
+      if (slot->answers != before) {
+        counts->completed = slot->counts.completed;
+        counts->dropped = slot->counts.dropped;
+        counts->queued = slot->counts.queued;
+        return true;
+      }
+    }
+    if (GetTickCount64() >= end) return false;
+    Sleep(5);
+  }
+}
+
+bool TSimHid::WaitForInputsSettled(DWORD serial, InputCounts* counts, int timeoutMs) {
+  const ULONGLONG end = GetTickCount64() + static_cast<ULONGLONG>(timeoutMs);
+  for (;;) {
+    if (!QueryInputs(serial, counts)) return false;
+    if (counts->queued == 0) return true;
+    if (GetTickCount64() >= end) return false;
+    Sleep(50);
+  }
+}
+
+std::vector<Report> TSimHid::DroppedInputs(DWORD serial) const {
+  Slot* slot = Find(serial);
+  if (!slot) return {};
+  std::lock_guard<CriticalSection> guard(slot->lock);
+  return slot->dropped;
 }
 
 std::vector<Report> TSimHid::OutputReports(DWORD serial) const {

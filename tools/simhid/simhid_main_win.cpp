@@ -11,6 +11,8 @@
 //         cancel MS    hold each output report MS ms, then complete it as
 //                      cancelled (0: take them again)
 //         outputs      print the output reports received so far, in hex
+//         counts       print the input reports completed to the class driver,
+//                      dropped from the console's own queue and still queued
 //         path         print the console's HID interface path
 //         quit
 #include <cstdio>
@@ -88,6 +90,12 @@ int Run(int argc, char** argv) {
       console.CancelWritesAfter(serial, static_cast<DWORD>(std::strtoul(rest.c_str(), nullptr, 0)));
     } else if (command == "outputs") {
       for (const Report& report : console.OutputReports(serial)) std::printf("%s\n", Hex(report).c_str());
+    } else if (command == "counts") {
+      TSimHid::InputCounts counts;
+      if (console.QueryInputs(serial, &counts))
+        std::printf("completed %u dropped %u queued %u\n", counts.completed, counts.dropped, counts.queued);
+      else
+        std::printf("no answer\n");
     } else if (command == "path") {
       std::printf("%s\n", console.DevicePath(serial).c_str());
     } else if (command == "quit") {
