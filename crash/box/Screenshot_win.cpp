@@ -29,6 +29,21 @@ bool PixelBytes(std::int64_t width, std::int64_t height, std::size_t* bytes) {
   return true;
 }
 
+// A screenshot of that size with room for its pixels, or null when the
+// address space has none left: the report then goes without it.
+std::shared_ptr<Screenshot> AllocateScreenshot(int width, int height, std::size_t bytes) {
+  std::shared_ptr<Screenshot> shot;
+  try {
+    shot = std::make_shared<Screenshot>();
+    shot->pixels.resize(bytes);
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
+  shot->width = width;
+  shot->height = height;
+  return shot;
+}
+
 bool EditedSizeAccepted(std::int64_t width, std::int64_t height, std::size_t* bytes) {
   return PixelBytes(width, height, bytes) && *bytes <= kMaxEditedBytes;
 }
@@ -135,15 +150,8 @@ std::shared_ptr<Screenshot> CaptureScreen() {
   // band of rows at a time. A screen too large for the address space left
   // (several 4K screens on the 32-bit build) gives a report without a
   // screenshot, never no report.
-  std::shared_ptr<Screenshot> shot;
-  try {
-    shot = std::make_shared<Screenshot>();
-    shot->pixels.resize(bytes);
-  } catch (const std::bad_alloc&) {
-    return nullptr;
-  }
-  shot->width = width;
-  shot->height = height;
+  std::shared_ptr<Screenshot> shot = AllocateScreenshot(width, height, bytes);
+  if (!shot) return nullptr;
 
   const ScopedWindowDc screen(nullptr);
   if (!screen) return nullptr;
@@ -195,15 +203,8 @@ std::shared_ptr<Screenshot> LoadScreenshotBmp(const std::wstring& path) {
   BITMAP bm = {};
   std::size_t bytes = 0;
   if (!GetObjectW(loaded.Get(), sizeof bm, &bm) || !EditedSizeAccepted(bm.bmWidth, bm.bmHeight, &bytes)) return nullptr;
-  std::shared_ptr<Screenshot> shot;
-  try {
-    shot = std::make_shared<Screenshot>();
-    shot->pixels.resize(bytes);
-  } catch (const std::bad_alloc&) {
-    return nullptr;
-  }
-  shot->width = bm.bmWidth;
-  shot->height = bm.bmHeight;
+  std::shared_ptr<Screenshot> shot = AllocateScreenshot(bm.bmWidth, bm.bmHeight, bytes);
+  if (!shot) return nullptr;
   // GetDIBits converts to the 32-bit top-down rows of `info`, filling
   // exactly `bytes`.
   BITMAPINFO info = {};
