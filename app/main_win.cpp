@@ -7,9 +7,12 @@
 #include "app/frmMains.h"
 #include "crash/handler/CrashReporter.h"
 #include "toolkit/Application.h"
+#include "toolkit/Dpi.h"
 #include "toolkit/Guard.h"
 
 int main() {
+  // Before the first window: every window is then made at its monitor's scale.
+  DeclareDpiAwareness();
   TApplication application;
   application.Initialize();
   // Before anything else: a restarted instance has waited for the old one

@@ -1,7 +1,7 @@
 // Dots per inch of the system and of a window. The per-monitor functions
 // come with Windows 10 (version 1607); they are bound at run time, and on
-// older systems, where the manifest makes the program system-aware, the
-// system's dots per inch stand for every window. Any thread.
+// older systems, where the program is system-aware, the system's dots per
+// inch stand for every window. Any thread.
 #pragma once
 
 #include "support/Win32.h"
@@ -22,6 +22,11 @@ struct TDpiFunctions {
   SetDialogDpiChangeBehaviorFn setDialogDpiChangeBehavior = nullptr;
 };
 const TDpiFunctions& DpiFunctions();
+
+// Makes the process draw at each monitor's own scale: per monitor v2 where
+// the system offers it, else v1, else the system's scale (before Windows
+// 10). Called once at start, before the first window.
+void DeclareDpiAwareness();
 
 // The dots per inch of the primary screen, as the system gives them to
 // this process.

@@ -24,6 +24,16 @@ const TDpiFunctions& DpiFunctions() {
   return functions;
 }
 
+void DeclareDpiAwareness() {
+  using SetContextFn = BOOL(WINAPI*)(HANDLE context);
+  const auto setContext =
+      Bind<SetContextFn>(GetModuleHandleW(L"user32.dll"), "SetProcessDpiAwarenessContext");
+  // DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2 (-4), then _PER_MONITOR_AWARE
+  // (-3): the platform headers of our target version do not declare them.
+  if (setContext && (setContext(reinterpret_cast<HANDLE>(-4)) || setContext(reinterpret_cast<HANDLE>(-3)))) return;
+  SetProcessDPIAware();
+}
+
 int SystemDpi() {
   const HDC screen = GetDC(nullptr);
   const int dpi = screen ? GetDeviceCaps(screen, LOGPIXELSY) : kDesignDpi;
