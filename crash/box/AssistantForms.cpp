@@ -1,5 +1,7 @@
 #include "crash/box/AssistantForms.h"
 
+#include <algorithm>
+
 #include "crash/mail/EmailAddress.h"
 #include "crash/report/BugReport.h"
 #include "crash/report/ReportSettings.h"
@@ -165,6 +167,48 @@ void ApplyAssistantOutputs(BugReport& report, const std::vector<AssistantOutput>
     }
   }
   report.Regenerate();
+}
+
+PageLayout LayOutPage(const TNVForm& form, int dpi, int titleTextHeight, int textHeight) {
+  using namespace send_assistant;
+  const auto px = [dpi](int designPixels) { return ScaleToDpi(designPixels, dpi); };
+  PageLayout layout;
+  layout.clientWidth = px(kClientWidth);
+  const int left = px(kMargin), width = layout.clientWidth - 2 * px(kMargin);
+  layout.title = {left, px(kMargin), width, std::max(px(18), titleTextHeight)};
+  int y = layout.title.Bottom() + px(8);
+  for (const TNVItem& item : form.items) {
+    TBounds place{left, y, width, 0};
+    switch (item.kind) {
+      case ItemKind::Label:
+        place.height = std::max(px(16), textHeight);
+        y += place.height + px(2);
+        break;
+      case ItemKind::Edit:
+        // Room for the client edge and the edit's own margins around each line.
+        place.height = item.lines > 1 ? std::max(px(item.lines * 14 + 8), item.lines * textHeight + px(8))
+                                      : std::max(px(21), textHeight + px(8));
+        y += place.height + px(8);
+        break;
+      case ItemKind::CheckBox:
+        place.height = std::max(px(20), textHeight);
+        y += place.height + px(4);
+        break;
+      case ItemKind::Image:
+        place = {left + (width - px(kImageWidth)) / 2, y, px(kImageWidth), px(kImageHeight)};
+        y += place.height + px(4);
+        break;
+    }
+    layout.items.push_back(place);
+  }
+  const int buttonWidth = px(80), buttonHeight = std::max(px(23), textHeight + px(8));
+  layout.clientHeight = y + px(kMargin) + buttonHeight + px(kMargin);
+  int x = layout.clientWidth - px(kMargin) - buttonWidth;
+  for (int b = nbCancel; b >= nbContinue; --b) {
+    layout.buttons[b] = {x, layout.clientHeight - px(kMargin) - buttonHeight, buttonWidth, buttonHeight};
+    x -= buttonWidth + px(8);
+  }
+  return layout;
 }
 
 std::string ContactSender(const std::string& name, const std::string& email) {

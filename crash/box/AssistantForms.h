@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "toolkit/DpiScale.h"
+
 class BugReport;
 class ReportSettings;
 
@@ -91,6 +93,25 @@ void ApplyAssistantOutputs(BugReport& report, const std::vector<AssistantOutput>
 
 // The mail sender: "name <address>", or the bare address without a name.
 std::string ContactSender(const std::string& name, const std::string& email);
+
+// Where a page's controls go, in pixels at a window's dpi: the layout's
+// numbers are pixels at 96 dpi, and no control is lower than the line height
+// of its font there (titleText for the bold title, text for the rest), so a
+// font that grows faster than the scale pushes what follows down instead of
+// being clipped.
+namespace send_assistant {
+constexpr int kClientWidth = 420;
+constexpr int kMargin = 12;
+constexpr int kImageWidth = 320, kImageHeight = 200;
+}  // namespace send_assistant
+
+struct PageLayout {
+  int clientWidth = 0, clientHeight = 0;
+  TBounds title;
+  std::vector<TBounds> items;  // by item index
+  TBounds buttons[3];          // by TNVButton
+};
+PageLayout LayOutPage(const TNVForm& form, int dpi, int titleTextHeight, int textHeight);
 
 // The contact page's items and the screenshot page's, by name, for both sides.
 namespace form_item {

@@ -14,13 +14,6 @@ FILETIME FileWriteTime(const std::wstring& path) {
   return data.ftLastWriteTime;
 }
 
-// The pages' numbers are pixels at 96 dpi; the assistant shows them at the
-// screen's dpi, like its fonts (points at the screen's dpi).
-int Px(int designPixels) {
-  static const int dpi = GetDeviceCaps(ScopedWindowDc(nullptr).Get(), LOGPIXELSY);
-  return dpi > 0 ? MulDiv(designPixels, dpi, 96) : designPixels;
-}
-
 bool SameTime(const FILETIME& a, const FILETIME& b) {
   return a.dwLowDateTime == b.dwLowDateTime && a.dwHighDateTime == b.dwHighDateTime;
 }
@@ -33,13 +26,18 @@ void MakeThumbnail(AssistantState& s) {
   if (image) InvalidateRect(image, nullptr, TRUE);
 }
 
-void PlaceButtons(AssistantState& s, int clientHeight) {
-  const int width = Px(80), height = Px(23);
-  int x = Px(kClientWidth) - Px(kMargin) - width;
-  for (int b = 2; b >= 0; --b) {
-    MoveWindow(s.buttons[b], x, clientHeight - Px(kMargin) - height, width, height, TRUE);
-    x -= width + Px(8);
-  }
+// The height of a line of text in that font.
+int LineHeight(HWND window, const ScopedGdiObject& font) {
+  const ScopedWindowDc dc(window);
+  const HGDIOBJ old = SelectObject(dc.Get(), font.Get());
+  TEXTMETRICW metrics = {};
+  GetTextMetricsW(dc.Get(), &metrics);
+  SelectObject(dc.Get(), old);
+  return metrics.tmHeight;
+}
+
+void Place(HWND control, const TBounds& place) {
+  if (control) MoveWindow(control, place.left, place.top, place.width, place.height, TRUE);
 }
 
 }  // namespace
@@ -106,8 +104,6 @@ void ClearPage(AssistantState& s) {
 
 int BuildPage(AssistantState& s, const FormValues& preset) {
   HFONT font = static_cast<HFONT>(s.fonts.text.Get());
-  int y = Px(kMargin + 26);
-  const int width = Px(kClientWidth) - 2 * Px(kMargin);
   for (std::size_t i = 0; i < s.form.items.size(); ++i) {
     const TNVItem& item = s.form.items[i];
     const int id = kAssistItemBaseId + static_cast<int>(i);
@@ -115,32 +111,25 @@ int BuildPage(AssistantState& s, const FormValues& preset) {
     HWND control = nullptr;
     switch (item.kind) {
       case ItemKind::Label:
-        control =
-            AddChild(s.window, L"STATIC", WideFromUtf8(item.text), SS_LEFT, 0, id, Px(kMargin), y, width, Px(16), font);
-        y += Px(18);
+        control = AddChild(s.window, L"STATIC", WideFromUtf8(item.text), SS_LEFT, 0, id, 0, 0, 10, 10, font);
         break;
       case ItemKind::Edit: {
-        const int height = Px(item.lines > 1 ? item.lines * 14 + 8 : 21);
         DWORD style = WS_TABSTOP | ES_AUTOHSCROLL;
         if (item.lines > 1) style = WS_TABSTOP | ES_MULTILINE | ES_WANTRETURN | ES_AUTOVSCROLL | WS_VSCROLL;
         control = AddChild(s.window, L"EDIT", value == preset.end() ? L"" : WideFromUtf8(value->second), style,
-                           WS_EX_CLIENTEDGE, id, Px(kMargin), y, width, height, font);
-        y += height + Px(8);
+                           WS_EX_CLIENTEDGE, id, 0, 0, 10, 10, font);
         break;
       }
       case ItemKind::CheckBox: {
-        control = AddChild(s.window, L"BUTTON", WideFromUtf8(item.text), BS_AUTOCHECKBOX | WS_TABSTOP, 0, id,
-                           Px(kMargin), y, width, Px(20), font);
+        control = AddChild(s.window, L"BUTTON", WideFromUtf8(item.text), BS_AUTOCHECKBOX | WS_TABSTOP, 0, id, 0, 0,
+                           10, 10, font);
         const bool checked = value == preset.end() ? item.checked : !value->second.empty();
         SendMessageW(control, BM_SETCHECK, checked ? BST_CHECKED : BST_UNCHECKED, 0);
-        y += Px(24);
         break;
       }
       case ItemKind::Image:
-        control = AddChild(s.window, L"STATIC", L"", SS_OWNERDRAW | SS_NOTIFY, WS_EX_CLIENTEDGE, id,
-                           Px(kMargin) + (width - Px(kImageWidth)) / 2, y, Px(kImageWidth), Px(kImageHeight),
+        control = AddChild(s.window, L"STATIC", L"", SS_OWNERDRAW | SS_NOTIFY, WS_EX_CLIENTEDGE, id, 0, 0, 10, 10,
                            nullptr);
-        y += Px(kImageHeight + 4);
         break;
     }
     s.items.emplace_back(control);
@@ -148,20 +137,41 @@ int BuildPage(AssistantState& s, const FormValues& preset) {
   for (int b = 0; b < 3; ++b) EnableWindow(s.buttons[b], s.form.buttonEnabled[b]);
   if (s.form.timerPeriodMs > 0) SetTimer(s.window, kPageTimer, static_cast<UINT>(s.form.timerPeriodMs), nullptr);
   MakeThumbnail(s);
-  return y + Px(kMargin + 23 + kMargin);
+  return LayOutControls(s);
+}
+
+int LayOutControls(AssistantState& s) {
+  const PageLayout layout =
+      LayOutPage(s.form, s.dpi, LineHeight(s.window, s.fonts.bold), LineHeight(s.window, s.fonts.text));
+  Place(s.title, layout.title);
+  for (std::size_t i = 0; i < s.items.size() && i < layout.items.size(); ++i) Place(s.items[i].Get(), layout.items[i]);
+  for (int b = 0; b < 3; ++b) Place(s.buttons[b], layout.buttons[b]);
+  return layout.clientHeight;
+}
+
+void ChangeDpi(AssistantState& s, int dpi, LPARAM suggested) {
+  s.dpi = dpi;
+  BoxFonts fonts(dpi);
+  const auto text = reinterpret_cast<WPARAM>(fonts.text.Get());
+  SendMessageW(s.title, WM_SETFONT, reinterpret_cast<WPARAM>(fonts.bold.Get()), FALSE);
+  for (HWND button : s.buttons) SendMessageW(button, WM_SETFONT, text, FALSE);
+  for (std::size_t i = 0; i < s.items.size(); ++i)
+    if (s.items[i] && s.form.items[i].kind != ItemKind::Image) SendMessageW(s.items[i].Get(), WM_SETFONT, text, FALSE);
+  std::swap(s.fonts, fonts);  // the old set goes at the end, no control holds it any more
+  TakeSuggestedRect(s.window, suggested);
+  LayOutControls(s);
+  RedrawWindow(s.window, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
 }
 
 void FitWindow(AssistantState& s, int clientHeight, HWND owner) {
-  RECT frame = {0, 0, Px(kClientWidth), clientHeight};
-  AdjustWindowRectEx(&frame, static_cast<DWORD>(GetWindowLongW(s.window, GWL_STYLE)), FALSE,
-                     static_cast<DWORD>(GetWindowLongW(s.window, GWL_EXSTYLE)));
-  const int w = frame.right - frame.left, h = frame.bottom - frame.top;
+  const TSize frame = FrameSize(static_cast<DWORD>(GetWindowLongW(s.window, GWL_STYLE)),
+                                static_cast<DWORD>(GetWindowLongW(s.window, GWL_EXSTYLE)), s.dpi);
+  const int w = ScaleToDpi(kClientWidth, s.dpi) + frame.width, h = clientHeight + frame.height;
   RECT around = {0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
   if (owner && IsWindowVisible(owner)) GetWindowRect(owner, &around);
   const int x = std::max<LONG>(0, around.left + (around.right - around.left - w) / 2);
   const int y = std::max<LONG>(0, around.top + (around.bottom - around.top - h) / 2);
   SetWindowPos(s.window, nullptr, x, y, w, h, SWP_NOZORDER | SWP_NOACTIVATE);
-  PlaceButtons(s, clientHeight);
 }
 
 }  // namespace send_assistant

@@ -19,8 +19,8 @@ bool FontExists(const wchar_t* face) {
   return found;
 }
 
-HFONT MakeFont(const wchar_t* face, int points, int weight) {
-  const int height = -MulDiv(points, GetDeviceCaps(ScopedWindowDc(nullptr).Get(), LOGPIXELSY), 72);
+HFONT MakeFont(const wchar_t* face, int points, int weight, int dpi) {
+  const int height = -MulDiv(points, dpi, 72);
   return CreateFontW(height, 0, 0, 0, weight, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
                      CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, face);
 }
@@ -55,17 +55,8 @@ void Polygon(HDC dc, std::initializer_list<POINT> points) {
   ::Polygon(dc, p.data(), static_cast<int>(p.size()));
 }
 
-}  // namespace
-
-BoxFonts::BoxFonts() {
-  const wchar_t* face = FontExists(L"Tahoma") ? L"Tahoma" : L"MS Sans Serif";
-  text.Reset(MakeFont(face, 8, FW_NORMAL));
-  bold.Reset(MakeFont(face, 8, FW_BOLD));
-  report.Reset(MakeFont(L"Courier New", 8, FW_NORMAL));
-  small.Reset(MakeFont(L"Small Fonts", 6, FW_NORMAL));
-}
-
-void DrawButtonIcon(HDC dc, ButtonIcon icon, int x, int y, bool enabled) {
+// One icon in its 16 x 16 design square at (x, y).
+void DrawIcon16(HDC dc, ButtonIcon icon, int x, int y, bool enabled) {
   const COLORREF outline = Dim(RGB(64, 64, 64), enabled);
   switch (icon) {
     case ButtonIcon::Send: {  // an envelope
@@ -111,7 +102,7 @@ void DrawButtonIcon(HDC dc, ButtonIcon icon, int x, int y, bool enabled) {
       break;
     }
     case ButtonIcon::CannotContinue: {  // the arrow, crossed out
-      DrawButtonIcon(dc, ButtonIcon::Continue, x, y, false);
+      DrawIcon16(dc, ButtonIcon::Continue, x, y, false);
       Pen pen(dc, Dim(RGB(200, 0, 0), enabled), 2);
       MoveToEx(dc, x + 2, y + 2, nullptr);
       LineTo(dc, x + 14, y + 14);
@@ -143,7 +134,7 @@ void DrawButtonIcon(HDC dc, ButtonIcon icon, int x, int y, bool enabled) {
   }
 }
 
-void DrawLargeErrorIcon(HDC dc, int x, int y) {
+void DrawErrorIcon32(HDC dc, int x, int y) {
   Pen pen(dc, RGB(120, 0, 0));
   Brush brush(dc, RGB(220, 30, 30));
   Ellipse(dc, x, y, x + 32, y + 32);
@@ -154,7 +145,54 @@ void DrawLargeErrorIcon(HDC dc, int x, int y) {
   LineTo(dc, x + 10, y + 22);
 }
 
-void DrawFlatButton(const DRAWITEMSTRUCT& item, ButtonIcon icon, bool isDefault, HFONT font) {
+// Draws a design of `designSize` pixels at (left, top), `size` pixels wide:
+// the drawings are lines and shapes, so a world transform scales them
+// without the blur of a stretched bitmap.
+template <class Draw>
+void DrawScaled(HDC dc, int left, int top, int designSize, int size, Draw&& draw) {
+  if (size == designSize) {
+    draw(left, top);
+    return;
+  }
+  const int saved = SaveDC(dc);
+  SetGraphicsMode(dc, GM_ADVANCED);
+  const float scale = static_cast<float>(size) / static_cast<float>(designSize);
+  const XFORM transform = {scale, 0.0f, 0.0f, scale, static_cast<float>(left), static_cast<float>(top)};
+  SetWorldTransform(dc, &transform);
+  draw(0, 0);
+  RestoreDC(dc, saved);
+}
+
+}  // namespace
+
+BoxFonts::BoxFonts(int dpi) {
+  const wchar_t* face = FontExists(L"Tahoma") ? L"Tahoma" : L"MS Sans Serif";
+  text.Reset(MakeFont(face, 8, FW_NORMAL, dpi));
+  bold.Reset(MakeFont(face, 8, FW_BOLD, dpi));
+  report.Reset(MakeFont(L"Courier New", 8, FW_NORMAL, dpi));
+  small.Reset(MakeFont(L"Small Fonts", 6, FW_NORMAL, dpi));
+}
+
+int DpiChangeOf(WPARAM wParam, LPARAM lParam) {
+  const int dpi = LOWORD(wParam);
+  return lParam && IsUsableDpi(dpi) ? dpi : 0;
+}
+
+void TakeSuggestedRect(HWND window, LPARAM lParam) {
+  const RECT& suggested = *reinterpret_cast<const RECT*>(lParam);
+  SetWindowPos(window, nullptr, suggested.left, suggested.top, suggested.right - suggested.left,
+               suggested.bottom - suggested.top, SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+void DrawButtonIcon(HDC dc, ButtonIcon icon, int left, int top, int size, bool enabled) {
+  DrawScaled(dc, left, top, 16, size, [&](int x, int y) { DrawIcon16(dc, icon, x, y, enabled); });
+}
+
+void DrawLargeErrorIcon(HDC dc, int left, int top, int size) {
+  DrawScaled(dc, left, top, 32, size, [&](int x, int y) { DrawErrorIcon32(dc, x, y); });
+}
+
+void DrawFlatButton(const DRAWITEMSTRUCT& item, ButtonIcon icon, bool isDefault, HFONT font, int dpi) {
   HDC dc = item.hDC;
   RECT r = item.rcItem;
   const bool pressed = (item.itemState & ODS_SELECTED) != 0;
@@ -168,13 +206,15 @@ void DrawFlatButton(const DRAWITEMSTRUCT& item, ButtonIcon icon, bool isDefault,
     SelectObject(dc, oldBrush);
   }
   const int offset = pressed ? 1 : 0;
-  DrawButtonIcon(dc, icon, r.left + 4 + offset, r.top + (r.bottom - r.top - 16) / 2 + offset, enabled);
+  const int iconSize = ScaledPx(16, dpi);
+  DrawButtonIcon(dc, icon, r.left + ScaledPx(4, dpi) + offset, r.top + (r.bottom - r.top - iconSize) / 2 + offset,
+                 iconSize, enabled);
   wchar_t text[128] = {};
   GetWindowTextW(item.hwndItem, text, 128);
   HGDIOBJ oldFont = SelectObject(dc, font);
   SetBkMode(dc, TRANSPARENT);
   SetTextColor(dc, GetSysColor(enabled ? COLOR_BTNTEXT : COLOR_GRAYTEXT));
-  RECT textRect = {r.left + 24 + offset, r.top + offset, r.right - 2, r.bottom + offset};
+  RECT textRect = {r.left + ScaledPx(24, dpi) + offset, r.top + offset, r.right - 2, r.bottom + offset};
   DrawTextW(dc, text, -1, &textRect, DT_SINGLELINE | DT_VCENTER | DT_LEFT | DT_END_ELLIPSIS);
   SelectObject(dc, oldFont);
   if (focused) {

@@ -11,22 +11,41 @@
 #include "support/TextCodec.h"
 #include "support/WindowProc.h"
 #include "support/Win32.h"
+#include "toolkit/Dpi.h"
 
 // "Tahoma" 8 points ("MS Sans Serif" when Tahoma is missing), "Courier New"
-// for report text, "Small Fonts" for the small print. Made once per box.
+// for report text, "Small Fonts" for the small print, at the dots per inch of
+// the window that shows them. A window moved to a monitor of another scale
+// makes a new set, hands it to its controls, and only then lets the old set
+// go (a control must never hold a deleted font).
 struct BoxFonts {
   ScopedGdiObject text, bold, report, small;
-  BoxFonts();
+  BoxFonts() = default;
+  explicit BoxFonts(int dpi);
 };
 
-// Small icons of the buttons, drawn with GDI into a 16 x 16 square.
-enum class ButtonIcon { Send, Save, Print, Show, Continue, CannotContinue, Restart, Close, None };
-void DrawButtonIcon(HDC dc, ButtonIcon icon, int left, int top, bool enabled);
-// The box's large icon (32 x 32): a red warning disc.
-void DrawLargeErrorIcon(HDC dc, int left, int top);
+// The layouts' numbers are pixels at 96 dpi, shown at the window's dpi.
+inline int ScaledPx(int designPixels, int dpi) { return ScaleToDpi(designPixels, dpi); }
 
-// A flat owner-drawn button (WM_DRAWITEM of a BS_OWNERDRAW button).
-void DrawFlatButton(const DRAWITEMSTRUCT& item, ButtonIcon icon, bool isDefault, HFONT font);
+// The new dpi a WM_DPICHANGED carries, 0 when it carries none we can use
+// (anyone may send the message).
+int DpiChangeOf(WPARAM wParam, LPARAM lParam);
+// Moves the window into the rectangle a WM_DPICHANGED suggests (lParam). Its
+// WM_SIZE comes at once, so the window's own dpi and fonts are to be the new
+// ones by then.
+void TakeSuggestedRect(HWND window, LPARAM lParam);
+
+// Small icons of the buttons, drawn with GDI into a 16 x 16 design square
+// shown `size` pixels wide.
+enum class ButtonIcon { Send, Save, Print, Show, Continue, CannotContinue, Restart, Close, None };
+void DrawButtonIcon(HDC dc, ButtonIcon icon, int left, int top, int size, bool enabled);
+// The box's large icon (a 32 x 32 design shown `size` pixels wide): a red
+// warning disc.
+void DrawLargeErrorIcon(HDC dc, int left, int top, int size);
+
+// A flat owner-drawn button (WM_DRAWITEM of a BS_OWNERDRAW button), its icon
+// and text spacing at dpi.
+void DrawFlatButton(const DRAWITEMSTRUCT& item, ButtonIcon icon, bool isDefault, HFONT font, int dpi);
 
 // Registers a window class once (the procedure of the first call wins).
 void RegisterBoxClass(const wchar_t* name, WNDPROC proc, HBRUSH background);

@@ -35,6 +35,9 @@ struct BoxState {
   HWND plainOk = nullptr, plainDetails = nullptr;
   HWND message = nullptr, tabs = nullptr, text = nullptr, list = nullptr;
   int defaultButton = bbSend;
+  // The window's dots per inch and the fonts at them: set once the window
+  // exists, again on WM_DPICHANGED.
+  int dpi = kDesignDpi;
   BoxFonts fonts;
   std::vector<BoxTab> tabList;
   int baseClientHeight = 0;
@@ -45,12 +48,15 @@ struct BoxState {
   explicit BoxState(const ReportSettings& s) : settings(s) {}
 
   bool Visible(int index) const { return buttons[index] != nullptr; }
+  int Px(int designPixels) const { return ScaledPx(designPixels, dpi); }
 };
 
 // Creates the box's window and controls; s.window stays null when it cannot.
 void CreateBox(BoxState& s);
-// Buttons, message and the expanded view placed for the window's size.
+// Buttons, message and the expanded view placed for the window's size and dpi.
 void Layout(BoxState& s);
+// WM_DPICHANGED: fonts and layout at the new dpi, in the suggested rectangle.
+void ChangeDpi(BoxState& s, int dpi, LPARAM suggested);
 // The tab titles follow the report's sections (the assistant adds one).
 void RefreshTabs(BoxState& s);
 void ShowSelectedPage(BoxState& s);

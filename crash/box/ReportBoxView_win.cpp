@@ -17,13 +17,6 @@ const char* const kButtonVisibleSetting[kBoxButtonCount] = {"SendBtnVis",     "S
 const char* const kCallStackColumnNames[7] = {"address", "offset", "module", "unit", "line", "line offset",
                                               "function"};
 
-// The layout's numbers are pixels at 96 dpi; the box shows them at the
-// screen's dpi, like its fonts (points at the screen's dpi).
-int Px(int designPixels) {
-  static const int dpi = GetDeviceCaps(ScopedWindowDc(nullptr).Get(), LOGPIXELSY);
-  return dpi > 0 ? MulDiv(designPixels, dpi, 96) : designPixels;
-}
-
 std::string FileTitle(const std::string& fileName) {
   const auto dot = fileName.rfind('.');
   return dot == std::string::npos || dot == 0 ? fileName : fileName.substr(0, dot);
@@ -42,7 +35,7 @@ void FillCallStack(BoxState& s, const std::string& content) {
     LVCOLUMNW column = {};
     column.mask = LVCF_TEXT | LVCF_WIDTH;
     column.pszText = &name[0];
-    column.cx = Px(60);
+    column.cx = s.Px(60);
     SendMessageW(s.list, LVM_INSERTCOLUMNW, c, reinterpret_cast<LPARAM>(&column));
   }
   for (std::size_t r = 0; r < rows.size(); ++r) {
@@ -67,6 +60,41 @@ void FillCallStack(BoxState& s, const std::string& content) {
   InvalidateRect(s.list, nullptr, TRUE);
 }
 
+// Message and buttons; the expanded view goes below.
+int BaseClientHeight(const BoxState& s) {
+  int visible = 0;
+  for (int i = 0; i < kBoxButtonCount; ++i)
+    if (!s.plain && s.settings.IsOn(kButtonVisibleSetting[i])) ++visible;
+  const int buttonsHeight =
+      s.plain ? s.Px(kPlainButtonHeight) : visible * (s.Px(kButtonHeight) + s.Px(kButtonGap)) - s.Px(kButtonGap);
+  return std::max(s.Px(42 + 40), buttonsHeight) + 2 * s.Px(kMargin);
+}
+
+// The box's size at its dpi, centred on the screen.
+void PlaceWindow(BoxState& s) {
+  const DWORD style = static_cast<DWORD>(GetWindowLongW(s.window, GWL_STYLE));
+  const DWORD exStyle = static_cast<DWORD>(GetWindowLongW(s.window, GWL_EXSTYLE));
+  const TSize frame = FrameSize(style, exStyle, s.dpi);
+  const int clientHeight = s.baseClientHeight + (s.plain ? s.Px(kPlainButtonHeight) + s.Px(kMargin) : 0);
+  const int width = s.Px(s.plain ? 360 : kClientWidth) + frame.width;
+  int height = clientHeight + frame.height + (s.expanded ? s.Px(kExpandedExtra) : 0);
+  height = std::min(height, GetSystemMetrics(SM_CYSCREEN) - 5 * GetSystemMetrics(SM_CYCAPTION));
+  const int x = (GetSystemMetrics(SM_CXSCREEN) - width) / 2;
+  const int y = (GetSystemMetrics(SM_CYSCREEN) - height) / 2;
+  SetWindowPos(s.window, nullptr, x, y, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+void SetFonts(const BoxState& s, const BoxFonts& fonts) {
+  const auto text = reinterpret_cast<WPARAM>(fonts.text.Get());
+  const auto report = reinterpret_cast<WPARAM>(fonts.report.Get());
+  for (HWND control : {s.message, s.plainOk, s.plainDetails, s.tabs})
+    if (control) SendMessageW(control, WM_SETFONT, text, FALSE);
+  for (HWND button : s.buttons)
+    if (button) SendMessageW(button, WM_SETFONT, text, FALSE);
+  for (HWND control : {s.text, s.list})
+    if (control) SendMessageW(control, WM_SETFONT, report, FALSE);
+}
+
 }  // namespace
 
 void CreateBox(BoxState& s) {
@@ -79,29 +107,18 @@ void CreateBox(BoxState& s) {
       s.plain ? (s.options.isFreeze ? s.settings.Text("FrozenMsg") : s.options.exceptionMessage)
               : ExpandPlaceholders(s.settings.Text(s.options.isFreeze ? "FrozenMsg" : "ExceptMsg"), values);
 
-  int visible = 0;
-  for (int i = 0; i < kBoxButtonCount; ++i)
-    if (!s.plain && s.settings.IsOn(kButtonVisibleSetting[i])) ++visible;
-  const int buttonsHeight =
-      s.plain ? Px(kPlainButtonHeight) : visible * (Px(kButtonHeight) + Px(kButtonGap)) - Px(kButtonGap);
-  s.baseClientHeight = std::max(Px(42 + 40), buttonsHeight) + 2 * Px(kMargin);
-
   DWORD style = WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN | DS_MODALFRAME;
   if (expanded) style |= WS_THICKFRAME | WS_MINIMIZEBOX | WS_MAXIMIZEBOX;
   const DWORD exStyle = WS_EX_DLGMODALFRAME | WS_EX_TOPMOST | WS_EX_CONTROLPARENT;
-  const int clientWidth = Px(s.plain ? 360 : kClientWidth);
-  RECT frame = {0, 0, clientWidth, s.baseClientHeight + (s.plain ? Px(kPlainButtonHeight) + Px(kMargin) : 0)};
-  AdjustWindowRectEx(&frame, style, FALSE, exStyle);
-  int width = frame.right - frame.left;
-  int height = frame.bottom - frame.top + (expanded ? Px(kExpandedExtra) : 0);
-  height = std::min(height, GetSystemMetrics(SM_CYSCREEN) - 5 * GetSystemMetrics(SM_CYCAPTION));
-  const int x = (GetSystemMetrics(SM_CXSCREEN) - width) / 2;
-  const int y = (GetSystemMetrics(SM_CYSCREEN) - height) / 2;
-
   RegisterBoxClass(kReportBoxClass, WindowProcFor<BoxState>, GetSysColorBrush(COLOR_BTNFACE));
-  CreateWindowExW(exStyle, kReportBoxClass, WideFromUtf8(title).c_str(), style, x, y, width, height, nullptr, nullptr,
+  // Sized once it exists: only then does it have a dpi of its own.
+  CreateWindowExW(exStyle, kReportBoxClass, WideFromUtf8(title).c_str(), style, 0, 0, 0, 0, nullptr, nullptr,
                   GetModuleHandleW(nullptr), &s);
   if (!s.window) return;
+  s.dpi = WindowDpi(s.window);
+  s.fonts = BoxFonts(s.dpi);
+  s.baseClientHeight = BaseClientHeight(s);
+  PlaceWindow(s);
   HFONT font = static_cast<HFONT>(s.fonts.text.Get());
 
   if (!expanded) {
@@ -110,31 +127,21 @@ void CreateBox(BoxState& s) {
     for (UINT command : {SC_SIZE, SC_MINIMIZE, SC_MAXIMIZE, SC_RESTORE}) DeleteMenu(menu, command, MF_BYCOMMAND);
   }
 
+  s.message = AddChild(s.window, L"STATIC", WideFromUtf8(message), SS_LEFT, 0, kBoxMessageId, 0, 0, 10, 10, font);
   if (s.plain) {
-    RECT client;
-    GetClientRect(s.window, &client);
-    s.message = AddChild(s.window, L"STATIC", WideFromUtf8(message), SS_LEFT, 0, kBoxMessageId, Px(kMargin + 42),
-                         Px(kMargin + 6), client.right - Px(2 * kMargin + 42), Px(60), font);
-    const int buttonWidth = Px(90);
-    const int top = client.bottom - Px(kMargin) - Px(kPlainButtonHeight);
-    int left = client.right - Px(kMargin) - buttonWidth;
-    if (s.options.showConfig == 2) {
+    if (s.options.showConfig == 2)
       s.plainDetails = AddChild(s.window, L"BUTTON", WideFromUtf8(s.settings.Text("DetailsBtnTxt")),
-                                BS_OWNERDRAW | WS_TABSTOP, 0, kPlainDetailsId, left, top, buttonWidth,
-                                Px(kPlainButtonHeight), font);
-      left -= buttonWidth + Px(kMargin);
-    }
+                                BS_OWNERDRAW | WS_TABSTOP, 0, kPlainDetailsId, 0, 0, 10, 10, font);
     s.plainOk = AddChild(s.window, L"BUTTON", WideFromUtf8(s.settings.Text("OkBtnTxt")), BS_OWNERDRAW | WS_TABSTOP, 0,
-                         kPlainOkId, left, top, buttonWidth, Px(kPlainButtonHeight), font);
+                         kPlainOkId, 0, 0, 10, 10, font);
+    Layout(s);
     return;
   }
 
-  s.message = AddChild(s.window, L"STATIC", WideFromUtf8(message), SS_LEFT, 0, kBoxMessageId, 0, 0, 10, 10, font);
   for (int i = 0; i < kBoxButtonCount; ++i) {
     if (!s.settings.IsOn(kButtonVisibleSetting[i])) continue;
     s.buttons[i] = AddChild(s.window, L"BUTTON", WideFromUtf8(s.settings.Text(kButtonTextSetting[i])),
-                            BS_OWNERDRAW | WS_TABSTOP, 0, kBoxButtonBaseId + i, 0, 0, Px(kButtonWidth),
-                            Px(kButtonHeight), font);
+                            BS_OWNERDRAW | WS_TABSTOP, 0, kBoxButtonBaseId + i, 0, 0, 10, 10, font);
   }
   if (s.buttons[bbContinue] && !s.options.canContinue && (s.buttons[bbRestart] || s.buttons[bbClose]))
     EnableWindow(s.buttons[bbContinue], FALSE);
@@ -157,6 +164,20 @@ void Layout(BoxState& s) {
   RECT client;
   GetClientRect(s.window, &client);
   const int width = client.right;
+  const auto Px = [&s](int designPixels) { return s.Px(designPixels); };
+  if (s.plain) {
+    if (s.message)
+      MoveWindow(s.message, Px(kMargin + 42), Px(kMargin + 6), width - Px(2 * kMargin + 42), Px(60), TRUE);
+    const int buttonWidth = Px(90), height = Px(kPlainButtonHeight);
+    const int top = client.bottom - Px(kMargin) - height;
+    int left = width - Px(kMargin) - buttonWidth;
+    if (s.plainDetails) {
+      MoveWindow(s.plainDetails, left, top, buttonWidth, height, TRUE);
+      left -= buttonWidth + Px(kMargin);
+    }
+    if (s.plainOk) MoveWindow(s.plainOk, left, top, buttonWidth, height, TRUE);
+    return;
+  }
   int y = Px(kMargin);
   for (int i = 0; i < kBoxButtonCount; ++i) {
     if (!s.buttons[i]) continue;
@@ -176,6 +197,19 @@ void Layout(BoxState& s) {
              TRUE);
   MoveWindow(s.list, page.left + inner.left, page.top + inner.top, inner.right - inner.left, inner.bottom - inner.top,
              TRUE);
+}
+
+void ChangeDpi(BoxState& s, int dpi, LPARAM suggested) {
+  s.dpi = dpi;
+  s.baseClientHeight = BaseClientHeight(s);
+  BoxFonts fonts(dpi);
+  SetFonts(s, fonts);
+  std::swap(s.fonts, fonts);  // the old set goes at the end, no control holds it any more
+  TakeSuggestedRect(s.window, suggested);
+  Layout(s);  // also when the rectangle kept the size
+  // The call stack's columns follow the new font.
+  if (s.list && IsWindowVisible(s.list)) ShowSelectedPage(s);
+  RedrawWindow(s.window, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
 }
 
 void ShowSelectedPage(BoxState& s) {

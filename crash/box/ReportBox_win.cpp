@@ -141,12 +141,13 @@ LRESULT HandleBoxMessage(BoxState& s, HWND window, UINT message, WPARAM wParam, 
       const auto& item = *reinterpret_cast<const DRAWITEMSTRUCT*>(lParam);
       const int index = static_cast<int>(item.CtlID) - kBoxButtonBaseId;
       if (index >= 0 && index < kBoxButtonCount) {
-        DrawFlatButton(item, IconOf(s, index), index == s.defaultButton, static_cast<HFONT>(s.fonts.text.Get()));
+        DrawFlatButton(item, IconOf(s, index), index == s.defaultButton, static_cast<HFONT>(s.fonts.text.Get()),
+                       s.dpi);
         return TRUE;
       }
       if (item.CtlID == kPlainOkId || item.CtlID == kPlainDetailsId) {
         DrawFlatButton(item, item.CtlID == kPlainOkId ? ButtonIcon::Continue : ButtonIcon::Show,
-                       item.CtlID == kPlainOkId, static_cast<HFONT>(s.fonts.text.Get()));
+                       item.CtlID == kPlainOkId, static_cast<HFONT>(s.fonts.text.Get()), s.dpi);
         return TRUE;
       }
       break;
@@ -154,7 +155,7 @@ LRESULT HandleBoxMessage(BoxState& s, HWND window, UINT message, WPARAM wParam, 
     case WM_PAINT: {
       PAINTSTRUCT paint;
       HDC dc = BeginPaint(window, &paint);
-      DrawLargeErrorIcon(dc, kMargin, kMargin);
+      DrawLargeErrorIcon(dc, s.Px(kMargin), s.Px(kMargin), s.Px(32));
       EndPaint(window, &paint);
       return 0;
     }
@@ -181,10 +182,13 @@ LRESULT HandleBoxMessage(BoxState& s, HWND window, UINT message, WPARAM wParam, 
     case WM_SIZE:
       Layout(s);
       return 0;
+    case WM_DPICHANGED:
+      if (const int dpi = DpiChangeOf(wParam, lParam)) ChangeDpi(s, dpi, lParam);
+      return 0;
     case WM_GETMINMAXINFO: {
       auto* info = reinterpret_cast<MINMAXINFO*>(lParam);
       info->ptMaxTrackSize.y = GetSystemMetrics(SM_CYSCREEN) - 5 * GetSystemMetrics(SM_CYCAPTION);
-      info->ptMinTrackSize.x = kButtonWidth + 200;
+      info->ptMinTrackSize.x = s.Px(kButtonWidth + 200);
       return 0;
     }
   }

@@ -11,9 +11,6 @@
 
 namespace send_assistant {
 
-constexpr int kClientWidth = 420;
-constexpr int kMargin = 12;
-constexpr int kImageWidth = 320, kImageHeight = 200;
 constexpr UINT_PTR kPageTimer = 1;
 
 std::wstring ControlText(HWND control);
@@ -25,6 +22,9 @@ struct AssistantState {
   LRESULT HandleMessage(HWND w, UINT message, WPARAM wParam, LPARAM lParam);
 
   HWND window = nullptr;
+  // The window's dots per inch and the fonts at them: set once the window
+  // exists, again on WM_DPICHANGED.
+  int dpi = kDesignDpi;
   BoxFonts fonts;
   TNVForm form;
   std::vector<ScopedWindow> items;  // by item index, null for none
@@ -70,7 +70,12 @@ void CheckEditedImage(AssistantState& s);
 void ClearPage(AssistantState& s);
 // Builds the page's controls; returns the client height it needs.
 int BuildPage(AssistantState& s, const FormValues& preset);
+// Places the title, the page's controls and the buttons at the window's dpi;
+// returns the client height the page needs.
+int LayOutControls(AssistantState& s);
 // Sizes the window for the page, centred over its owner.
 void FitWindow(AssistantState& s, int clientHeight, HWND owner);
+// WM_DPICHANGED: fonts and layout at the new dpi, in the suggested rectangle.
+void ChangeDpi(AssistantState& s, int dpi, LPARAM suggested);
 
 }  // namespace send_assistant

@@ -99,6 +99,9 @@ LRESULT HandleAssistantMessage(AssistantState& s, HWND window, UINT message, WPA
     case WM_CLOSE:
       s.exit = PageExit::Cancel;
       return 0;
+    case WM_DPICHANGED:
+      if (const int dpi = DpiChangeOf(wParam, lParam)) ChangeDpi(s, dpi, lParam);
+      return 0;
   }
   return DefWindowProcW(window, message, wParam, lParam);
 }
@@ -129,13 +132,16 @@ AssistantResult RunSendAssistant(HWND owner, BugReport& report, const ReportSett
   if (!window) return result;
   ScopedWindow ownedWindow(window);
   s.window = window;
-  s.title = AddChild(window, L"STATIC", L"", SS_LEFT, 0, kAssistTitleId, kMargin, kMargin, kClientWidth - 2 * kMargin,
-                     18, static_cast<HFONT>(s.fonts.bold.Get()));
+  // Laid out with each page, at the window's own dpi.
+  s.dpi = WindowDpi(window);
+  s.fonts = BoxFonts(s.dpi);
+  s.title = AddChild(window, L"STATIC", L"", SS_LEFT, 0, kAssistTitleId, 0, 0, 10, 10,
+                     static_cast<HFONT>(s.fonts.bold.Get()));
   const wchar_t* captions[3] = {L"Continue", L"Skip", L"Cancel"};
   const int ids[3] = {kAssistContinueId, kAssistSkipId, kAssistCancelId};
   for (int b = 0; b < 3; ++b)
     s.buttons[b] = AddChild(window, L"BUTTON", captions[b], WS_TABSTOP | (b == 0 ? BS_DEFPUSHBUTTON : BS_PUSHBUTTON), 0,
-                            ids[b], 0, 0, 80, 23, static_cast<HFONT>(s.fonts.text.Get()));
+                            ids[b], 0, 0, 10, 10, static_cast<HFONT>(s.fonts.text.Get()));
 
   // Modal over the box: the box is disabled and not top-most meanwhile.
   const bool ownerWasEnabled = owner && IsWindowEnabled(owner);

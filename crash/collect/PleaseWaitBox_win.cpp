@@ -2,17 +2,16 @@
 
 #include "crash/collect/CollectInternal.h"
 #include "support/WindowProc.h"
+#include "toolkit/Dpi.h"
+#include "toolkit/Fonts.h"
 
 namespace {
 
 const wchar_t kClassName[] = L"QEXPleaseWait";
-// Pixels at 96 dpi: shown at the screen's, like the text's font.
-constexpr int kWidth = 300, kHeight = 100;
-
-int Px(int designPixels) {
-  const int dpi = ::GetDeviceCaps(ScopedWindowDc(nullptr).Get(), LOGPIXELSY);
-  return dpi > 0 ? ::MulDiv(designPixels, dpi, 96) : designPixels;
-}
+constexpr DWORD kStyle = WS_POPUP | WS_CAPTION;
+constexpr DWORD kExStyle = WS_EX_TOPMOST | WS_EX_TOOLWINDOW | WS_EX_DLGMODALFRAME;
+// Pixels at 96 dpi, frame included: 8 points of the dialog face.
+constexpr int kWidth = 300, kHeight = 100, kTextHeight = 11;
 
 }  // namespace
 
@@ -29,18 +28,34 @@ bool PleaseWaitBox::RegisterWindowClass() {
 
 PleaseWaitBox::PleaseWaitBox(const std::string& title, const std::string& text) : text_(WideFromUtf8(text)) {
   if (!RegisterWindowClass()) return;
-  const int width = Px(kWidth), height = Px(kHeight);
-  const int x = (::GetSystemMetrics(SM_CXSCREEN) - width) / 2;
-  const int y = (::GetSystemMetrics(SM_CYSCREEN) - height) / 2;
-  window_.Reset(::CreateWindowExW(WS_EX_TOPMOST | WS_EX_TOOLWINDOW | WS_EX_DLGMODALFRAME, kClassName,
-                                  WideFromUtf8(title).c_str(), WS_POPUP | WS_CAPTION, x, y, width, height, nullptr,
+  // Sized once it exists: only then does it have a dpi of its own.
+  window_.Reset(::CreateWindowExW(kExStyle, kClassName, WideFromUtf8(title).c_str(), kStyle, 0, 0, 0, 0, nullptr,
                                   nullptr, ::GetModuleHandleW(nullptr), this));
   if (!window_) return;
+  dpi_ = WindowDpi(window_.Get());
+  MakeFont();
+  const TSize size = ScaleOuterSize(TSize{kWidth, kHeight}, FrameSize(kStyle, kExStyle, kDesignDpi),
+                                    FrameSize(kStyle, kExStyle, dpi_), dpi_);
+  const int x = (::GetSystemMetrics(SM_CXSCREEN) - size.width) / 2;
+  const int y = (::GetSystemMetrics(SM_CYSCREEN) - size.height) / 2;
+  ::SetWindowPos(window_.Get(), nullptr, x, y, size.width, size.height, SWP_NOZORDER | SWP_NOACTIVATE);
   ::ShowWindow(window_.Get(), SW_SHOWNOACTIVATE);
   ::UpdateWindow(window_.Get());
 }
 
 PleaseWaitBox::~PleaseWaitBox() = default;
+
+void PleaseWaitBox::MakeFont() {
+  // Also from the window procedure, which lets nothing escape: without a
+  // font of our own the stock one draws the text.
+  try {
+    TFont font;
+    font.name = "MS Shell Dlg";
+    font.height = ScaleToDpi(kTextHeight, dpi_);
+    font_ = CreateFontFor(font);
+  } catch (...) {
+  }
+}
 
 void PleaseWaitBox::ProcessMessages() {
   if (!window_) return;
@@ -59,7 +74,7 @@ LRESULT PleaseWaitBox::HandleMessage(HWND window, UINT message, WPARAM wParam, L
       RECT client;
       ::GetClientRect(window, &client);
       ::SetBkMode(dc, TRANSPARENT);
-      HGDIOBJ old = ::SelectObject(dc, ::GetStockObject(DEFAULT_GUI_FONT));
+      HGDIOBJ old = ::SelectObject(dc, font_ ? font_.Get() : ::GetStockObject(DEFAULT_GUI_FONT));
       ::DrawTextW(dc, text_.c_str(), static_cast<int>(text_.size()), &client,
                   DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
       ::SelectObject(dc, old);
@@ -68,6 +83,17 @@ LRESULT PleaseWaitBox::HandleMessage(HWND window, UINT message, WPARAM wParam, L
     }
     case WM_CLOSE:
       return 0;  // closes when the report is complete, not before
+    case WM_DPICHANGED: {
+      // Drawn only in WM_PAINT, so the font can go at once.
+      const auto* suggested = reinterpret_cast<const RECT*>(lParam);
+      if (!suggested || !IsUsableDpi(LOWORD(wParam))) return 0;
+      dpi_ = LOWORD(wParam);
+      MakeFont();
+      ::SetWindowPos(window, nullptr, suggested->left, suggested->top, suggested->right - suggested->left,
+                     suggested->bottom - suggested->top, SWP_NOZORDER | SWP_NOACTIVATE);
+      ::InvalidateRect(window, nullptr, TRUE);
+      return 0;
+    }
     default:
       return ::DefWindowProcW(window, message, wParam, lParam);
   }

@@ -1,5 +1,7 @@
 // The please-wait box: a small captioned window shown while a caller waits
 // for a report to complete. Created, pumped and destroyed on one thread.
+// Sized and drawn at its own window's dots per inch, again after a move to a
+// monitor of another scale.
 #pragma once
 
 #include <string>
@@ -27,6 +29,11 @@ class PleaseWaitBox {
   LRESULT HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) noexcept;
 
  private:
+  void MakeFont();
+
   std::wstring text_;
+  int dpi_ = 96;
+  // Declared before the window: the window goes first, then the font it draws with.
+  ScopedFont font_;
   ScopedWindow window_;
 };

@@ -1,6 +1,9 @@
 // The box's decisions and the assistant's pages, without windows.
 #include <gtest/gtest.h>
 
+#include <iterator>
+#include <string>
+
 #include "crash/box/AssistantForms.h"
 #include "crash/box/BoxLogic.h"
 #include "crash/report/BugReport.h"
@@ -99,6 +102,35 @@ TEST(AssistantPages, ContinueNeedsAValidAddressAndTheRequiredDescription) {
   TNVForm details = MakeForm("DetailsForm");
   EXPECT_FALSE(ContinueEnabled(details, {{"DetailsMemo", ""}}));
   EXPECT_TRUE(ContinueEnabled(details, {{"DetailsMemo", "x"}}));
+}
+
+// Every page at the usual scales, with a text font of the scale's size and a
+// bold title font that may be taller than its place.
+TEST(AssistantLayout, NoControlOverlapsAnotherOrLeavesTheClientAndTheTitleIsNeverClipped) {
+  for (const char* page : {"ContactForm", "DetailsForm", "ScrShotForm"})
+    for (int dpi : {96, 120, 144, 192})
+      for (int titleGrowth : {0, 12}) {
+        SCOPED_TRACE(std::string(page) + " at " + std::to_string(dpi) + " +" + std::to_string(titleGrowth));
+        const TNVForm form = MakeForm(page);
+        const int text = ScaleToDpi(13, dpi), title = text + titleGrowth;
+        const PageLayout layout = LayOutPage(form, dpi, title, text);
+        ASSERT_EQ(layout.items.size(), form.items.size());
+        EXPECT_GE(layout.title.height, title);
+        std::vector<TBounds> all(layout.items);
+        all.push_back(layout.title);
+        all.insert(all.end(), std::begin(layout.buttons), std::end(layout.buttons));
+        for (std::size_t i = 0; i < all.size(); ++i) {
+          const TBounds& a = all[i];
+          EXPECT_TRUE(a.left >= 0 && a.top >= 0 && a.Right() <= layout.clientWidth && a.Bottom() <= layout.clientHeight)
+              << "control " << i;
+          EXPECT_GE(a.height, i < form.items.size() && form.items[i].kind == ItemKind::Image ? 1 : text) << i;
+          for (std::size_t j = i + 1; j < all.size(); ++j) {
+            const TBounds& b = all[j];
+            const bool apart = a.Right() <= b.left || b.Right() <= a.left || a.Bottom() <= b.top || b.Bottom() <= a.top;
+            EXPECT_TRUE(apart) << "controls " << i << " and " << j;
+          }
+        }
+      }
 }
 
 TEST(AssistantOutputs, HeaderFieldsAtTheInsertionIndexAndTheDetailsAsTheirOwnSection) {
