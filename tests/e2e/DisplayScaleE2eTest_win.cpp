@@ -3,11 +3,13 @@
 // from outside through its windows.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <optional>
 
 #include "LoopbackPeer_win.h"
 #include "RemoteThread_win.h"
@@ -60,10 +62,9 @@ RECT ClientRectOf(HWND control, HWND main) {
 int Width(const RECT& r) { return r.right - r.left; }
 int Height(const RECT& r) { return r.bottom - r.top; }
 
-// The extent of a text in the window font of that character height (the
-// agent's: its face from the description).
-SIZE TextExtent(const std::wstring& face, int height, const std::wstring& text) {
-  const ScopedFont font(CreateFontW(-height, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
+// The extent of a text in a font of that face and character height.
+SIZE TextExtent(const std::wstring& face, int height, const std::wstring& text, int weight = FW_NORMAL) {
+  const ScopedFont font(CreateFontW(-height, 0, 0, 0, weight, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
                                     OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH,
                                     face.c_str()));
   SIZE extent = {0, 0};
@@ -203,6 +204,45 @@ std::vector<BYTE> ColourBits(HICON icon) {
   return bits;
 }
 
+// The window's children, visible ones only.
+std::vector<HWND> VisibleChildren(HWND window) {
+  std::vector<HWND> children;
+  for (HWND c = GetWindow(window, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT))
+    if (IsWindowVisible(c)) children.push_back(c);
+  return children;
+}
+
+// No two of the windows overlap on the screen.
+void ExpectApart(const std::vector<HWND>& windows) {
+  for (std::size_t i = 0; i < windows.size(); ++i)
+    for (std::size_t j = i + 1; j < windows.size(); ++j) {
+      RECT a, b, overlap;
+      GetWindowRect(windows[i], &a);
+      GetWindowRect(windows[j], &b);
+      EXPECT_FALSE(IntersectRect(&overlap, &a, &b))
+          << ts::ToUtf8(ts::WindowText(windows[i])) << " overlaps " << ts::ToUtf8(ts::WindowText(windows[j]));
+    }
+}
+
+// The control's text in that font fits its client area, `before` pixels
+// left for what the control draws in front of it (a box, an icon).
+void ExpectTextFits(HWND control, const std::wstring& face, int height, int before = 0, int weight = FW_NORMAL) {
+  const std::wstring text = ts::WindowText(control);
+  const SIZE extent = TextExtent(face, height, text, weight);
+  RECT client;
+  GetClientRect(control, &client);
+  EXPECT_LE(extent.cx + before, client.right) << ts::ToUtf8(text);
+  EXPECT_LE(extent.cy, client.bottom) << ts::ToUtf8(text);
+}
+
+int Px(int designPixels, double scale) { return static_cast<int>(std::lround(designPixels * scale)); }
+
+// The report box and the send assistant: their ids and their text fonts,
+// 8 points of Tahoma, 11 pixels at 96 dpi.
+constexpr int kBoxSendId = 300, kBoxContinueId = 304, kBoxMessageId = 320, kBoxTabsId = 321;
+constexpr int kAssistCancelId = 402;
+constexpr int kBoxFontAt96 = 11;
+
 class DisplayScale : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
@@ -258,6 +298,90 @@ class DisplayScale : public ::testing::Test {
     RECT r;
     GetWindowRect(AgentControl(name), &r);
     return r;
+  }
+
+  // What a move to a monitor of another scale brings a window: the new dpi
+  // and, in the agent's memory, the rectangle the platform suggests.
+  void SendDpiChange(HWND window, WORD dpi, const RECT& suggested) {
+    void* remote = VirtualAllocEx(agent_.Handle(), nullptr, sizeof suggested, MEM_COMMIT, PAGE_READWRITE);
+    ASSERT_NE(remote, nullptr);
+    ASSERT_TRUE(WriteProcessMemory(agent_.Handle(), remote, &suggested, sizeof suggested, nullptr));
+    DWORD_PTR result = 0;
+    const bool answered = SendMessageTimeoutW(window, WM_DPICHANGED, MAKEWPARAM(dpi, dpi),
+                                              reinterpret_cast<LPARAM>(remote), SMTO_ABORTIFHUNG, ts::Scaled(10000),
+                                              &result) != 0;
+    VirtualFreeEx(agent_.Handle(), remote, 0, MEM_RELEASE);
+    ASSERT_TRUE(answered);
+    RECT now;
+    GetWindowRect(window, &now);
+    EXPECT_EQ(now.left, suggested.left);
+    EXPECT_EQ(now.top, suggested.top);
+    EXPECT_EQ(now.right, suggested.right);
+    EXPECT_EQ(now.bottom, suggested.bottom);
+  }
+
+  // The agent, at that dpi, raises into crash reporting: its link socket
+  // closed behind its back, its next keep-alive fails. It runs from a copy,
+  // so the bug-report file it writes beside itself goes with the copy.
+  void RaiseIntoReportBoxAt(DWORD dpi, HWND* box) {
+    copyDir_.emplace();
+    const std::string exe = copyDir_->Path() + "\\QEXJoystick.exe";
+    ASSERT_TRUE(CopyFileA(ts::AgentPath().c_str(), exe.c_str(), FALSE));
+    peer_.emplace();
+    ASSERT_TRUE(peer_->Ok()) << "port 18884 is taken";
+    ASSERT_EQ(RegSetValueExA(desktop_.Get(), "LogPixels", 0, REG_DWORD, reinterpret_cast<BYTE*>(&dpi), 4),
+              ERROR_SUCCESS);
+    ASSERT_TRUE(agent_.Start(exe, std::string(), copyDir_->Path())) << exe;
+    ASSERT_TRUE(ts::WaitUntil([&] { return peer_->Connected(); }, kStartTimeout)) << "the agent did not connect";
+    ASSERT_EQ(ts::CloseAgentLinkSocket(agent_.Handle(), agent_.Pid()), 1)
+        << "the link socket was not closed from inside";
+    *box = WaitForVisible(L"QEXReportBox", 30000);
+    ASSERT_NE(*box, nullptr) << "no report box";
+    // A box may show a moment before its texts are in.
+    ts::WaitUntil([&] { return !ts::WindowText(GetDlgItem(*box, kBoxMessageId)).empty(); }, 5000);
+  }
+
+  HWND WaitForVisible(const wchar_t* windowClass, int timeoutMs, DWORD pid = 0) const {
+    HWND found = nullptr;
+    ts::WaitUntil(
+        [&] {
+          for (HWND w : ts::ProcessWindows(pid ? pid : agent_.Pid(), windowClass))
+            if (IsWindowVisible(w)) found = w;
+          return found != nullptr;
+        },
+        timeoutMs);
+    return found;
+  }
+
+  // The report box at that scale: its buttons as tall and wide as the scale
+  // makes them, each text in the font of the scale beside its icon, nothing
+  // on top of anything else (the report's tabs included).
+  static void ExpectReportBoxAt(HWND box, double scale) {
+    const int fontHeight = Px(kBoxFontAt96, scale);
+    std::vector<HWND> placed;
+    for (int id = kBoxSendId; id < kBoxSendId + 7; ++id) {
+      HWND button = GetDlgItem(box, id);
+      if (!button || !IsWindowVisible(button)) continue;
+      SCOPED_TRACE(ts::ToUtf8(ts::WindowText(button)));
+      placed.push_back(button);
+      RECT client;
+      GetClientRect(button, &client);
+      EXPECT_NEAR(client.bottom, 22 * scale, 2);
+      EXPECT_NEAR(client.right, 170 * scale, 2);
+      ExpectTextFits(button, L"Tahoma", fontHeight, Px(24, scale));
+    }
+    EXPECT_GE(placed.size(), 2u);
+    HWND message = GetDlgItem(box, kBoxMessageId);
+    ASSERT_NE(message, nullptr);
+    ExpectTextFits(message, L"Tahoma", fontHeight);
+    placed.push_back(message);
+    if (HWND tabs = GetDlgItem(box, kBoxTabsId)) placed.push_back(tabs);
+    ExpectApart(placed);
+  }
+
+  static void Continue(HWND box) {
+    PostMessageW(GetDlgItem(box, kBoxContinueId), BM_CLICK, 0, 0);
+    ASSERT_TRUE(ts::WaitUntil([&] { return !IsWindowVisible(box); }, 10000));
   }
 
   // The ink height of each visible text of the agent's window, once drawn.
@@ -321,6 +445,8 @@ class DisplayScale : public ::testing::Test {
  private:
   DWORD savedDpi_ = 96;
   bool hadDpi_ = false;
+  std::optional<ts::TempDir> copyDir_;
+  std::optional<ts::LoopbackPeer> peer_;
 };
 
 TEST_F(DisplayScale, TheWindowAndItsControlsScaleWithTheDisplayAndTheirTextsFit) {
@@ -345,25 +471,10 @@ TEST_F(DisplayScale, TheWindowAndItsControlsScaleWithTheDisplayAndTheirTextsFit)
 TEST_F(DisplayScale, MovingToAMonitorOfAnotherScaleTakesTheSuggestedRectangle) {
   StartAt(96);
   const std::map<std::string, int> inkAt96 = InkHeights();
-  // What a move to a monitor at 150 % brings: the new dpi and, in the
-  // agent's memory, the rectangle the platform suggests.
-  const RECT suggested = {40, 30, 40 + 760, 30 + 330};
-  void* remote = VirtualAllocEx(agent_.Handle(), nullptr, sizeof suggested, MEM_COMMIT, PAGE_READWRITE);
-  ASSERT_NE(remote, nullptr);
-  ASSERT_TRUE(WriteProcessMemory(agent_.Handle(), remote, &suggested, sizeof suggested, nullptr));
-  DWORD_PTR result = 0;
-  ASSERT_TRUE(SendMessageTimeoutW(main_, WM_DPICHANGED, MAKEWPARAM(144, 144), reinterpret_cast<LPARAM>(remote),
-                                  SMTO_ABORTIFHUNG, ts::Scaled(10000), &result));
-  RECT now;
-  GetWindowRect(main_, &now);
-  EXPECT_EQ(now.left, suggested.left);
-  EXPECT_EQ(now.top, suggested.top);
-  EXPECT_EQ(now.right, suggested.right);
-  EXPECT_EQ(now.bottom, suggested.bottom);
+  ASSERT_NO_FATAL_FAILURE(SendDpiChange(main_, 144, RECT{40, 30, 40 + 760, 30 + 330}));
   // Drawn anew at the new scale.
   ts::Pause(500);
   ExpectLayoutAt(1.5, inkAt96);
-  VirtualFreeEx(agent_.Handle(), remote, 0, MEM_RELEASE);
 }
 
 TEST_F(DisplayScale, TheAddressPromptScalesWithTheDisplayAndItsTextsFit) {
@@ -464,63 +575,77 @@ TEST_F(DisplayScale, At150PercentThePicturesAreTheirOwnLargerImagesAndTheLabelsS
 }
 
 TEST_F(DisplayScale, At150PercentTheReportBoxGrowsWithItsFontAndItsTextsFit) {
-  // The agent's link socket closed behind its back: its next keep-alive
-  // raises into crash reporting, whose box shows. The agent runs from a
-  // copy, so the bug-report file it writes beside itself goes with the copy.
-  const ts::TempDir dir;
-  const std::string exe = dir.Path() + "\\QEXJoystick.exe";
-  ASSERT_TRUE(CopyFileA(ts::AgentPath().c_str(), exe.c_str(), FALSE));
-  ts::LoopbackPeer peer;
-  ASSERT_TRUE(peer.Ok()) << "port 18884 is taken";
+  HWND box = nullptr;
+  ASSERT_NO_FATAL_FAILURE(RaiseIntoReportBoxAt(144, &box));
+  ExpectReportBoxAt(box, 1.5);
+  Continue(box);
+}
+
+TEST_F(DisplayScale, TheReportBoxMovedToAMonitorOfAnotherScaleTakesTheSuggestedRectangleAndGrows) {
+  HWND box = nullptr;
+  ASSERT_NO_FATAL_FAILURE(RaiseIntoReportBoxAt(96, &box));
+  {
+    SCOPED_TRACE("96 dpi");
+    ExpectReportBoxAt(box, 1.0);
+  }
+  RECT before;
+  GetWindowRect(box, &before);
+  // Wider by the scale; no taller than the box lets itself be on this screen.
+  const RECT suggested = {20, 10, 20 + Px(Width(before), 1.5), 10 + std::min(Px(Height(before), 1.5), 600)};
+  ASSERT_NO_FATAL_FAILURE(SendDpiChange(box, 144, suggested));
+  {
+    SCOPED_TRACE("moved to 144 dpi");
+    ExpectReportBoxAt(box, 1.5);
+  }
+  Continue(box);
+}
+
+TEST_F(DisplayScale, At150PercentTheSendAssistantsTextsFitItsTitleIncluded) {
+  HWND box = nullptr;
+  ASSERT_NO_FATAL_FAILURE(RaiseIntoReportBoxAt(144, &box));
+  PostMessageW(GetDlgItem(box, kBoxSendId), BM_CLICK, 0, 0);
+  const HWND assistant = WaitForVisible(L"QEXSendAssistant", 10000);
+  ASSERT_NE(assistant, nullptr) << "no send assistant";
+  // The contact page, complete once its title shows.
+  ASSERT_TRUE(ts::WaitUntil([&] { return !ts::WindowText(GetDlgItem(assistant, 403)).empty(); }, 5000));
+  const int fontHeight = Px(kBoxFontAt96, 1.5);
+  const std::vector<HWND> children = VisibleChildren(assistant);
+  EXPECT_GE(children.size(), 9u);  // title, five items, three buttons
+  for (HWND child : children) {
+    wchar_t windowClass[32] = {};
+    GetClassNameW(child, windowClass, 32);
+    if (lstrcmpiW(windowClass, L"Edit") == 0) continue;
+    const bool title = GetDlgCtrlID(child) == 403;
+    const bool checkBox = (GetWindowLongW(child, GWL_STYLE) & BS_TYPEMASK) == BS_AUTOCHECKBOX &&
+                          lstrcmpiW(windowClass, L"Button") == 0;
+    ExpectTextFits(child, L"Tahoma", fontHeight, checkBox ? Px(16, 1.5) : 0, title ? FW_BOLD : FW_NORMAL);
+  }
+  ExpectApart(children);
+  PostMessageW(GetDlgItem(assistant, kAssistCancelId), BM_CLICK, 0, 0);
+  ASSERT_TRUE(ts::WaitUntil([&] { return !IsWindow(assistant); }, 10000));
+  Continue(box);
+}
+
+TEST_F(DisplayScale, At150PercentThePleaseWaitBoxGrowsAndItsTextFits) {
   DWORD dpi = 144;
   ASSERT_EQ(RegSetValueExA(desktop_.Get(), "LogPixels", 0, REG_DWORD, reinterpret_cast<BYTE*>(&dpi), 4),
             ERROR_SUCCESS);
-  ASSERT_TRUE(agent_.Start(exe, std::string(), dir.Path())) << exe;
-  ASSERT_TRUE(ts::WaitUntil([&] { return peer.Connected(); }, kStartTimeout)) << "the agent did not connect";
-  ASSERT_EQ(ts::CloseAgentLinkSocket(agent_.Handle(), agent_.Pid()), 1) << "the link socket was not closed from inside";
-  HWND box = nullptr;
-  ts::WaitUntil(
-      [&] {
-        for (HWND b : ts::ProcessWindows(agent_.Pid(), L"QEXReportBox"))
-          if (IsWindowVisible(b)) box = b;
-        return box != nullptr;
-      },
-      30000);
-  ASSERT_NE(box, nullptr) << "no report box";
-
-  // Its text font: 8 points at 144 dpi.
-  const int fontHeight = 16;
-  std::vector<RECT> buttons;
-  for (int id = 300; id < 307; ++id) {
-    HWND button = GetDlgItem(box, id);
-    if (!button || !IsWindowVisible(button)) continue;
-    const std::wstring text = ts::WindowText(button);
-    SCOPED_TRACE(ts::ToUtf8(text));
-    RECT client, placed;
-    GetClientRect(button, &client);
-    GetWindowRect(button, &placed);
-    buttons.push_back(placed);
-    EXPECT_NEAR(client.bottom, 22 * 1.5, 1);
-    const SIZE extent = TextExtent(L"Tahoma", fontHeight, text);
-    // Beside a 16-pixel icon with room around it.
-    EXPECT_LE(extent.cx + 24, client.right);
-    EXPECT_LE(extent.cy, client.bottom);
-  }
-  EXPECT_GE(buttons.size(), 2u);
-  for (std::size_t i = 0; i < buttons.size(); ++i)
-    for (std::size_t j = i + 1; j < buttons.size(); ++j) {
-      RECT overlap;
-      EXPECT_FALSE(IntersectRect(&overlap, &buttons[i], &buttons[j])) << "buttons " << i << " and " << j;
-    }
-  HWND message = GetDlgItem(box, 320);
-  ASSERT_NE(message, nullptr);
+  ts::ChildProcess target;
+  ASSERT_TRUE(target.Start(ts::PathFromEnv("QEX_COLLECT_TARGET_EXE"), "wait"));
+  const HWND box = WaitForVisible(L"QEXPleaseWait", 20000, target.Pid());
+  ASSERT_NE(box, nullptr) << "no please-wait box";
   RECT client;
-  GetClientRect(message, &client);
-  const SIZE extent = TextExtent(L"Tahoma", fontHeight, ts::WindowText(message));
-  EXPECT_LE(extent.cx, client.right) << ts::ToUtf8(ts::WindowText(message));
+  GetClientRect(box, &client);
+  // 300 x 100 at 96 dpi, frame included: scaled, less the frame at 144.
+  EXPECT_LE(client.right, 450);
+  EXPECT_GE(client.right, 450 - 30);
+  EXPECT_LE(client.bottom, 150);
+  EXPECT_GE(client.bottom, 150 - 60);
+  // Its one text, drawn in the client area in 8 points of the dialog face.
+  const SIZE extent = TextExtent(L"MS Shell Dlg", Px(kBoxFontAt96, 1.5), L"Please wait a moment...");
+  EXPECT_LE(extent.cx, client.right);
   EXPECT_LE(extent.cy, client.bottom);
-  PostMessageW(GetDlgItem(box, 304), BM_CLICK, 0, 0);  // continue
-  ASSERT_TRUE(ts::WaitUntil([&] { return !IsWindowVisible(box); }, 10000));
+  target.Kill();
 }
 
 TEST_F(DisplayScale, At150PercentTheTrayGetsTheIconsOwn24PixelImage) {

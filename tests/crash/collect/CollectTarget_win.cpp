@@ -4,6 +4,8 @@
 //
 //   crash_collect_target cpp   throws std::runtime_error, reports, exit 0
 //   crash_collect_target av    writes through a null pointer, reports, exit 3
+//   crash_collect_target wait  shows the please-wait box, aware of each
+//                              monitor's scale as the agent is, for 60 s
 // Exit 1: the report was not saved; 2: it did not complete.
 // Beside itself it writes "threads.txt" (the ids of its threads) and
 // "saved.txt" (where the report went).
@@ -19,10 +21,12 @@
 #include <vector>
 
 #include "crash/collect/BugReportCollector.h"
+#include "crash/collect/PleaseWaitBox_win.h"
 #include "crash/collect/ThrowFrames.h"
 #include "crash/handler/HardwareFaults.h"
 #include "crash/report/ReportSettings.h"
 #include "support/Win32.h"
+#include "toolkit/Dpi.h"
 
 namespace {
 
@@ -161,6 +165,19 @@ __attribute__((noinline)) void WriteThroughNull(int value) { *g_nowhere = value;
 // the null pointer): the caller is found from the top of the stack.
 __attribute__((noinline)) void CallThatFaults() { WriteThroughNull(42); }
 
+// The box as a wait for a slow report shows it, held long enough to look at.
+int ShowPleaseWait() {
+  DeclareDpiAwareness();
+  PleaseWaitBox box(g_settings->Text("PlWaitTitle"), g_settings->Text("PlWaitText"));
+  if (!box.Window()) return 7;
+  const ULONGLONG end = ::GetTickCount64() + 60000;
+  while (::GetTickCount64() < end) {
+    box.ProcessMessages();
+    ::Sleep(20);
+  }
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -170,6 +187,7 @@ int main(int argc, char** argv) {
   StartThreads();
   const std::string mode = argc > 1 ? argv[1] : "";
   if (mode == "cpp") return RunCppException();
+  if (mode == "wait") return ShowPleaseWait();
   if (mode == "av") {
     ::SetUnhandledExceptionFilter(&ReportUnhandledFault);
     CallThatFaults();
