@@ -178,11 +178,11 @@ void THidDevice::CloseReadHandle() {
 }
 
 void THidDevice::CloseReadHandleLocked() {
-  if (FReadHandle && FReadPending) {
-    // Abort the read thread's outstanding read explicitly; its completion
-    // still reaches the thread, which keeps the buffer alive until then.
+  if (FReadHandle && FReadsPending > 0) {
+    // Abort the read thread's outstanding reads explicitly; their completions
+    // still reach the thread, which keeps the buffers alive until then.
     if (auto cancel = reinterpret_cast<CancelIoExFunction>(Kernel32Function("CancelIoEx")))
-      cancel(FReadHandle.Get(), &FReadOverlap);
+      cancel(FReadHandle.Get(), nullptr);
   }
   FReadHandle.Reset();
   FReadBufferCount = 0;
@@ -324,27 +324,20 @@ void THidDevice::MarkUnplugged() {
   }
 }
 
-bool THidDevice::StartRead(void* buffer, unsigned count, LPOVERLAPPED_COMPLETION_ROUTINE routine) {
+bool THidDevice::StartRead(void* buffer, unsigned count, OVERLAPPED* overlap, LPOVERLAPPED_COMPLETION_ROUTINE routine) {
   ReadLock lock(FReadLock);
   if (!OpenReadHandle()) return false;
-  ZeroMemory(&FReadOverlap, sizeof FReadOverlap);
-  FReadOverlap.hEvent = this;  // free for the caller with ReadFileEx
-  FReadPending = true;
-  if (!ReadFileEx(FReadHandle.Get(), buffer, count, &FReadOverlap, routine)) {
+  const HANDLE caller = overlap->hEvent;  // free for the caller with ReadFileEx
+  ZeroMemory(overlap, sizeof *overlap);
+  overlap->hEvent = caller;
+  ++FReadsPending;
+  if (!ReadFileEx(FReadHandle.Get(), buffer, count, overlap, routine)) {
     const DWORD error = GetLastError();
-    FReadPending = false;
+    --FReadsPending;
     SetLastError(error);
     return false;
   }
   return true;
-}
-
-std::uint32_t THidDevice::ReadResult() {
-  ReadLock lock(FReadLock);
-  if (!FReadHandle) return 0;
-  DWORD bytes = 0;
-  if (!GetOverlappedResult(FReadHandle.Get(), &FReadOverlap, &bytes, FALSE)) return 0;
-  return bytes;
 }
 
 bool THidDevice::CancelPendingIo() {

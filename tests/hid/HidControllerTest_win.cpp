@@ -3,7 +3,9 @@
 // minidriver (tools/simhid) as the device. The platform lists HID devices of
 // its own too; the tests look at ours only, matched by interface path.
 #include <algorithm>
+#include <atomic>
 #include <set>
+#include <stdexcept>
 
 #include "WineTestSupport_win.h"
 #include "hid/Hid.h"
@@ -465,6 +467,54 @@ struct LetGoInsideTheHandOver {
     retiredInside = !d->HasReadThread() && d->HasRetiredThread();
   }
 };
+
+TEST_F(HidSim, ReportsThatArriveWhileTheMainThreadIsBusyComeInOrderOnceEach) {
+  const DWORD a = Plug(Console(), false);
+  Start();
+  THidDevice* d = Listed(0);
+  ASSERT_TRUE(d->Claim());
+  d->SetOnData(rec.DataEvent());
+  ASSERT_TRUE(Reading(d));
+  // More reports than the thread keeps reads for, sent while this thread
+  // runs no hand-over: they wait in the thread's reads and the handle's
+  // buffers, and come out in the order sent.
+  const int count = 3 * THidDeviceReadThread::kReadDepth + 5;
+  for (int i = 0; i < count; ++i) {
+    Report report(33, 7);
+    report[0] = 0x00;
+    report[1] = static_cast<std::uint8_t>(i);
+    ASSERT_TRUE(console.SendInput(a, report));
+  }
+  Sleep(300);
+  ASSERT_TRUE(PumpUntil([&] { return rec.reports.size() >= static_cast<std::size_t>(count); }, 10000))
+      << rec.reports.size() << " of " << count;
+  Pump(100);
+  ASSERT_EQ(rec.reports.size(), static_cast<std::size_t>(count));
+  for (int i = 0; i < count; ++i) EXPECT_EQ(rec.reports[static_cast<std::size_t>(i)][0], i) << "report " << i;
+}
+
+TEST_F(HidSim, AHandlerThatThrowsEndsTheThreadOnlyOnceItsReadsHaveEnded) {
+  const DWORD a = Plug(Console(), false);
+  Start();
+  THidDevice* d = Listed(0);
+  ASSERT_TRUE(d->Claim());
+  struct Thrower {
+    void Data(THidDevice*, std::uint8_t, const std::uint8_t*, std::uint16_t) { throw std::runtime_error("handler"); }
+  } thrower;
+  // The hook runs on the read thread once Execute has left: the platform
+  // must no longer be writing into the thread's buffers by then.
+  std::atomic<int> pendingAtEnd{-1};
+  TThread::SetExceptionHook([&](std::exception_ptr) { pendingAtEnd = d->ReadPending() ? 1 : 0; });
+  d->SetOnData(THidDataEvent::Bind<&Thrower::Data>(&thrower));
+  ASSERT_TRUE(Reading(d));
+  ASSERT_TRUE(console.SendInput(a, Report(33, 1)));
+  const bool ended = PumpUntil([&] { return pendingAtEnd >= 0; }, 10000);
+  TThread::SetExceptionHook(nullptr);
+  ASSERT_TRUE(ended);
+  EXPECT_EQ(pendingAtEnd, 0);
+  d->SetOnData(THidDataEvent());
+  EXPECT_FALSE(d->HasReadThread());
+}
 
 TEST_F(HidSim, AThreadStoppedInsideItsHandOverIsGivenBackOnceItHasEnded) {
   const DWORD a = Plug(Console(), false);
