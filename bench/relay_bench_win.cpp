@@ -100,6 +100,9 @@ struct Measurement {
   double peakWorkingSetKiB = kNone;  // agent only
   double workingSetKiB = kNone;
   std::size_t damaged = 0;
+  // The simulated console's own count of the run's reports it dropped from
+  // its queue (the relay never saw those); -1 when it did not answer.
+  long long stackDropped = -1;
   std::string failure;
 };
 
@@ -185,6 +188,8 @@ class TBench {
     Drain(peer_, warmTag, warm.completion.size());
     const std::uint8_t tag = nextTag_++;
     const std::size_t damagedBefore = peer_.Damaged();
+    TSimHid::InputCounts countsBefore, countsAfter;
+    const bool countedBefore = console_.WaitForInputsSettled(serial_, &countsBefore, 10000);
     const ULONGLONG cpuBefore = cpuTime();
     const std::vector<double> systemBefore = system_.SampleMs();
     const double viewerBefore = viewer_.CpuMs();
@@ -193,6 +198,8 @@ class TBench {
     std::size_t taken = 0;
     for (std::int64_t c : sending.completion) taken += c >= 0 ? 1 : 0;
     Drain(peer_, tag, taken);
+    if (countedBefore && console_.WaitForInputsSettled(serial_, &countsAfter, 10000))
+      m.stackDropped = static_cast<long long>(countsAfter.dropped) - countsBefore.dropped;
     m.cpuMs = static_cast<double>(cpuTime() - cpuBefore) / 10000;
     const std::vector<double> systemAfter = system_.SampleMs();
     m.viewerCpuMs = viewer_.CpuMs() - viewerBefore;
@@ -379,6 +386,21 @@ int main(int argc, char** argv) {
   for (const Row& row : rows) {
     PrintRow(row.rate, "baseline", row.baseline);
     PrintRow(row.rate, "agent", row.agent);
+  }
+  // Where the lost reports went, and what "dup/bad" is made of.
+  std::printf("\n| rate/s | relay | lost | of which the console dropped from its queue | lost by the relay | duplicated | "
+              "arrived though the write failed | damaged |\n|---|---|---|---|---|---|---|---|\n");
+  for (const Row& row : rows) {
+    for (const auto& [name, m] : {std::pair<const char*, const Measurement&>{"baseline", row.baseline},
+                                  std::pair<const char*, const Measurement&>{"agent", row.agent}}) {
+      if (!m.failure.empty()) continue;
+      const RunResult& r = m.result;
+      const std::string stack = m.stackDropped < 0 ? "n/a" : std::to_string(m.stackDropped);
+      const std::string relayLost =
+          m.stackDropped < 0 ? "n/a" : std::to_string(static_cast<long long>(r.lost) - m.stackDropped);
+      std::printf("| %d | %s | %zu | %s | %s | %zu | %zu | %zu |\n", row.rate, name, r.lost, stack.c_str(),
+                  relayLost.c_str(), r.duplicated, r.unexpected, m.damaged);
+    }
   }
 
   std::printf("\nCPU over the run and its drain (ms) of the relay and of the processes its work lands in; the\n"
