@@ -125,15 +125,14 @@ class THidDevice : public TObject {
   bool OpenReadHandle();
   void CloseReadHandle();
 
-  // Read-thread side: start an overlapped read into the caller's buffer and
-  // record (whose hEvent stays the caller's), and cancel the reads still
-  // outstanding. The completion routine must call ReadCompleted.
-  bool StartRead(void* buffer, unsigned count, OVERLAPPED* overlap, LPOVERLAPPED_COMPLETION_ROUTINE routine);
-  void ReadCompleted() { --FReadsPending; }
+  // Read-thread side: start one overlapped read, its byte count once it has
+  // completed, and the cancel of a read still outstanding.
+  bool StartRead(void* buffer, unsigned count, LPOVERLAPPED_COMPLETION_ROUTINE routine);
+  std::uint32_t ReadResult();
   bool CancelPendingIo();
   // True from a started read until its completion routine has run; the read
-  // buffers must stay alive that long.
-  bool ReadPending() const { return FReadsPending > 0; }
+  // buffer must stay alive that long.
+  bool ReadPending() const { return FReadPending; }
 
  private:
   friend class THidDeviceReadThread;
@@ -159,6 +158,7 @@ class THidDevice : public TObject {
   std::atomic<bool> FInControllerEvent{false};
   ScopedFile FMainHandle;
   ScopedFile FReadHandle;
+  OVERLAPPED FReadOverlap = {};
   HIDD_ATTRIBUTES FAttributes = {};
   std::unique_ptr<THidPnPInfo> FPnPInfo;
   std::wstring FProductName;
@@ -178,63 +178,38 @@ class THidDevice : public TObject {
   std::unique_ptr<PendingWrite> FWrite;
   static std::vector<std::unique_ptr<PendingWrite>>& AbandonedWrites();
   TWriteBackoff FBackoff;
-  // Guards FReadHandle between the main thread (which closes it on unplug)
-  // and the read thread (which starts reads on it), so no read is ever
-  // started on a closed or reused handle.
+  // Guards FReadHandle, FReadOverlap and FReadPending between the main thread
+  // (which closes the handle on unplug) and the read thread (which starts
+  // reads on it), so no read is ever started on a closed or reused handle.
   CriticalSection FReadLock;
-  // Reads started and not yet completed; lowered by the completion routine
-  // on the read thread.
-  std::atomic<int> FReadsPending{0};
+  // Cleared by the read's completion routine on the read thread.
+  std::atomic<bool> FReadPending{false};
 };
 
-// Reads input reports with overlapped reads and hands them to the main
-// thread in order, blocking until the data handler has returned for each.
-// Created suspended by the device, which owns it.
+// Reads input reports with overlapped reads and hands each to the main
+// thread, blocking until the data handler has returned. Created suspended
+// by the device, which owns it.
 class THidDeviceReadThread : public TThread {
  public:
-  // Reads kept outstanding at once. One read at a time costs the thread a
-  // round trip through the main thread per report, which a busy machine
-  // cannot keep up at the console's rate: the reports then pile up in the
-  // handle's input buffers until they overflow. With several reads queued,
-  // reports keep landing in the thread's own buffers while the main thread
-  // works, and one hand-over carries every report that has arrived.
-  static constexpr int kReadDepth = 8;
-
   explicit THidDeviceReadThread(THidDevice* device);
 
   std::uint32_t LastError = 0;
   THidDevice* const Device;
-  // True while the data handler runs on the main thread.
+  std::uint32_t BytesRead = 0;
+  std::vector<std::uint8_t> Report;
+  // True while DeliverData runs on the main thread.
   bool Delivering() const { return FDelivering; }
 
  protected:
   void Execute() override;
 
  private:
-  struct ReadSlot {
-    OVERLAPPED Overlap = {};  // its hEvent points back at the slot
-    THidDeviceReadThread* Thread = nullptr;
-    std::vector<std::uint8_t> Report;
-    std::uint32_t BytesRead = 0;
-    bool Done = false;
-    bool Failed = false;
-  };
-
-  void ReadLoop();
-  // Starts reads until kReadDepth are outstanding or one cannot start.
-  void StartReads(unsigned length);
-  // On the main thread: every finished read from the oldest on, in order.
-  void DeliverFinished();
+  void DeliverData();
   void DeliverError();
-  void FinishReads();
-  // The completion routine of every read: the platform no longer writes
-  // into the slot.
+  void WaitForOutstandingRead();
+  // The completion routine of every read: tells the thread that the
+  // platform no longer writes into Report.
   static void CALLBACK ReadDone(DWORD error, DWORD bytes, LPOVERLAPPED overlapped);
 
-  ReadSlot FSlots[kReadDepth];
-  int FOldest = 0;    // the slot of the oldest read not yet handed over
-  int FStarted = 0;   // reads started and not yet handed over
-  bool FStartFailed = false;
-  bool FReadFailed = false;  // a read of the last hand-over ended with an error
   bool FDelivering = false;
 };

@@ -178,11 +178,11 @@ void THidDevice::CloseReadHandle() {
 }
 
 void THidDevice::CloseReadHandleLocked() {
-  if (FReadHandle && FReadsPending > 0) {
-    // Abort the read thread's outstanding reads explicitly; their completions
-    // still reach the thread, which keeps the buffers alive until then.
+  if (FReadHandle && FReadPending) {
+    // Abort the read thread's outstanding read explicitly; its completion
+    // still reaches the thread, which keeps the buffer alive until then.
     if (auto cancel = reinterpret_cast<CancelIoExFunction>(Kernel32Function("CancelIoEx")))
-      cancel(FReadHandle.Get(), nullptr);
+      cancel(FReadHandle.Get(), &FReadOverlap);
   }
   FReadHandle.Reset();
   FReadBufferCount = 0;
@@ -324,20 +324,27 @@ void THidDevice::MarkUnplugged() {
   }
 }
 
-bool THidDevice::StartRead(void* buffer, unsigned count, OVERLAPPED* overlap, LPOVERLAPPED_COMPLETION_ROUTINE routine) {
+bool THidDevice::StartRead(void* buffer, unsigned count, LPOVERLAPPED_COMPLETION_ROUTINE routine) {
   ReadLock lock(FReadLock);
   if (!OpenReadHandle()) return false;
-  const HANDLE caller = overlap->hEvent;  // free for the caller with ReadFileEx
-  ZeroMemory(overlap, sizeof *overlap);
-  overlap->hEvent = caller;
-  ++FReadsPending;
-  if (!ReadFileEx(FReadHandle.Get(), buffer, count, overlap, routine)) {
+  ZeroMemory(&FReadOverlap, sizeof FReadOverlap);
+  FReadOverlap.hEvent = this;  // free for the caller with ReadFileEx
+  FReadPending = true;
+  if (!ReadFileEx(FReadHandle.Get(), buffer, count, &FReadOverlap, routine)) {
     const DWORD error = GetLastError();
-    --FReadsPending;
+    FReadPending = false;
     SetLastError(error);
     return false;
   }
   return true;
+}
+
+std::uint32_t THidDevice::ReadResult() {
+  ReadLock lock(FReadLock);
+  if (!FReadHandle) return 0;
+  DWORD bytes = 0;
+  if (!GetOverlappedResult(FReadHandle.Get(), &FReadOverlap, &bytes, FALSE)) return 0;
+  return bytes;
 }
 
 bool THidDevice::CancelPendingIo() {

@@ -475,10 +475,9 @@ TEST_F(HidSim, ReportsThatArriveWhileTheMainThreadIsBusyComeInOrderOnceEach) {
   ASSERT_TRUE(d->Claim());
   d->SetOnData(rec.DataEvent());
   ASSERT_TRUE(Reading(d));
-  // More reports than the thread keeps reads for, sent while this thread
-  // runs no hand-over: they wait in the thread's reads and the handle's
-  // buffers, and come out in the order sent.
-  const int count = 3 * THidDeviceReadThread::kReadDepth + 5;
+  // Reports sent while this thread runs no hand-over wait in the thread's
+  // read and the handle's buffers, and come out in the order sent, once.
+  const int count = 40;
   for (int i = 0; i < count; ++i) {
     Report report(33, 7);
     report[0] = 0x00;
