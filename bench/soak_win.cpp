@@ -248,6 +248,11 @@ class TSoak {
   const std::uint8_t tag_ = 0x5A;
 
   std::vector<std::int64_t> written_;  // per seq: when the console took it, -1 not taken, -2 not written
+  // Reports the simulated console dropped from its own queue (the agent never
+  // saw them): collected before each unplug and at the end, since a plug
+  // starts the device's list afresh.
+  std::vector<bool> stackDropped_;
+  void CollectStackDrops();
   std::vector<Window> windows_;
   std::vector<Sample> samples_;
   bool plugged_ = true;
@@ -314,6 +319,7 @@ void TSoak::Events(std::uint32_t seq) {
   if (now >= nextReplug_ && plugged_) {
     Window w{Window::Unplugged};
     w.begin = now;
+    CollectStackDrops();
     console_.Unplug(serial_);
     plugged_ = false;
     replugAt_ = Now() + Ticks(2);
@@ -393,6 +399,7 @@ void TSoak::Run() {
   const TPacer pacer;
   const std::size_t count = static_cast<std::size_t>(o_.rate) * o_.minutes * 60;
   written_.assign(count, -2);
+  stackDropped_.assign(count, false);
   start_ = Now() + frequency_ / 10;
   nextReplug_ = start_ + Ticks(o_.replugS);
   nextStall_ = start_ + Ticks(o_.stallEveryS);
@@ -418,6 +425,20 @@ void TSoak::Run() {
   if (reader_) AttachReader(false);
   peer_.Read(true);
   Sleep(3000);  // the last reports and send messages arrive
+  if (plugged_) CollectStackDrops();
+}
+
+void TSoak::CollectStackDrops() {
+  simhid::TSimHid::InputCounts counts;
+  console_.WaitForInputsSettled(serial_, &counts, 5000);
+  for (const simhid::Report& r : console_.DroppedInputs(serial_)) {
+    std::uint8_t tag = 0;
+    std::uint32_t seq = 0;
+    if (r.size() < 2) continue;
+    const std::string hex = ToHex(r.data() + 1, r.size() - 1);
+    if (ParsePayload(hex, tag, seq) == PayloadKind::Ours && tag == tag_ && seq < stackDropped_.size())
+      stackDropped_[seq] = true;
+  }
 }
 
 int TSoak::Report() {
@@ -438,7 +459,7 @@ int TSoak::Report() {
     while (seq < written_.size() && !(written_[seq] >= 0 && arrived[seq] > 0)) ++seq;
     w.end = seq < written_.size() ? written_[seq] : Now();
   }
-  std::size_t written = 0, taken = 0, relayed = 0, duplicates = 0, unaccounted = 0, accounted = 0;
+  std::size_t written = 0, taken = 0, relayed = 0, duplicates = 0, unaccounted = 0, accounted = 0, byStack = 0;
   std::vector<std::uint32_t> firstUnaccounted;
   for (std::size_t seq = 0; seq < written_.size(); ++seq) {
     if (written_[seq] == -2) continue;
@@ -448,6 +469,10 @@ int TSoak::Report() {
     if (arrived[seq] > 0) ++relayed;
     if (arrived[seq] > 1) duplicates += static_cast<std::size_t>(arrived[seq] - 1);
     if (arrived[seq] > 0) continue;
+    if (stackDropped_[seq]) {
+      ++byStack;
+      continue;
+    }
     Window* in = nullptr;
     for (Window& w : windows_)
       if (written_[seq] >= w.begin && written_[seq] <= w.end) in = &w;
@@ -509,6 +534,7 @@ int TSoak::Report() {
               "found) | %zu |\n",
               unplugs, unplugMissing, reconnects, confirms_, failedConfirms_, reconnectMissing);
   std::printf("| missing in %zu stall windows / traced by the agent | %zu / %ld |\n", stalls, stallMissing, stallTraced);
+  std::printf("| dropped by the simulated console's own queue (never reached the agent) | %zu |\n", byStack);
   std::printf("| unaccounted | %zu |\n", unaccounted);
   std::printf("| send messages sent / written once / written twice or more / missed while ready | %u / %zu / %zu / %zu |\n",
               sendCount_, sendsOnce, sendsTwice, sendsMissedReady);
