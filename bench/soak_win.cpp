@@ -385,13 +385,16 @@ void TSoak::Events(std::uint32_t seq) {
     nextViewer_ += Ticks(o_.viewerEveryS);
   }
   if (reader_ && now >= readerUntil_ && stallEnd_ == 0 && stallTraceUntil_ == 0) AttachReader(false);
-  if (now >= nextSample_) {
+  // Put off while the console is out or being taken into use again: the read
+  // thread and the device's handles come and go with it, and samples taken
+  // in both states would draw a square wave instead of a trend.
+  if (now >= nextSample_ && plugged_ && now >= replugAt_ + Ticks(3)) {
     if (linuxPid_ == 0) linuxPid_ = FindLinuxPid(o_.agent.substr(o_.agent.find_last_of("\\/") + 1));
     samples_.push_back(TakeSample(agent_.Handle(), agent_.Pid(), linuxPid_, Minutes(now)));
     const Sample& last = samples_.back();
     std::fprintf(stderr, "soak: minute %.2f: descriptors %.0f, threads %.0f, working set %.0f KiB, anonymous %.0f KiB\n",
                  last.minute, last.handles, last.threads, last.workingSetKiB, last.privateKiB);
-    nextSample_ += Ticks(o_.sampleS);
+    while (nextSample_ <= now) nextSample_ += Ticks(o_.sampleS);
   }
 }
 
