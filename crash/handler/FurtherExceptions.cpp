@@ -16,15 +16,19 @@ void CopyText(char* target, std::size_t size, const std::string& text) {
 
 }  // namespace
 
-void FurtherExceptions::Add(const LocalTime& time, const std::string& className,
+bool FurtherExceptions::Add(const LocalTime& time, const std::string& className,
                             const std::string& message) noexcept {
-  const std::uint32_t index = count_.fetch_add(1, std::memory_order_acq_rel);
-  if (index >= kKept) return;
+  std::uint32_t index = count_.load(std::memory_order_acquire);
+  do {
+    if (index & kClosed) return false;
+  } while (!count_.compare_exchange_weak(index, index + 1, std::memory_order_acq_rel, std::memory_order_acquire));
+  if (index >= kKept) return true;
   Entry& entry = kept_[index];
   entry.time = time;
   CopyText(entry.className, sizeof entry.className, className);
   CopyText(entry.message, sizeof entry.message, message);
   entry.ready.store(true, std::memory_order_release);
+  return true;
 }
 
 std::string FurtherExceptions::CountText() const {

@@ -2,11 +2,13 @@
 // earlier one (the main thread keeps dispatching its messages meanwhile, so a
 // handler that fails on every timer tick raises again and again). They are
 // counted into the waiting report instead of each opening a box of its own;
-// the first few are kept with their time, class and message.
+// the first few are kept with their time, class and message. Once the report
+// has taken them (Close), Add refuses: an exception raised after that would
+// be in no report, so it gets its own.
 //
-// Threads: Add is called by the one waiting thread only; Count and the texts
-// may be read on the handling thread at the same time, and see only entries
-// that are complete. Add allocates nothing and never blocks.
+// Threads: Add is called by the one waiting thread only; Close, Count and the
+// texts may be called on the handling thread at the same time, and see only
+// entries that are complete. Add allocates nothing and never blocks.
 #pragma once
 
 #include <atomic>
@@ -20,8 +22,10 @@ class FurtherExceptions {
  public:
   static constexpr std::size_t kKept = 5;
 
-  void Add(const LocalTime& time, const std::string& className, const std::string& message) noexcept;
-  std::uint32_t Count() const { return count_.load(std::memory_order_acquire); }
+  // False once closed: the exception was not counted.
+  bool Add(const LocalTime& time, const std::string& className, const std::string& message) noexcept;
+  void Close() noexcept { count_.fetch_or(kClosed, std::memory_order_acq_rel); }
+  std::uint32_t Count() const { return count_.load(std::memory_order_acquire) & ~kClosed; }
 
   // The value of the report's "further exceptions" header field: the count
   // in decimal, empty when there were none.
@@ -37,7 +41,8 @@ class FurtherExceptions {
     char message[256];
     std::atomic<bool> ready{false};
   };
-  std::atomic<std::uint32_t> count_{0};
+  static constexpr std::uint32_t kClosed = 0x80000000u;
+  std::atomic<std::uint32_t> count_{0};  // with kClosed once closed
   Entry kept_[kKept];
 };
 

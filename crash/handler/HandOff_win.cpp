@@ -47,17 +47,22 @@ Job* WaitingJob() {
   return static_cast<Job*>(TlsGetValue(gReporter.waitSlot));
 }
 
-// Marks the calling thread as waiting for its report while it lives.
+// Marks the calling thread as waiting for its report while it lives. A wait
+// inside the wait for a report that takes no more exceptions puts the outer
+// one back at its end.
 class WaitingFor {
  public:
-  explicit WaitingFor(Job* job) {
+  explicit WaitingFor(Job* job) : outer_(WaitingJob()) {
     if (gReporter.waitSlot != TLS_OUT_OF_INDEXES) TlsSetValue(gReporter.waitSlot, job);
   }
   ~WaitingFor() {
-    if (gReporter.waitSlot != TLS_OUT_OF_INDEXES) TlsSetValue(gReporter.waitSlot, nullptr);
+    if (gReporter.waitSlot != TLS_OUT_OF_INDEXES) TlsSetValue(gReporter.waitSlot, outer_);
   }
   WaitingFor(const WaitingFor&) = delete;
   WaitingFor& operator=(const WaitingFor&) = delete;
+
+ private:
+  Job* outer_;
 };
 
 // The main thread keeps its windows, timers and sockets going while it waits.
@@ -121,13 +126,14 @@ HandlingRequest RequestFor(const Job& job, Interception point) {
   return request;
 }
 
-void CountFurther(Job& job, const std::exception_ptr& error) {
+// False when the job's report takes no more exceptions.
+bool CountFurther(Job& job, const std::exception_ptr& error) {
   std::string className, message;
   try {
     DescribeException(error, className, message);
   } catch (...) {
   }
-  job.further.Add(CurrentLocalTime(), className, message);
+  return job.further.Add(CurrentLocalTime(), className, message);
 }
 
 // One stack overflow at a time; a second overflowing thread waits with the
@@ -252,13 +258,15 @@ void ReportException(std::exception_ptr error, Interception point, bool canConti
     if (!canContinue) TerminateProcess(GetCurrentProcess(), 1);
     return;
   }
-  if (Job* waiting = WaitingJob()) {
-    CountFurther(*waiting, error);
+  Job* waiting = WaitingJob();
+  if (waiting && CountFurther(*waiting, error)) {
     if (canContinue) return;
     // This thread cannot go on: it ends once its report is handled.
     WaitForSingleObject(waiting->done.Get(), INFINITE);
     TerminateProcess(GetCurrentProcess(), 1);
   }
+  // The report waited for is past taking further exceptions (its box has
+  // closed): this one is queued behind it for a report of its own.
   ReleaseReserve();
 
   Job* job = nullptr;

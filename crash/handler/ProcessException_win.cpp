@@ -91,9 +91,9 @@ bool FireAction(CrashReport& report, int action) {
 // One exception's processing: its record, the bug report being built and
 // the last send started from the box.
 struct Handling {
-  Handling(CrashReport& r, const Job& j) : report(r), job(j) {}
+  Handling(CrashReport& r, Job& j) : report(r), job(j) {}
   CrashReport& report;
-  const Job& job;
+  Job& job;
   std::unique_ptr<BugReportJob> bugReport;
   std::shared_ptr<SendJob> send;
   std::shared_ptr<Screenshot> screenshot;
@@ -107,9 +107,11 @@ Handling* g_current = nullptr;
 // What came while the box was open: exceptions the raising thread raised
 // again while it waited, and requests of other threads the full queue refused.
 void AddFurtherExceptions(Handling& h) {
+  FurtherExceptions& further = h.job.further;
+  // Later ones would be told nowhere: they get a report of their own.
+  further.Close();
   if (!h.bugReport) return;
   BugReport& report = h.bugReport->Report();
-  const FurtherExceptions& further = h.job.further;
   if (further.Count()) {
     report.SetHeaderField(kFurtherExceptionsTitle, further.CountText());
     report.SetSection(kFurtherExceptionsTitle, further.SectionText());

@@ -74,3 +74,21 @@ TEST(FurtherExceptions, ReadingWhileTheWaitingThreadAddsSeesOnlyWholeEntries) {
   adder.join();
   EXPECT_EQ(further.Count(), 2000u);
 }
+
+// The report takes the count while the waiting thread may still add: every
+// exception is either in the count it took or refused, never both or neither.
+TEST(FurtherExceptions, AfterCloseAddRefusesAndNothingFallsBetween) {
+  FurtherExceptions further;
+  int accepted = 0, refused = 0;
+  std::thread adder([&] {
+    for (int i = 0; i < 20000; ++i) (further.Add(At(0), "EConvertError", "storm") ? accepted : refused)++;
+  });
+  while (further.Count() < 100) std::this_thread::yield();
+  further.Close();
+  const std::uint32_t taken = further.Count();
+  adder.join();
+  EXPECT_EQ(taken, static_cast<std::uint32_t>(accepted));
+  EXPECT_EQ(accepted + refused, 20000);
+  EXPECT_FALSE(further.Add(At(1), "EConvertError", "late"));
+  EXPECT_EQ(further.Count(), taken);
+}
