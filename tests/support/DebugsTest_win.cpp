@@ -104,8 +104,10 @@ class DebugsAtExit : public Debugs {
   // Runs the burst program; returns how long it took to end, or -1.
   long RunBurst(int count) {
     ts::ChildProcess burst;
-    if (!burst.Start(ts::PathFromEnv("QEX_TRACE_BURST_EXE"), std::to_string(count))) return -1;
+    // The filter is set before the program's first line can be written.
+    if (!burst.StartSuspended(ts::PathFromEnv("QEX_TRACE_BURST_EXE"), std::to_string(count))) return -1;
     viewer.FilterProcess(burst.Pid());
+    if (!burst.Resume()) return -1;
     const ULONGLONG start = GetTickCount64();
     if (burst.Wait(60000) != 0) return -1;
     return Elapsed(start);

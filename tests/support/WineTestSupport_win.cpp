@@ -216,16 +216,33 @@ ChildProcess::~ChildProcess() {
 }
 
 bool ChildProcess::Start(const std::string& exe, const std::string& arguments, const std::string& workingDir) {
+  return Create(exe, arguments, workingDir, 0);
+}
+
+bool ChildProcess::StartSuspended(const std::string& exe, const std::string& arguments) {
+  return Create(exe, arguments, std::string(), CREATE_SUSPENDED);
+}
+
+bool ChildProcess::Resume() {
+  if (!suspendedThread_) return false;
+  const bool resumed = ResumeThread(suspendedThread_.Get()) != static_cast<DWORD>(-1);
+  suspendedThread_.Reset();
+  return resumed;
+}
+
+bool ChildProcess::Create(const std::string& exe, const std::string& arguments, const std::string& workingDir,
+                          DWORD flags) {
   std::string commandLine = "\"" + exe + "\"";
   if (!arguments.empty()) commandLine += " " + arguments;
   STARTUPINFOA startup = {};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION info = {};
-  if (!CreateProcessA(exe.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
+  if (!CreateProcessA(exe.c_str(), &commandLine[0], nullptr, nullptr, FALSE, flags, nullptr,
                       workingDir.empty() ? nullptr : workingDir.c_str(), &startup, &info))
     return false;
   process_.Reset(info.hProcess);
   ScopedKernelHandle thread(info.hThread);
+  if (flags & CREATE_SUSPENDED) suspendedThread_.Reset(thread.Release());
   pid_ = info.dwProcessId;
   return true;
 }

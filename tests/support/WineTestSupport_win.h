@@ -107,6 +107,10 @@ class ChildProcess {
   // Starts `exe` with the command-line tail `arguments` (may be empty).
   bool Start(const std::string& exe, const std::string& arguments = std::string(),
              const std::string& workingDir = std::string());
+  // As Start, but its first thread waits for Resume: what must watch the
+  // process from its first line (a viewer's filter) is set up in between.
+  bool StartSuspended(const std::string& exe, const std::string& arguments = std::string());
+  bool Resume();
   DWORD Pid() const { return pid_; }
   HANDLE Handle() const { return process_.Get(); }
   bool Running() const;
@@ -117,7 +121,10 @@ class ChildProcess {
   void Kill();
 
  private:
+  bool Create(const std::string& exe, const std::string& arguments, const std::string& workingDir, DWORD flags);
+
   ScopedKernelHandle process_;
+  ScopedKernelHandle suspendedThread_;
   DWORD pid_ = 0;
 };
 
