@@ -72,8 +72,8 @@ class TInputDialog {
       case WM_DPICHANGED:
         // The template's dialog units follow the new scale by themselves
         // only on some systems; here the layout always follows ours.
-        if (lParam && IsUsableDpi(LOWORD(wParam)))
-          ChangeDpi(dialog, LOWORD(wParam), *reinterpret_cast<const RECT*>(lParam));
+        if (const int dpi = DpiChangeOf(wParam, lParam))
+          ChangeDpi(dialog, dpi, *reinterpret_cast<const RECT*>(lParam));
         return TRUE;
       case WM_COMMAND:
         if (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL) {
@@ -130,8 +130,7 @@ class TInputDialog {
     }
     dpi_ = dpi;
     SetControlFont(dialog);
-    SetWindowPos(dialog, nullptr, suggested.left, suggested.top, suggested.right - suggested.left,
-                 suggested.bottom - suggested.top, SWP_NOZORDER | SWP_NOACTIVATE);
+    TakeSuggestedRect(dialog, suggested);
   }
 
   static std::wstring EditText(HWND dialog) {

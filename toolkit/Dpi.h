@@ -37,6 +37,16 @@ int WindowDpi(HWND window);
 TSize FrameSize(DWORD style, DWORD exStyle, int dpi);
 // A system metric (icon sizes, check-box size) at dpi.
 int SystemMetricForDpi(int index, int dpi);
+// The new dpi a WM_DPICHANGED carries, 0 when it carries none we can use
+// (anyone may send the message).
+int DpiChangeOf(WPARAM wParam, LPARAM lParam);
+// Moves the window into the rectangle a WM_DPICHANGED suggests. Its WM_SIZE
+// comes at once, so the window's own dpi and fonts are to be the new ones by
+// then.
+void TakeSuggestedRect(HWND window, const RECT& suggested);
+inline void TakeSuggestedRect(HWND window, LPARAM lParam) {
+  TakeSuggestedRect(window, *reinterpret_cast<const RECT*>(lParam));
+}
 // The program's icon resource at the size the platform asks for at dpi
 // (SM_CXICON or SM_CXSMICON), or null when the program has none. The
 // caller owns it.

@@ -77,3 +77,13 @@ HICON LoadAppIconForDpi(int sizeMetric, int dpi) {
   // resource, and the caller destroys the copy it owns.
   return static_cast<HICON>(LoadImageW(GetModuleHandleW(nullptr), L"MAINICON", IMAGE_ICON, size, size, 0));
 }
+
+int DpiChangeOf(WPARAM wParam, LPARAM lParam) {
+  const int dpi = LOWORD(wParam);
+  return lParam && IsUsableDpi(dpi) ? dpi : 0;
+}
+
+void TakeSuggestedRect(HWND window, const RECT& suggested) {
+  SetWindowPos(window, nullptr, suggested.left, suggested.top, suggested.right - suggested.left,
+               suggested.bottom - suggested.top, SWP_NOZORDER | SWP_NOACTIVATE);
+}

@@ -75,8 +75,7 @@ void TForm::PaintPicturesBeneath(const TControl* control, HDC dc) const {
 
 void TForm::ChangeDpi(int dpi, const RECT& suggested) {
   dpi_ = dpi;
-  SetWindowPos(Handle(), nullptr, suggested.left, suggested.top, suggested.right - suggested.left,
-               suggested.bottom - suggested.top, SWP_NOZORDER | SWP_NOACTIVATE);
+  TakeSuggestedRect(Handle(), suggested);
   for (TControl* c : controls_) c->ScaleToFormDpi();
   LoadIcons();
   // The owner-drawn controls too: a new font alone does not repaint them.
@@ -127,9 +126,7 @@ LRESULT TForm::Dispatch(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_DPICHANGED: {
       // Moved to a monitor of another scale: the platform suggests the
       // rectangle that keeps the window where it was, at the new size.
-      const auto* suggested = reinterpret_cast<const RECT*>(lParam);
-      const int dpi = LOWORD(wParam);
-      if (suggested && IsUsableDpi(dpi)) ChangeDpi(dpi, *suggested);
+      if (const int dpi = DpiChangeOf(wParam, lParam)) ChangeDpi(dpi, *reinterpret_cast<const RECT*>(lParam));
       return 0;
     }
     case kGetDpiScaledSize:

@@ -173,17 +173,6 @@ BoxFonts::BoxFonts(int dpi) {
   small.Reset(MakeFont(L"Small Fonts", 6, FW_NORMAL, dpi));
 }
 
-int DpiChangeOf(WPARAM wParam, LPARAM lParam) {
-  const int dpi = LOWORD(wParam);
-  return lParam && IsUsableDpi(dpi) ? dpi : 0;
-}
-
-void TakeSuggestedRect(HWND window, LPARAM lParam) {
-  const RECT& suggested = *reinterpret_cast<const RECT*>(lParam);
-  SetWindowPos(window, nullptr, suggested.left, suggested.top, suggested.right - suggested.left,
-               suggested.bottom - suggested.top, SWP_NOZORDER | SWP_NOACTIVATE);
-}
-
 void DrawButtonIcon(HDC dc, ButtonIcon icon, int left, int top, int size, bool enabled) {
   DrawScaled(dc, left, top, 16, size, [&](int x, int y) { DrawIcon16(dc, icon, x, y, enabled); });
 }

@@ -27,13 +27,6 @@ struct BoxFonts {
 // The layouts' numbers are pixels at 96 dpi, shown at the window's dpi.
 inline int ScaledPx(int designPixels, int dpi) { return ScaleToDpi(designPixels, dpi); }
 
-// The new dpi a WM_DPICHANGED carries, 0 when it carries none we can use
-// (anyone may send the message).
-int DpiChangeOf(WPARAM wParam, LPARAM lParam);
-// Moves the window into the rectangle a WM_DPICHANGED suggests (lParam). Its
-// WM_SIZE comes at once, so the window's own dpi and fonts are to be the new
-// ones by then.
-void TakeSuggestedRect(HWND window, LPARAM lParam);
 
 // Small icons of the buttons, drawn with GDI into a 16 x 16 design square
 // shown `size` pixels wide.

@@ -85,12 +85,11 @@ LRESULT PleaseWaitBox::HandleMessage(HWND window, UINT message, WPARAM wParam, L
       return 0;  // closes when the report is complete, not before
     case WM_DPICHANGED: {
       // Drawn only in WM_PAINT, so the font can go at once.
-      const auto* suggested = reinterpret_cast<const RECT*>(lParam);
-      if (!suggested || !IsUsableDpi(LOWORD(wParam))) return 0;
-      dpi_ = LOWORD(wParam);
+      const int dpi = DpiChangeOf(wParam, lParam);
+      if (!dpi) return 0;
+      dpi_ = dpi;
       MakeFont();
-      ::SetWindowPos(window, nullptr, suggested->left, suggested->top, suggested->right - suggested->left,
-                     suggested->bottom - suggested->top, SWP_NOZORDER | SWP_NOACTIVATE);
+      TakeSuggestedRect(window, lParam);
       ::InvalidateRect(window, nullptr, TRUE);
       return 0;
     }
