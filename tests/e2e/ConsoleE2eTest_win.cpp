@@ -322,7 +322,8 @@ TEST_F(ConsoleBridge, ReadsFailingBeforeTheUnplugIsHandledDoNotSpin) {
   // The agent's own CPU time (Wine reports none for another process: its
   // Linux process's entry), not the machine's: other programs may keep the
   // cores busy. A read thread that retries without waiting keeps the agent
-  // well above a tenth of a core; one that waits between tries stays near 0.
+  // well above a tenth of a core (at this machine's speed); one that waits
+  // between tries stays near 0.
   const int linuxPid = ts::LinuxPidOf(ts::AgentPath());
   ASSERT_GT(linuxPid, 0) << "the agent's Linux process was not found";
   const double before = ts::LinuxProcessCpuSeconds(linuxPid);
@@ -331,7 +332,7 @@ TEST_F(ConsoleBridge, ReadsFailingBeforeTheUnplugIsHandledDoNotSpin) {
   const double used = ts::LinuxProcessCpuSeconds(linuxPid) - before;
   const double seconds = static_cast<double>(GetTickCount64() - start) / 1000;
   ASSERT_GE(before, 0) << "the agent's CPU time cannot be read";
-  EXPECT_LT(used / seconds, 0.1) << "the agent used " << used << " s of CPU time in " << seconds
+  EXPECT_LT(used / seconds, 0.1 * ts::TimeScale()) << "the agent used " << used << " s of CPU time in " << seconds
                                  << " s while the reads failed";
   DismissBox("警告");
   EXPECT_TRUE(JoyShows("已断开"));
@@ -438,10 +439,15 @@ class ConsoleBridgeLinked : public ConsoleBridge {
   // Feeds reports `first` to `last` - 1, the n-th at n ms, in batches of
   // what is due every few milliseconds: the machine's cores go to the agent
   // rather than to a feeder spinning on the clock.
+  // 1000 a second at this machine's speed. Where programs run slower
+  // (QEX_TIME_SCALE: the emulated lane) the feed is as much slower, so the
+  // agent meets the same load for its speed.
   bool FeedAt1000PerSecond(DWORD serial, int first, int last) {
-    const ULONGLONG start = GetTickCount64() - static_cast<ULONGLONG>(first);
+    const double scale = ts::TimeScale();
+    const double start = static_cast<double>(GetTickCount64()) - first * scale;
     for (int i = first; i < last;) {
-      const int due = static_cast<int>(std::min<ULONGLONG>(GetTickCount64() - start + 1, last));
+      const double elapsed = static_cast<double>(GetTickCount64()) - start;
+      const int due = static_cast<int>(std::min<double>(elapsed / scale + 1, last));
       for (; i < due; ++i)
         if (!console.SendInput(serial, Numbered(i))) return false;
       Sleep(4);

@@ -153,7 +153,8 @@ class LinkFlow : public ::testing::Test {
     return reports;
   }
 
-  // The console sends numbered reports at about 1000 per second while the
+  // The console sends numbered reports at about 1000 per second (as much
+  // slower where programs run slower: QEX_TIME_SCALE) while the
   // live host reads at the pace set, until the agent has held messages back
   // and a further `after` reports have gone; then the live host reads freely.
   // Every message it got must be whole, in order, none twice, and each report
@@ -165,8 +166,9 @@ class LinkFlow : public ::testing::Test {
     std::uint32_t heldAt = 0;
     TSimHid::InputCounts atHold;  // what the agent had been given when it first held back
     const ULONGLONG start = GetTickCount64();
+    const double scale = ts::TimeScale();
     while (heldAt == 0 || sent < heldAt + after) {
-      ASSERT_LT(GetTickCount64() - start, 120000u) << "the agent never held a message back, " << sent << " sent";
+      ASSERT_LT(GetTickCount64() - start, static_cast<ULONGLONG>(ts::Scaled(120000))) << "the agent never held a message back, " << sent << " sent";
       ASSERT_TRUE(console.SendInput(serial, NumberedReport(sent))) << "the console is gone";
       ++sent;
       if (sent % 100 == 0 && heldAt == 0 && traces.Count(kHoldTrace) > 0) {
@@ -174,7 +176,7 @@ class LinkFlow : public ::testing::Test {
         ASSERT_TRUE(console.QueryInputs(serial, &atHold)) << "the console did not answer";
       }
       // At most 1000 per second: wait for the time of this report.
-      const ULONGLONG due = start + sent;
+      const ULONGLONG due = start + static_cast<ULONGLONG>(sent * scale);
       const ULONGLONG now = GetTickCount64();
       if (due > now + 5) Sleep(static_cast<DWORD>(due - now));
     }
