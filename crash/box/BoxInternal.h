@@ -27,7 +27,6 @@ struct BoxFonts {
 // The layouts' numbers are pixels at 96 dpi, shown at the window's dpi.
 inline int ScaledPx(int designPixels, int dpi) { return ScaleToDpi(designPixels, dpi); }
 
-
 // Small icons of the buttons, drawn with GDI into a 16 x 16 design square
 // shown `size` pixels wide.
 enum class ButtonIcon { Send, Save, Print, Show, Continue, CannotContinue, Restart, Close, None };

@@ -332,8 +332,8 @@ TEST_F(ConsoleBridge, ReadsFailingBeforeTheUnplugIsHandledDoNotSpin) {
   const double used = ts::LinuxProcessCpuSeconds(linuxPid) - before;
   const double seconds = static_cast<double>(GetTickCount64() - start) / 1000;
   ASSERT_GE(before, 0) << "the agent's CPU time cannot be read";
-  EXPECT_LT(used / seconds, 0.1 * ts::TimeScale()) << "the agent used " << used << " s of CPU time in " << seconds
-                                 << " s while the reads failed";
+  EXPECT_LT(used / seconds, 0.1 * ts::TimeScale())
+      << "the agent used " << used << " s of CPU time in " << seconds << " s while the reads failed";
   DismissBox("警告");
   EXPECT_TRUE(JoyShows("已断开"));
   EXPECT_TRUE(Responsive());
@@ -438,8 +438,7 @@ class ConsoleBridgeLinked : public ConsoleBridge {
   }
   // Feeds reports `first` to `last` - 1, the n-th at n ms, in batches of
   // what is due every few milliseconds: the machine's cores go to the agent
-  // rather than to a feeder spinning on the clock.
-  // 1000 a second at this machine's speed. Where programs run slower
+  // rather than to a feeder spinning on the clock. Where programs run slower
   // (QEX_TIME_SCALE: the emulated lane) the feed is as much slower, so the
   // agent meets the same load for its speed.
   bool FeedAt1000PerSecond(DWORD serial, int first, int last) {

@@ -168,7 +168,8 @@ class LinkFlow : public ::testing::Test {
     const ULONGLONG start = GetTickCount64();
     const double scale = ts::TimeScale();
     while (heldAt == 0 || sent < heldAt + after) {
-      ASSERT_LT(GetTickCount64() - start, static_cast<ULONGLONG>(ts::Scaled(120000))) << "the agent never held a message back, " << sent << " sent";
+      ASSERT_LT(GetTickCount64() - start, static_cast<ULONGLONG>(ts::Scaled(120000)))
+          << "the agent never held a message back, " << sent << " sent";
       ASSERT_TRUE(console.SendInput(serial, NumberedReport(sent))) << "the console is gone";
       ++sent;
       if (sent % 100 == 0 && heldAt == 0 && traces.Count(kHoldTrace) > 0) {
