@@ -5,6 +5,7 @@
 #include "crash/collect/CollectInternal.h"
 #include "crash/report/BugReportFile.h"
 #include "crash/report/Placeholders.h"
+#include "support/Debugs.h"
 
 namespace {
 
@@ -160,8 +161,16 @@ ScopedFile OpenReportFile(const std::string& path) {
   const std::wstring wide = WideFromUtf8(path);
   CreateFolderChain(wide);
   // No sharing for the whole read-modify-write: two saves never interleave.
-  return ScopedFile(::CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+  // A reader (a viewer, a backup, the check after a mail went out) holds the
+  // file for a moment only: the save waits up to 2 s for it rather than
+  // putting the report into another file.
+  for (int attempt = 0;; ++attempt) {
+    ScopedFile file(::CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
                                   FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (file || ::GetLastError() != ERROR_SHARING_VIOLATION || attempt == 40) return file;
+    if (attempt == 0) TraceFmt("crash reporting: the bug-report file is in use, waiting: %s", path.c_str());
+    ::Sleep(50);
+  }
 }
 
 std::string ShellFolder(int csidl) {

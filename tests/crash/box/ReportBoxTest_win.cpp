@@ -66,8 +66,10 @@ HWND FocusOf(HWND window) {
 
 // Keys go to the focused control, as the keyboard would deliver them.
 void PressKey(HWND window, WPARAM key) {
+  // Until the box has set its focus, the thread's focus may still be a
+  // window of the one before (or none): the box itself takes the key then.
   HWND target = FocusOf(window);
-  if (!target) target = window;
+  if (!target || (target != window && !IsChild(window, target))) target = window;
   PostMessageW(target, WM_KEYDOWN, key, 1);
   PostMessageW(target, WM_KEYUP, key, 0xC0000001);
 }

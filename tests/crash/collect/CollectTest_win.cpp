@@ -198,6 +198,27 @@ TEST(BugReportCollect, LockedFileSendsTheReportToAppData) {
   EXPECT_EQ(ReadWholeFile(run.File("saved.txt")), run.FallbackFile());
 }
 
+// A reader holding the file (a viewer, a test polling it) when the save
+// comes: the save waits for it instead of going to the fallback file.
+TEST(BugReportCollect, AFileHeldByAReaderForAMomentStillGetsTheReport) {
+  TargetRun run(UniqueName("collect_held"));
+  ASSERT_TRUE(run.Copied());
+  DebugOutputReader viewer;
+  ASSERT_TRUE(viewer.Ok());
+  ScopedFile reader(CreateFileA(run.File("bugreport.txt").c_str(), GENERIC_READ,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, CREATE_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+  ASSERT_TRUE(reader);
+  ChildProcess child;
+  ASSERT_TRUE(child.Start(run.File(run.ExeName()), "av", run.File("")));
+  ASSERT_GE(viewer.WaitForLine("the bug-report file is in use, waiting: " + run.File("bugreport.txt"), 60000), 0);
+  reader.Reset();
+  EXPECT_EQ(child.Wait(120000), 3);
+  EXPECT_EQ(HeaderField(OnlyReport(ReadWholeFile(run.File("bugreport.txt"))), "exception class"), "EAccessViolation");
+  EXPECT_EQ(ReadWholeFile(run.File("saved.txt")), run.File("bugreport.txt"));
+  EXPECT_EQ(GetFileAttributesA(run.FallbackFile().c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
 TEST(BugReportCollect, UncreatableFileSendsTheReportToAppData) {
   TargetRun run(UniqueName("collect_nofile"));
   ASSERT_TRUE(run.Copied());
