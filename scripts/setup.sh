@@ -11,7 +11,7 @@ PACKAGES=(
   mingw-w64-tools libz-mingw-w64-dev
   wine wine32:i386 wine64
   xvfb x11-apps x11-utils xdotool imagemagick fonts-wqy-microhei fonts-dejavu-core
-  python3 python3-pil
+  python3 python3-pil iproute2
   nsis zip
 )
 if [[ ${1:-} == lane ]]; then

@@ -60,8 +60,13 @@ qex_start_display() {
       Xvfb ":$n" -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
       QEX_XVFB_PID=$!
       export DISPLAY=":$n"
+      # Ours once its socket is up and its lock names it: two scripts
+      # starting displays at once may pick the same number.
       for _ in $(seq 50); do
-        [[ -e /tmp/.X11-unix/X$n ]] && return 0
+        if [[ -e /tmp/.X11-unix/X$n ]] && [[ $(tr -d ' \n' </tmp/.X$n-lock 2>/dev/null) == "$QEX_XVFB_PID" ]]; then
+          return 0
+        fi
+        kill -0 "$QEX_XVFB_PID" 2>/dev/null || break
         sleep 0.1
       done
     fi

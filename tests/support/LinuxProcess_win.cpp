@@ -1,5 +1,6 @@
 #include "LinuxProcess_win.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <sstream>
 
@@ -8,7 +9,25 @@
 
 namespace testing_support {
 
+namespace {
+
+// A variable of a Linux process's environment ("" when unset or unreadable).
+std::string EnvironmentValue(const std::string& procEntry, const std::string& name) {
+  const std::string block = ReadWholeFile("Z:\\proc\\" + procEntry + "\\environ");
+  const std::string key = name + "=";
+  for (std::size_t at = 0; at < block.size();) {
+    const std::size_t end = std::min(block.find('\0', at), block.size());
+    if (block.compare(at, key.size(), key) == 0) return block.substr(at + key.size(), end - at - key.size());
+    at = end + 1;
+  }
+  return std::string();
+}
+
+}  // namespace
+
 int LinuxPidOf(const std::string& exePath) {
+  // Prefixes side by side may run the same program: only ours counts.
+  const std::string prefix = EnvironmentValue("self", "WINEPREFIX");
   WIN32_FIND_DATAA entry;
   const ScopedFindHandle find(FindFirstFileA("Z:\\proc\\*", &entry));
   if (!find) return 0;
@@ -18,7 +37,8 @@ int LinuxPidOf(const std::string& exePath) {
     if (pid <= 0) continue;
     const std::string cmdline = ReadWholeFile("Z:\\proc\\" + std::to_string(pid) + "\\cmdline");
     const std::string first = cmdline.substr(0, cmdline.find('\0'));
-    if (!first.empty() && lstrcmpiA(first.c_str(), exePath.c_str()) == 0) {
+    if (!first.empty() && lstrcmpiA(first.c_str(), exePath.c_str()) == 0 &&
+        EnvironmentValue(std::to_string(pid), "WINEPREFIX") == prefix) {
       if (found) return 0;
       found = pid;
     }

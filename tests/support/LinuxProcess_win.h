@@ -8,7 +8,7 @@ namespace testing_support {
 
 // The Linux process id of the one running Wine program started from
 // `exePath` (a Windows path: Wine shows it first on the process's command
-// line); 0 when none or more than one runs.
+// line) in this process's Wine prefix; 0 when none or more than one runs.
 int LinuxPidOf(const std::string& exePath);
 
 // CPU time the process has used so far, user and system, all its threads,
