@@ -25,6 +25,17 @@ FULL='^(shell_e2e_test|link_e2e_test|crash_agent_e2e_test|crash_handler_test|cra
 # widen their waits and timing tolerances by it (QEX_TIME_SCALE overrides).
 TIME_SCALE=${QEX_TIME_SCALE:-3}
 
+# Left out in the guest: the relay cases that feed the agent hundreds of
+# reports a second and count every one. Under software emulation the agent's
+# read thread falls behind the simulated console however the rate is scaled
+# (its handle's input buffers overflow), which measures the emulator, not the
+# relay. They run wherever the 32-bit build runs natively, and bench/ holds
+# the relay's throughput targets.
+GUEST_SKIP='ConsoleBridgeLinked.EveryReportArrivesOnceInOrderWhileTheMainThreadStalls'
+GUEST_SKIP+=':ConsoleBridgeLinked.AConsoleThatHoldsEveryReportCostsTheMainThreadOneTimeoutASecond'
+GUEST_SKIP+=':LinkFlow.AHostThatStopsReadingGetsWholeMessagesInOrderAndTheRestIsCountedAsDropped'
+GUEST_SKIP+=':LinkFlow.AHostThatReadsAFewBytesAtATimeGetsTheConcatenationOfWholeMessages'
+
 # --- the recipe of the guest image ------------------------------------------
 GUEST_SUITE=bookworm
 # The guest installs from the archive this machine's own apt uses for the
@@ -129,7 +140,8 @@ guest_side() {
   WINEPREFIX="$prefix" "$WINESERVER" -p </dev/null >/dev/null 2>&1
   WINEPREFIX="$prefix" "$WINE32" wineboot </dev/null >/dev/null 2>&1
   local status=0
-  QEX_WINE="$WINE32" QEX_WINEPREFIX="$prefix" QEX_TIME_SCALE=$(cat build/lane32/run/scale) \
+  echo "lane32: left out in the guest: ${GUEST_SKIP//:/ }"
+  GTEST_FILTER="-$GUEST_SKIP" QEX_WINE="$WINE32" QEX_WINEPREFIX="$prefix" QEX_TIME_SCALE=$(cat build/lane32/run/scale) \
     ctest --test-dir build/win32 -R "$set" --output-on-failure || status=1
   WINEPREFIX="$prefix" "$WINESERVER" -k 2>/dev/null || true
   return $status
