@@ -10,8 +10,10 @@
 #include "WineTestSupport_win.h"
 #include "hid/Hid.h"
 #include "hid/SetupApi.h"
+#include "support/ScopedHandle.h"
 #include "tests/hid/HidSimFixture.h"
 #include "tools/simhid/SimHid.h"
+#include "tools/simhid/SimHidProtocol.h"
 
 using namespace hidtest;
 using simhid::DeviceProfile;
@@ -421,6 +423,27 @@ TEST_F(HidSim, DestroyingAClaimedDeviceLeavesAFreeReplacement) {
   EXPECT_EQ(controller->FreeDeviceCount(), 1 + foreign);
   EXPECT_EQ(controller->ClaimedDeviceCount(), 0);
   EXPECT_TRUE(fresh->Claim()) << "the replacement can be claimed again";
+}
+
+// A slot that cannot start (its last device left behind by a removal that
+// failed, or, as here, its connection name held by another program) is set
+// aside: the plug takes the next slot, and so do the later ones.
+TEST_F(HidSim, ASlotThatCannotStartIsSetAsideAndThePlugsGoOnInTheNext) {
+  ScopedKernelHandle held(CreateNamedPipeA("\\\\.\\pipe\\" SIMHID_PIPE_PREFIX "1", PIPE_ACCESS_DUPLEX,
+                                           PIPE_TYPE_BYTE | PIPE_WAIT, 1, 0, 0, 0, nullptr));
+  ASSERT_TRUE(held);
+  const DWORD a = Plug(Console(L"First"), false);
+  ASSERT_NE(a, 0u);
+  EXPECT_NE(a, 1u);
+  held.Reset();
+  const DWORD b = Plug(Console(L"Second"), false);
+  ASSERT_NE(b, 0u);
+  EXPECT_NE(b, 1u) << "a slot set aside is not tried again";
+  Start();
+  ASSERT_TRUE(ListsWithin(2, 20000));
+  EXPECT_EQ(rec.log, (std::vector<std::string>{"arrival:First", "arrival:Second", "change"}));
+  ASSERT_TRUE(console.Unplug(a)) << console.LastError();
+  ASSERT_TRUE(console.Unplug(b)) << console.LastError();
 }
 
 TEST_F(HidSim, AFailedReplacementLeavesNoListEntry) {
