@@ -49,9 +49,19 @@ class TTraceWriter {
       OutputDebugStringA(line.c_str());
       return;
     }
+    bool queued = false;
     {
       std::lock_guard<CriticalSection> hold(lock_);
-      queue_.Push(std::move(line));
+      // Looked at again under the lock: once the thread has found the queue
+      // empty with exit near, nothing may be queued behind its back.
+      if (!stopping_) {
+        queue_.Push(std::move(line));
+        queued = true;
+      }
+    }
+    if (!queued) {
+      OutputDebugStringA(line.c_str());
+      return;
     }
     // A condition variable, not an event: waking it costs no round trip to
     // the wineserver (Wine) or the kernel when nobody waits.
@@ -86,20 +96,19 @@ class TTraceWriter {
     for (;;) {
       std::string line;
       std::size_t dropped = 0;
-      bool taken;
       {
         std::lock_guard<CriticalSection> hold(lock_);
-        taken = queue_.Pop(line, dropped);
-        // Flush wakes without the lock, so its wake may come just before
-        // this wait: the time-out bounds that case.
-        if (!taken && !stopping_) SleepConditionVariableCS(&work_, lock_.native(), 100);
+        // The thread ends only on an empty queue seen after exit began: lines
+        // queued while it slept, just before exit, still go out.
+        while (!queue_.Pop(line, dropped)) {
+          if (stopping_) return;
+          // Flush wakes without the lock, so its wake may come just before
+          // this wait: the time-out bounds that case.
+          SleepConditionVariableCS(&work_, lock_.native(), 100);
+        }
       }
-      if (taken) {
-        if (dropped > 0) line = TimePrefix() + DroppedTraceText(dropped);
-        OutputDebugStringA(line.c_str());
-      } else if (stopping_) {
-        return;
-      }
+      if (dropped > 0) line = TimePrefix() + DroppedTraceText(dropped);
+      OutputDebugStringA(line.c_str());
     }
   }
 

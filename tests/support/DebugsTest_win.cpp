@@ -101,11 +101,13 @@ TEST_F(Debugs, AStuckViewerCostsLinesThatAreCountedInTheirPlace) {
 
 class DebugsAtExit : public Debugs {
  protected:
-  // Runs the burst program; returns how long it took to end, or -1.
-  long RunBurst(int count) {
+  // Runs the burst program (see its file); returns how long it took to end,
+  // or -1.
+  long RunBurst(int count, int idleMs = 0) {
     ts::ChildProcess burst;
     // The filter is set before the program's first line can be written.
-    if (!burst.StartSuspended(ts::PathFromEnv("QEX_TRACE_BURST_EXE"), std::to_string(count))) return -1;
+    if (!burst.StartSuspended(ts::PathFromEnv("QEX_TRACE_BURST_EXE"),
+                              std::to_string(count) + " " + std::to_string(idleMs))) return -1;
     viewer.FilterProcess(burst.Pid());
     if (!burst.Resume()) return -1;
     const ULONGLONG start = GetTickCount64();
@@ -115,9 +117,10 @@ class DebugsAtExit : public Debugs {
 };
 
 TEST_F(DebugsAtExit, LinesStillQueuedGoOutBeforeTheProcessEnds) {
-  // A slow viewer keeps lines queued when main returns.
+  // A slow viewer keeps lines queued when main returns; the pause after the
+  // first line lets the writer go idle before the rest come, just before exit.
   viewer.SetDelayPerLine(2);
-  ASSERT_GE(RunBurst(100), 0) << "the burst program did not run to its end";
+  ASSERT_GE(RunBurst(100, 300), 0) << "the burst program did not run to its end";
   EXPECT_EQ(AccountFor("burst "), 100);
   EXPECT_EQ(Tagged("burst ").size(), 100u);
 }
