@@ -45,27 +45,15 @@ class TTraceWriter {
   }
 
   void Write(std::string line) {
-    if (!thread_ || stopping_) {
-      OutputDebugStringA(line.c_str());
+    // Once exit is near, lines are written directly; the first look takes
+    // no lock (see Flush).
+    if (thread_ && !stopping_ && Queue(line)) {
+      // A condition variable, not an event: waking it costs no round trip to
+      // the wineserver (Wine) or the kernel when nobody waits.
+      WakeConditionVariable(&work_);
       return;
     }
-    bool queued = false;
-    {
-      std::lock_guard<CriticalSection> hold(lock_);
-      // Looked at again under the lock: once the thread has found the queue
-      // empty with exit near, nothing may be queued behind its back.
-      if (!stopping_) {
-        queue_.Push(std::move(line));
-        queued = true;
-      }
-    }
-    if (!queued) {
-      OutputDebugStringA(line.c_str());
-      return;
-    }
-    // A condition variable, not an event: waking it costs no round trip to
-    // the wineserver (Wine) or the kernel when nobody waits.
-    WakeConditionVariable(&work_);
+    OutputDebugStringA(line.c_str());
   }
 
   // Lets the thread finish what is queued, within a bound: a viewer that
@@ -86,6 +74,15 @@ class TTraceWriter {
   }
 
   static void FlushAtExit() { Instance()->Flush(); }
+
+  // Looked at again under the lock: once the thread has found the queue
+  // empty with exit near, nothing may be queued behind its back.
+  bool Queue(std::string& line) {
+    std::lock_guard<CriticalSection> hold(lock_);
+    if (stopping_) return false;
+    queue_.Push(std::move(line));
+    return true;
+  }
 
   static DWORD WINAPI ThreadProc(void* self) {
     static_cast<TTraceWriter*>(self)->Drain();
