@@ -40,6 +40,20 @@ std::string ShortcutTarget(const std::string& lnk) {
   return target;
 }
 
+// What is left in a folder, for a failure's message.
+std::string Listing(const std::string& folder) {
+  std::string names;
+  WIN32_FIND_DATAW found;
+  HANDLE search = FindFirstFileW(ts::FromUtf8(folder + "\\*").c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return names;
+  do {
+    const std::wstring name = found.cFileName;
+    if (name != L"." && name != L"..") names += " " + ts::ToUtf8(name);
+  } while (FindNextFileW(search, &found));
+  FindClose(search);
+  return names;
+}
+
 long RunAndWait(const std::string& exe, const std::string& arguments) {
   ts::ChildProcess process;
   if (!process.Start(exe, arguments)) return -2;
@@ -106,12 +120,38 @@ TEST_F(Installer, SilentInstallRunsAndSilentUninstallLeavesNothingBehind) {
   EXPECT_GE(agent.Wait(30000), 0) << "the agent kept running";
   // It removes the files first, the registry entries last.
   EXPECT_TRUE(ts::WaitUntil([&] { return !ts::FileExists(folder) && !ts::RegKeyExists(kUninstallKey); }, 60000, 100));
-  EXPECT_FALSE(ts::FileExists(folder)) << folder;
+  EXPECT_FALSE(ts::FileExists(folder)) << folder << ", left:" << Listing(folder);
   EXPECT_FALSE(ts::FileExists(shortcut));
   EXPECT_FALSE(ts::RegValueExists(kRunKey, "JoystickAgent"));
   EXPECT_FALSE(ts::RegKeyExists(kSettingsKey));
   EXPECT_FALSE(ts::RegKeyExists("Software\\QEX"));
   EXPECT_FALSE(ts::RegKeyExists(kUninstallKey));
+}
+
+// The agent's window goes before its process does, and the program file stays
+// in use until the process has ended: both the installer (an upgrade while the
+// agent runs) and the uninstaller must wait for the process, not the window.
+TEST_F(Installer, AnAgentThatEndsWellAfterItsWindowIsWaitedFor) {
+  ASSERT_EQ(RunAndWait(ts::PathFromEnv("QEX_INSTALLER_EXE"), "/S"), 0);
+  const std::string lateExit = ts::ReadWholeFile(ts::PathFromEnv("QEX_LATE_EXIT_EXE"));
+  ASSERT_FALSE(lateExit.empty());
+  auto startLateAgent = [&] {
+    ASSERT_TRUE(ts::WriteWholeFile(exe, lateExit));
+    ASSERT_TRUE(agent.Start(exe, "3000"));
+    ASSERT_NE(ts::WaitForMainWindow(agent.Pid(), 30000), nullptr);
+  };
+
+  startLateAgent();
+  ASSERT_EQ(RunAndWait(ts::PathFromEnv("QEX_INSTALLER_EXE"), "/S"), 0);
+  EXPECT_GE(agent.Wait(0), 0) << "the installer ended before the running program";
+  EXPECT_TRUE(ts::ReadWholeFile(exe) == ts::ReadWholeFile(ts::AgentPath())) << "the running program was not replaced";
+  agent.Wait(30000);
+
+  startLateAgent();
+  ASSERT_EQ(RunAndWait(uninstaller, "/S"), 0);
+  EXPECT_TRUE(ts::WaitUntil([&] { return !ts::RegKeyExists(kUninstallKey); }, 60000, 100));
+  EXPECT_GE(agent.Wait(0), 0) << "the uninstaller ended before the running program";
+  EXPECT_FALSE(ts::FileExists(folder)) << folder << ", left:" << Listing(folder);
 }
 
 }  // namespace

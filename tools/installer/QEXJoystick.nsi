@@ -41,6 +41,9 @@ RequestExecutionLevel user
 !define RUN_KEY "Software\Microsoft\Windows\CurrentVersion\Run"
 !define RUN_VALUE "JoystickAgent"
 !define MAIN_WINDOW_CLASS "QEXForm"
+!ifndef SYNCHRONIZE
+  !define SYNCHRONIZE 0x00100000
+!endif
 
 !include "MUI2.nsh"
 !include "LogicLib.nsh"
@@ -69,17 +72,30 @@ VIAddVersionKey /LANG=0 "LegalCopyright" "QEX"
 !insertmacro MUI_LANGUAGE "English"
 
 ; Asks a running agent to quit (as closing its window does), so that its file
-; can be replaced or removed; gives it up to ten seconds.
+; can be replaced or removed. Its window only hides and goes some time before
+; the process ends, and the file stays in use until then: so it waits for the
+; process itself, up to ten seconds.
 !macro CloseRunningAgent un
 Function ${un}CloseRunningAgent
+  FindWindow $0 "${MAIN_WINDOW_CLASS}"
+  ${If} $0 == 0
+    Return
+  ${EndIf}
+  ; Opened before asking, so that the handle is the agent's and no later one's.
+  System::Call 'user32::GetWindowThreadProcessId(p r0, *i 0 r2) i'
+  System::Call 'kernel32::OpenProcess(i ${SYNCHRONIZE}, i 0, i r2) p .r3'
+  SendMessage $0 ${WM_CLOSE} 0 0 /TIMEOUT=5000
+  ${If} $3 != 0
+    System::Call 'kernel32::WaitForSingleObject(p r3, i 10000) i'
+    System::Call 'kernel32::CloseHandle(p r3)'
+    Return
+  ${EndIf}
+  ; Not allowed to wait on it: then at least until its window is gone.
   StrCpy $1 0
   ${Do}
     FindWindow $0 "${MAIN_WINDOW_CLASS}"
     ${If} $0 == 0
       Return
-    ${EndIf}
-    ${If} $1 == 0
-      SendMessage $0 ${WM_CLOSE} 0 0 /TIMEOUT=5000
     ${EndIf}
     Sleep 100
     IntOp $1 $1 + 1
