@@ -131,13 +131,14 @@ TEST_F(Installer, SilentInstallRunsAndSilentUninstallLeavesNothingBehind) {
 // The agent's window goes before its process does, and the program file stays
 // in use until the process has ended: both the installer (an upgrade while the
 // agent runs) and the uninstaller must wait for the process, not the window.
+// 7 s: longer than the uninstaller tries again to delete a file in use.
 TEST_F(Installer, AnAgentThatEndsWellAfterItsWindowIsWaitedFor) {
   ASSERT_EQ(RunAndWait(ts::PathFromEnv("QEX_INSTALLER_EXE"), "/S"), 0);
   const std::string lateExit = ts::ReadWholeFile(ts::PathFromEnv("QEX_LATE_EXIT_EXE"));
   ASSERT_FALSE(lateExit.empty());
   auto startLateAgent = [&] {
     ASSERT_TRUE(ts::WriteWholeFile(exe, lateExit));
-    ASSERT_TRUE(agent.Start(exe, "3000"));
+    ASSERT_TRUE(agent.Start(exe, "7000"));
     ASSERT_NE(ts::WaitForMainWindow(agent.Pid(), 30000), nullptr);
   };
 

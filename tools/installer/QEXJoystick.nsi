@@ -140,6 +140,25 @@ Section "${PRODUCT}"
   WriteRegDWORD HKCU "${UNINSTALL_KEY}" "NoRepair" 1
 SectionEnd
 
+; Deletes the file on the stack, trying again for up to five seconds while it
+; is in use: a program just ended (the uninstaller's own first copy, which
+; started this one) or a scanner may hold it a moment longer.
+Function un.DeleteWhenFree
+  Exch $0
+  Push $1
+  StrCpy $1 0
+  ${Do}
+    Delete "$0"
+    ${IfNot} ${FileExists} "$0"
+      ${Break}
+    ${EndIf}
+    Sleep 100
+    IntOp $1 $1 + 1
+  ${LoopUntil} $1 >= 50
+  Pop $1
+  Pop $0
+FunctionEnd
+
 Function un.onInit
   SetShellVarContext current
 FunctionEnd
@@ -148,8 +167,10 @@ Section "Uninstall"
   SetShellVarContext current
   Call un.CloseRunningAgent
   Delete "$SMPROGRAMS\${PRODUCT}.lnk"
-  Delete "$INSTDIR\${PROGRAM}"
-  Delete "$INSTDIR\${UNINSTALLER}"
+  Push "$INSTDIR\${PROGRAM}"
+  Call un.DeleteWhenFree
+  Push "$INSTDIR\${UNINSTALLER}"
+  Call un.DeleteWhenFree
   RMDir "$INSTDIR"
   ; The autorun value would start a program that is gone at every logon.
   DeleteRegValue HKCU "${RUN_KEY}" "${RUN_VALUE}"
