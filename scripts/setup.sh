@@ -18,6 +18,21 @@ if [[ ${1:-} == lane ]]; then
   PACKAGES+=(qemu-system-x86 debootstrap e2fsprogs)
 fi
 
+# A package index caught while its mirror syncs fails to download, and apt
+# then refuses the whole update; such a sync ends within minutes.
+apt_update() {
+  local try out
+  for try in 1 2 3 4; do
+    if out=$(apt-get update -qq 2>&1); then return 0; fi
+    if ((try < 4)); then
+      echo "setup: the package index update failed (try $try of 4), trying again in 30 s"
+      sleep 30
+    fi
+  done
+  echo "$out" >&2
+  return 1
+}
+
 missing=()
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
   dpkg --add-architecture i386
@@ -31,8 +46,8 @@ done
 if ((${#missing[@]})); then
   echo "setup: installing ${missing[*]}"
   export DEBIAN_FRONTEND=noninteractive
-  apt-get update -qq >/dev/null
+  apt_update
   apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 elif [[ -n "${NEED_UPDATE:-}" ]]; then
-  apt-get update -qq >/dev/null
+  apt_update
 fi
