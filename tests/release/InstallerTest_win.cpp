@@ -5,6 +5,7 @@
 #include <shlobj.h>
 
 #include "WineTestSupport_win.h"
+#include "support/ScopedHandle.h"
 
 namespace ts = testing_support;
 
@@ -44,13 +45,12 @@ std::string ShortcutTarget(const std::string& lnk) {
 std::string Listing(const std::string& folder) {
   std::string names;
   WIN32_FIND_DATAW found;
-  HANDLE search = FindFirstFileW(ts::FromUtf8(folder + "\\*").c_str(), &found);
-  if (search == INVALID_HANDLE_VALUE) return names;
+  const ScopedFindHandle search(FindFirstFileW(ts::FromUtf8(folder + "\\*").c_str(), &found));
+  if (!search) return names;
   do {
     const std::wstring name = found.cFileName;
     if (name != L"." && name != L"..") names += " " + ts::ToUtf8(name);
-  } while (FindNextFileW(search, &found));
-  FindClose(search);
+  } while (FindNextFileW(search.Get(), &found));
   return names;
 }
 
